@@ -1,0 +1,235 @@
+// Application (the main thread's dispatcher), controls and the edit interface.
+#pragma once
+
+#include "toolkit/classes.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+// Message box styles and answers: the Win32 MB_ / ID values, under names that
+// do not clash with <windows.h>'s macros (which may be passed as well).
+namespace MsgBox {
+constexpr int Ok = 0x0, OkCancel = 0x1, AbortRetryIgnore = 0x2, YesNoCancel = 0x3, YesNo = 0x4,
+              RetryCancel = 0x5;
+constexpr int IconError = 0x10, IconQuestion = 0x20, IconWarning = 0x30, IconInformation = 0x40;
+constexpr int TaskModal = 0x2000;
+constexpr int IdOk = 1, IdCancel = 2, IdAbort = 3, IdRetry = 4, IdIgnore = 5, IdYes = 6, IdNo = 7;
+}  // namespace MsgBox
+
+// A running timer of the dispatcher; destroying it stops it.
+class TTimerHandle {
+public:
+    virtual ~TTimerHandle() = default;
+};
+
+// The main thread's dispatcher. Exactly one is installed at a time (the global
+// Application points to it, null when none is): THeadlessApplication for tests
+// and tools, the Qt one from toolkit/qt in the program.
+class TApplication {
+public:
+    TApplication();
+    virtual ~TApplication();
+
+    // Runs what is pending for the main thread: Synchronize requests, due
+    // timers (headless), the GUI's events (Qt). Main thread only.
+    virtual void ProcessMessages() = 0;
+    // Runs pending work as it arrives until Predicate holds or Timeout passes;
+    // returns whether Predicate held. Blocks between arrivals (no polling);
+    // other threads call Wake() when state that Predicate reads changed
+    // outside a Synchronize request. Main thread only.
+    virtual bool WaitUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout) = 0;
+    // Wakes the main thread so that WaitUntil re-checks its predicate.
+    virtual void Wake() = 0;
+
+    // A modal message box; returns the button (MsgBox::IdOk, ...). Called on
+    // another thread, it is shown on the main thread and waited for.
+    virtual int MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags) = 0;
+    // Shows an exception as the runtime's event loop does: a message box with
+    // the message (a full stop is added when it ends in a character after "."
+    // in the character table, as the runtime does), the application's title
+    // as caption, OK and the error icon.
+    virtual void ShowException(const Exception& E);
+    // What the event loop does with an exception that escaped a handler: the
+    // runtime's exceptions are shown with ShowException, other std::exception
+    // with their what() text; the program carries on.
+    void HandleException(const std::exception& E);
+    // HandleException for the current exception (use in a catch (...) block).
+    void HandleCurrentException();
+
+    // Starts a timer that calls OnFire on the main thread every Interval ms
+    // until the handle is destroyed (used by TTimer).
+    virtual std::unique_ptr<TTimerHandle> StartTimer(unsigned Interval, std::function<void()> OnFire) = 0;
+
+    UnicodeString Title = u"Spektrometer";
+    // Asks the program's main loop to end.
+    virtual void Terminate() { fTerminated = true; }
+    bool Terminated() const { return fTerminated; }
+
+protected:
+    bool fTerminated = false;
+};
+
+// The installed dispatcher, or null.
+extern TApplication* Application;
+
+// Runs Handler inside the runtime's event loop guard: an exception is handed to
+// Application->HandleException (or dropped with a debug note when there is no
+// Application); the caller carries on.
+template <class F>
+void GuardedCall(F&& Handler) noexcept
+{
+    try {
+        Handler();
+    } catch (...) {
+        if (Application) Application->HandleCurrentException();
+    }
+}
+
+// Headless dispatcher for tests and tools: synchronize requests and timers run
+// when the main thread pumps (ProcessMessages / WaitUntil); message boxes are
+// recorded and answered with a configurable answer.
+class THeadlessApplication : public TApplication {
+public:
+    struct TMessageBoxCall {
+        UnicodeString Text;
+        UnicodeString Caption;
+        int Flags = 0;
+        bool OnMainThread = true;
+    };
+
+    // Installs itself as Application and makes the calling thread the main
+    // thread; the destructor uninstalls it.
+    THeadlessApplication();
+    ~THeadlessApplication() override;
+
+    void ProcessMessages() override;
+    bool WaitUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout) override;
+    void Wake() override;
+    int MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags) override;
+    std::unique_ptr<TTimerHandle> StartTimer(unsigned Interval, std::function<void()> OnFire) override;
+
+    // Message boxes shown so far (any thread).
+    std::vector<TMessageBoxCall> MessageBoxCalls() const;
+    void ClearMessageBoxCalls();
+    // The answer of the next boxes (default MsgBox::IdOk); queued answers go
+    // first, one per box.
+    void SetMessageBoxAnswer(int Answer);
+    void QueueMessageBoxAnswer(int Answer);
+    // Called for each box (any thread), e.g. to stop a test at the first box.
+    std::function<void(const TMessageBoxCall&)> OnMessageBox;
+
+private:
+    struct TTimerEntry;
+    class THeadlessTimer;
+    // Runs due timers; returns whether any ran.
+    bool RunDueTimers();
+    std::chrono::steady_clock::time_point NextTimerDue() const;
+    mutable std::mutex fMutex;
+    std::condition_variable fWakeCond;
+    bool fWoken = false;
+    std::vector<TMessageBoxCall> fBoxes;
+    std::deque<int> fQueuedAnswers;
+    int fAnswer = MsgBox::IdOk;
+    std::vector<std::shared_ptr<TTimerEntry>> fTimers;  // main thread only
+    TApplication* fPrevious = nullptr;
+    std::function<void()> fPreviousWake;
+};
+
+// ---------------------------------------------------------------------------
+// Controls
+
+// A visual control. Besides the component side it publishes Boolean
+// properties that can be looked up by name at run time (a check box publishes
+// "Checked"); names compare case-insensitively.
+class TControl : public TComponent {
+public:
+    explicit TControl(TComponent* AOwner);
+    ~TControl() override;
+
+    bool HasBoolProperty(const UnicodeString& Name) const;
+    // False when the control has no such property (Value is left unchanged).
+    bool GetBoolProperty(const UnicodeString& Name, bool& Value) const;
+    // False when the control has no such property (nothing changes).
+    bool SetBoolProperty(const UnicodeString& Name, bool Value);
+
+protected:
+    void PublishBool(const UnicodeString& Name, std::function<bool()> Getter, std::function<void(bool)> Setter);
+
+private:
+    struct TBoolProperty {
+        UnicodeString Name;
+        std::function<bool()> Getter;
+        std::function<void(bool)> Setter;
+    };
+    const TBoolProperty* FindBool(const UnicodeString& Name) const;
+    std::vector<TBoolProperty> fBoolProperties;
+};
+
+// Sets the published Boolean property "Checked" of Control when it has one;
+// returns whether it had.
+bool SetCheckedProperty(TControl* Control, bool Value);
+
+// An edit field as the serial component's terminal sees it.
+//
+// Typed characters go through CharProc (the edit's "window procedure" for
+// characters): the default one, DefaultCharProc, edits the text (inserts at the
+// caret; backspace deletes before it; CR inserts a line break in a multi-line
+// edit). A terminal saves CharProc, installs its own, and passes characters on
+// to the saved one when the edit is to see them; to detach, it puts the saved
+// one back.
+//
+// PerformChar / ReplaceSel may be called from any thread; implementations run
+// them on the main thread (and wait) like a sent window message.
+class TCustomEdit : public TControl {
+public:
+    using TCharProc = std::function<void(char16_t Ch)>;
+
+    explicit TCustomEdit(TComponent* AOwner);
+    ~TCustomEdit() override;
+
+    // A non-null identity of the edit's window (what a terminal keeps as its
+    // handle); same value for the edit's lifetime.
+    void* Handle() { return this; }
+
+    TCharProc CharProc() const { return fCharProc; }
+    void SetCharProc(TCharProc Proc);
+    TCharProc DefaultCharProc();
+
+    // A character as if typed: through CharProc.
+    void PerformChar(char16_t Ch);
+    // An 8-bit character (Windows-1252), like WM_CHAR sent with SendMessageA.
+    void PerformAnsiChar(unsigned char Ch);
+    // Replaces the selection with Text (inserts at the caret), no undo.
+    void ReplaceSel(const UnicodeString& Text);
+    // 8-bit text in Windows-1252, like EM_REPLACESEL sent with SendMessageA.
+    void ReplaceSelAnsi(std::string_view Text);
+
+    virtual UnicodeString Text() const = 0;
+    virtual void SetText(const UnicodeString& Value) = 0;
+    void Clear() { SetText(UnicodeString()); }
+    virtual bool ReadOnly() const = 0;
+    virtual void SetReadOnly(bool Value) = 0;
+    virtual bool MultiLine() const { return false; }
+    // Caret position (0-based, in UTF-16 units) and selection length.
+    virtual int SelStart() const = 0;
+    virtual int SelLength() const = 0;
+    virtual void SetSelection(int Start, int Length) = 0;
+
+    TNotifyEvent OnChange;
+
+protected:
+    // The edit's own handling of a character that reached it.
+    virtual void DoDefaultChar(char16_t Ch);
+    // Replaces the selection; runs on the edit's thread.
+    virtual void DoReplaceSel(const UnicodeString& Text) = 0;
+    // Runs F where the edit lives (default: directly).
+    virtual void RunInEditThread(const std::function<void()>& F) { F(); }
+
+private:
+    TCharProc fCharProc;
+};

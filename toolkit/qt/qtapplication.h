@@ -1,0 +1,45 @@
+// The Qt dispatcher: Synchronize requests and timers on the Qt event loop,
+// message boxes as QMessageBox.
+#pragma once
+
+#include "toolkit/forms.h"
+
+#include <QObject>
+#include <QString>
+
+inline QString ToQString(const UnicodeString& S)
+{
+    return QString::fromUtf16(S.data(), static_cast<qsizetype>(S.size()));
+}
+inline UnicodeString FromQString(const QString& S)
+{
+    return UnicodeString(reinterpret_cast<const char16_t*>(S.utf16()), static_cast<std::size_t>(S.size()));
+}
+
+// Create after the QApplication, on its thread; installs itself as Application
+// (and uninstalls in the destructor). Synchronize requests are posted to the Qt
+// event loop and run inside the event loop guard.
+class TQtApplication : public QObject, public TApplication {
+    Q_OBJECT
+public:
+    TQtApplication();
+    ~TQtApplication() override;
+
+    void ProcessMessages() override;
+    bool WaitUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout) override;
+    void Wake() override;
+    // Shows a QMessageBox (on the main thread; other threads wait for it).
+    int MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags) override;
+    std::unique_ptr<TTimerHandle> StartTimer(unsigned Interval, std::function<void()> OnFire) override;
+    // Quits the Qt event loop.
+    void Terminate() override;
+
+    // Replaces the QMessageBox (tests): called on the main thread instead.
+    std::function<int(const UnicodeString& Text, const UnicodeString& Caption, int Flags)> MessageBoxHook;
+
+private:
+    int ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags);
+    void RunSynchronize();
+    TApplication* fPrevious = nullptr;
+    std::function<void()> fPreviousWake;
+};

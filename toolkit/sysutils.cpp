@@ -1,0 +1,2 @@
+#include "toolkit/stdctrls.h"
+#include "toolkit/extctrls.h"
