@@ -1,0 +1,123 @@
+// Time, thread ids, local memory, debug output and COM initialisation.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <new>
+#include <thread>
+
+#include "platform/posix/text.h"
+#include "platform/posix/win32_errors.h"
+#include "platform/posix/win32_kernel.h"
+#include "platform/posix/win32_ole.h"
+
+namespace {
+
+// Thread ids are handed out on first use, multiples of 4 like Windows,
+// never 0 and never reused within the process.
+std::atomic<DWORD> g_nextThreadId{0x104};
+thread_local DWORD t_threadId = 0;
+
+// LocalAlloc blocks carry a small header, so LocalFree can refuse a pointer
+// that LocalAlloc did not hand out instead of corrupting the heap.
+struct LocalHeader {
+  std::size_t size;
+  std::size_t magic;
+};
+constexpr std::size_t kLocalMagic = 0x4C6F63616C426C6BULL;
+
+thread_local int t_comInit = 0;
+
+}  // namespace
+
+extern "C" {
+
+void WINAPI Sleep(DWORD dwMilliseconds) {
+  if (dwMilliseconds == INFINITE) {
+    for (;;) pause();
+  }
+  if (dwMilliseconds == 0) {
+    std::this_thread::yield();
+    return;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+}
+
+ULONGLONG WINAPI GetTickCount64(void) {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u;
+}
+
+DWORD WINAPI GetTickCount(void) { return DWORD(GetTickCount64()); }
+
+DWORD WINAPI GetCurrentThreadId(void) {
+  if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(4);
+  return t_threadId;
+}
+
+DWORD WINAPI GetCurrentProcessId(void) { return DWORD(getpid()); }
+
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+  if (uFlags & ~UINT(LMEM_MOVEABLE | LMEM_ZEROINIT)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (uBytes > SIZE_T(-1) / 2) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, sizeof(LocalHeader) + uBytes)
+                                         : std::malloc(sizeof(LocalHeader) + uBytes);
+  if (!block) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+  }
+  auto* header = static_cast<LocalHeader*>(block);
+  header->size = uBytes;
+  header->magic = kLocalMagic;
+  return header + 1;
+}
+
+HLOCAL WINAPI LocalFree(HLOCAL hMem) {
+  if (!hMem) return nullptr;
+  auto* header = static_cast<LocalHeader*>(hMem) - 1;
+  if (header->magic != kLocalMagic) {
+    // Not ours (or freed twice): Windows fails with the block returned.
+    SetLastError(ERROR_INVALID_HANDLE);
+    return hMem;
+  }
+  header->magic = 0;
+  std::free(header);
+  return nullptr;
+}
+
+// Silent unless SPECTRO_DEBUG_OUTPUT is set (to anything but "0"); then the
+// text goes to stderr, one line per call.
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
+  const char* env = std::getenv("SPECTRO_DEBUG_OUTPUT");
+  if (!env || !*env || std::strcmp(env, "0") == 0 || !lpOutputString) return;
+  std::size_t n = std::strlen(lpOutputString);
+  std::fprintf(stderr, "%s%s", lpOutputString, (n && lpOutputString[n - 1] == '\n') ? "" : "\n");
+}
+
+void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
+  if (!lpOutputString) return;
+  OutputDebugStringA(winapi_posix::ToUtf8(lpOutputString).c_str());
+}
+
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) {
+  // Nothing to initialise; the first call per thread says S_OK, later ones
+  // S_FALSE, and each must be paired with CoUninitialize as on Windows.
+  return t_comInit++ == 0 ? S_OK : S_FALSE;
+}
+
+void WINAPI CoUninitialize(void) {
+  if (t_comInit > 0) --t_comInit;
+}
+
+}  // extern "C"

@@ -1,0 +1,20 @@
+// UTF-16 / UTF-8 helpers of the platform layer (it sits below toolkit/).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/posix/win32_types.h"
+
+namespace winapi_posix {
+
+std::string ToUtf8(std::u16string_view text);
+std::u16string FromUtf8(std::string_view text);
+// Null-safe view of a zero-terminated UTF-16 string.
+std::u16string_view WideView(const WCHAR* text);
+// ASCII-only case folding, as the registry and module names need.
+char16_t FoldCase(char16_t c);
+bool EqualsNoCase(std::u16string_view a, std::u16string_view b);
+std::u16string UpperAscii(std::u16string_view text);
+
+}  // namespace winapi_posix
