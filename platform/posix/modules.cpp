@@ -12,6 +12,7 @@
 #include "platform/posix/win32_errors.h"
 #include "platform/posix/win32_kernel.h"
 #include "platform/posix/win32_registry.h"
+#include "platform/posix/win32_setupapi.h"
 
 // The serial driver provides CancelIo; a weak reference keeps this table
 // linkable in programs that do not pull the driver in (the entry is then null
@@ -38,6 +39,15 @@ struct Module {
   int loadCount = 0;
 };
 
+#define CM_ENTRIES                                                                   \
+  {"CM_Locate_DevNodeW", Entry(&CM_Locate_DevNodeW)},                                \
+      {"CM_Get_DevNode_Registry_PropertyW", Entry(&CM_Get_DevNode_Registry_PropertyW)}, \
+      {"CM_Get_Parent", Entry(&CM_Get_Parent)}, {"CM_Get_Child", Entry(&CM_Get_Child)},  \
+      {"CM_Get_Sibling", Entry(&CM_Get_Sibling)},                                      \
+      {"CM_Get_Device_ID_List_SizeW", Entry(&CM_Get_Device_ID_List_SizeW)},            \
+      {"CM_Get_Device_ID_ListW", Entry(&CM_Get_Device_ID_ListW)},                      \
+      {"CM_Request_Device_EjectW", Entry(&CM_Request_Device_EjectW)}
+
 std::vector<Module>& Modules() {
   static std::vector<Module>* modules = new std::vector<Module>{
       {u"kernel32.dll",
@@ -50,6 +60,42 @@ std::vector<Module>& Modules() {
            {"SetLastError", Entry(&SetLastError)},
        }},
       {u"ntdll.dll", true, {{"ZwQueryKey", Entry(&ZwQueryKey)}, {"NtQueryKey", Entry(&ZwQueryKey)}}},
+      {u"setupapi.dll",
+       false,
+       {
+           {"SetupDiGetClassDevsW", Entry(&SetupDiGetClassDevsW)},
+           {"SetupDiDestroyDeviceInfoList", Entry(&SetupDiDestroyDeviceInfoList)},
+           {"SetupDiEnumDeviceInfo", Entry(&SetupDiEnumDeviceInfo)},
+           {"SetupDiGetDeviceRegistryPropertyW", Entry(&SetupDiGetDeviceRegistryPropertyW)},
+           {"SetupDiOpenDevRegKey", Entry(&SetupDiOpenDevRegKey)},
+           {"SetupDiEnumDeviceInterfaces", Entry(&SetupDiEnumDeviceInterfaces)},
+           {"SetupDiGetDeviceInterfaceDetailW", Entry(&SetupDiGetDeviceInterfaceDetailW)},
+           {"SetupDiCreateDeviceInfoList", Entry(&SetupDiCreateDeviceInfoList)},
+           {"SetupDiCreateDeviceInfoW", Entry(&SetupDiCreateDeviceInfoW)},
+           {"SetupDiGetINFClassW", Entry(&SetupDiGetINFClassW)},
+           {"SetupDiSetDeviceRegistryPropertyW", Entry(&SetupDiSetDeviceRegistryPropertyW)},
+           {"SetupDiCallClassInstaller", Entry(&SetupDiCallClassInstaller)},
+           {"SetupDiGetDeviceInstanceIdW", Entry(&SetupDiGetDeviceInstanceIdW)},
+           {"SetupDiRemoveDevice", Entry(&SetupDiRemoveDevice)},
+           {"SetupDiUnremoveDevice", Entry(&SetupDiUnremoveDevice)},
+           {"SetupDiOpenDeviceInfoW", Entry(&SetupDiOpenDeviceInfoW)},
+           {"SetupDiSetClassInstallParamsW", Entry(&SetupDiSetClassInstallParamsW)},
+           // Like Windows' SetupAPI, which forwards the device-node calls.
+           CM_ENTRIES,
+       }},
+      {u"cfgmgr32.dll", false, {CM_ENTRIES}},
+      {u"winspool.drv", false, {{"EnumPortsW", Entry(&EnumPortsW)}}},
+      {u"advapi32.dll",
+       true,
+       {
+           {"RegOpenKeyExW", Entry(&RegOpenKeyExW)},
+           {"RegCreateKeyExW", Entry(&RegCreateKeyExW)},
+           {"RegEnumValueW", Entry(&RegEnumValueW)},
+           {"RegQueryValueExW", Entry(&RegQueryValueExW)},
+           {"RegSetValueExW", Entry(&RegSetValueExW)},
+           {"RegDeleteValueW", Entry(&RegDeleteValueW)},
+           {"RegCloseKey", Entry(&RegCloseKey)},
+       }},
   };
   return *modules;
 }
@@ -112,18 +158,6 @@ void ResetModuleHooksForTesting() {
   std::lock_guard lock(g_moduleMutex);
   g_missingModules.clear();
   g_missingEntries.clear();
-}
-
-// Adds the entry points of a module that another file of this layer provides.
-void AddModuleEntries(const char16_t* fileName, std::vector<std::pair<const char*, FARPROC>> entries);
-void AddModuleEntries(const char16_t* fileName, std::vector<std::pair<const char*, FARPROC>> entries) {
-  std::lock_guard lock(g_moduleMutex);
-  Module* m = Find(fileName);
-  if (!m) {
-    Modules().push_back(Module{fileName, false, {}});
-    m = &Modules().back();
-  }
-  for (auto& e : entries) m->entries.push_back({e.first, e.second});
 }
 
 }  // namespace winapi_posix
