@@ -35,4 +35,28 @@ bool WriteFileAsync(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED
 bool CancelDeviceIo(HANDLE Handle);
 
 // --- registry, port names and key names ------------------------------------
-// (declared here by the registry part)
+class TStringList;
+
+// Fills List (cleared first) with the COM ports of the machine, ascending by
+// port number (kept in each entry's integer slot): "COM3=\Device\Serial2" with
+// WithValues, else "COM3"; from the spooler always "COM3=".
+void EnumComPortNames(TStringList* List, bool WithValues);
+// Inserts Entry behind every entry whose number is <= Number; nothing when
+// List already holds Entry as a whole text.
+void AddPortSorted(const UnicodeString& Entry, int Number, TStringList* List);
+// The port number kept beside an entry of a port list.
+int PortNumberOfEntry(const TStringList* List, int Index);
+// The registry path of an open key. With Root: the root it lies under
+// (HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, else null) and the path below it;
+// without: the native path "\REGISTRY\MACHINE\...". Empty on failure (Root
+// then unchanged).
+void GetRegKeyName(HKEY Key, HKEY* Root, UnicodeString& Name);
+// A registry value as text: REG_SZ without its terminator, other types as
+// their raw bytes read as UTF-16. Empty when key or value is missing.
+UnicodeString ReadRegString(HKEY Root, const UnicodeString& SubKey, const UnicodeString& ValueName);
+// Joins a multi-string of Count characters (ended by a double zero) with
+// Separator; each inner zero becomes one Separator.
+UnicodeString JoinMultiString(const WCHAR* Buffer, int Count, const UnicodeString& Separator);
+// The wide-character variant of an entry-point name: the last character
+// replaced by "W" ("SetupDiGetClassDevsA" -> "SetupDiGetClassDevsW").
+AnsiString WideEntryName(const AnsiString& Name);
