@@ -34,6 +34,7 @@ TnrCustomComm::TnrCustomComm(TComponent* AOwner) : TnrBaseIO(AOwner) {
 }
 
 TnrCustomComm::~TnrCustomComm() {
+  ThreadsDestroying();
   try {
     SetTerminal(nullptr);
     SetDataProcessor(nullptr);
@@ -111,6 +112,9 @@ void TnrCustomComm::DoClose() {
 void TnrCustomComm::ShutDown(bool Purge) {
   if (!IsDeviceOpen()) return;
   ThreadStop();
+  // Another thread may have closed the port meanwhile (the comm-event thread
+  // after a failure, or a handler the threads were waiting for).
+  if (!IsDeviceOpen()) return;
   if (Purge && GetNotYetSend() > 0) ClearDeviceBuffers();  // discard, do not wait
   FreeReceiveBuffer();
   TnrBaseIO::DoClose();

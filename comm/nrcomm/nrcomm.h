@@ -3,10 +3,17 @@
 // Property scheme as in comm/nrclasses/nrclasses.h (GetP/SetP, field fP).
 #pragma once
 
+#include <atomic>
+#include <memory>
+#include <mutex>
+
 #include "comm/nrclasses/nrclasses.h"
 
 class TnrCustomComm;
 class TControl;
+class TMsgThread;
+// Shared by a component and its event threads (nrcomm_threads.cpp).
+struct TCommThreadsState;
 
 // The two registered thread messages ("nrCommMsgComEvent",
 // "nrCommMsgQuitComEvent"), registered once per process on first use.
@@ -20,16 +27,25 @@ UINT CommMsgQuitComEvent();
 class TCommThread : public TThread {
  public:
   explicit TCommThread(TnrCustomComm* AOwner);
+  ~TCommThread() override;
   // Terminate request, then releases a pending wait.
   void Terminate();
 
  protected:
   void Execute() override;
+  void TerminatedSet() override;
 
  public:
   TnrCustomComm* Com;
   HANDLE hDevice;
   OVERLAPPED ovl{};
+
+ private:
+  friend class TnrCustomComm;
+  void PostEvent(DWORD Mask);
+  void ShutDownFailedPort();
+  std::shared_ptr<TCommThreadsState> fState;
+  TMsgThread* fMsgThread;
 };
 
 // ---------------------------------------------------------------------------
@@ -39,17 +55,30 @@ class TCommThread : public TThread {
 class TMsgThread : public TThread {
  public:
   explicit TMsgThread(TnrCustomComm* AOwner);
+  ~TMsgThread() override;
   // Terminate request, then posts the quit message to itself.
   void Terminate();
 
  protected:
   void Execute() override;
+  void TerminatedSet() override;
   // Runs on the main thread: HandleCommEvent(glMsg) unless terminated.
   void SyncCommEvent();
 
  public:
   TnrCustomComm* Com;
   MSG glMsg{};
+
+ private:
+  friend class TnrCustomComm;
+  friend class TCommThread;
+  // Waits until the thread has its message queue.
+  bool WaitQueueReady(DWORD Ms);
+  std::shared_ptr<TCommThreadsState> fState;
+  HANDLE fQueueReady = nullptr;
+  std::atomic<DWORD> fQueueThreadId{0};   // set once the queue exists
+  std::atomic<bool> fSyncRunning{false};  // SyncCommEvent runs on the main thread
+  bool fDone = false;                     // Execute is through (guarded by fState->Lock)
 };
 
 // ---------------------------------------------------------------------------
@@ -196,6 +225,18 @@ class TnrCustomComm : public TnrBaseIO {
  private:
   friend class TCommThread;
   friend class TMsgThread;
+  // --- event threads (nrcomm_threads.cpp) ---
+  static std::shared_ptr<TCommThreadsState> NewThreadsState();
+  // Reads a queue of Queued bytes in pieces that fit the receive buffer and
+  // dispatches each; false when a handler destroyed the component.
+  bool ReceiveQueued(DWORD Queued, const std::shared_ptr<TCommThreadsState>& State);
+  static bool DestroyedBy(const std::shared_ptr<TCommThreadsState>& State);
+  void WaitForClosingCommThread(std::unique_lock<std::mutex>& Lock);
+  // Joins a comm-event thread that stopped itself after closing a failed port.
+  void ReleaseRetiredThreads();
+  // First step of the destructor: no thread may still be inside the component.
+  void ThreadsDestroying();
+  std::shared_ptr<TCommThreadsState> fThreadsState = NewThreadsState();
   void AllocReceiveBuffer();
   void FreeReceiveBuffer();
   void SetMonitor(TControl*& Field, TControl* Value);

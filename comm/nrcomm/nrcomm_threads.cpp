@@ -1,0 +1,441 @@
+// The two event threads of an open port and the comm-event handler.
+//
+// TCommThread waits for port events (overlapped WaitCommEvent) and posts each
+// event mask to TMsgThread as a registered thread message; TMsgThread runs
+// HandleCommEvent, on the main thread through Synchronize when UseMainThread
+// is set. No received byte travels through a message: the handler reads the
+// driver's queue straight into the component's receive buffer.
+//
+// Stopping. The threads are joined when the port closes, so no handler runs
+// after the component is closed or gone. A join never waits for the calling
+// thread, nor for a thread that waits for the calling thread:
+//  * a close on the main thread while the message thread waits in
+//    Synchronize: Terminate cancels the pending request, the thread ends;
+//  * a close (or destruction) from inside a handler: the thread that runs the
+//    handler, or that waits in Synchronize for the main thread to run it, is
+//    not joined. It is told to terminate, frees itself and touches nothing of
+//    the component once the handler has returned;
+//  * the comm-event thread closing a failed port: it first lets the message
+//    thread end (so no handler uses the buffer or the handle it releases),
+//    then closes the port and is reaped later by another thread.
+// The bookkeeping for this lives in TCommThreadsState, shared between the
+// component and its threads, so a thread can still use it after the
+// component has been destroyed.
+#include <algorithm>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "comm/nrcomm/nrcomm.h"
+#include "comm/utilities/utilities.h"
+
+namespace {
+
+// Only registered messages are taken from the message thread's queue.
+constexpr UINT kFirstRegisteredMessage = 0xC000;
+constexpr UINT kLastRegisteredMessage = 0xFFFF;
+
+void ClearOverlappedStatus(OVERLAPPED& Ovl) {
+  Ovl.Internal = 0;
+  Ovl.InternalHigh = 0;
+  Ovl.Offset = 0;
+  Ovl.OffsetHigh = 0;
+}
+
+}  // namespace
+
+struct TCommThreadsState {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  // A thread is inside ThreadStop, joining the threads.
+  bool Stopping = false;
+  std::thread::id StopOwner;
+  // The comm-event thread closes the port after a failed wait (ShutDown(false)).
+  bool CommClosing = false;
+  std::thread::id ClosingThreadId;
+  // That thread after it has stopped itself: joined and freed by the next
+  // ThreadStart, ThreadStop or the destructor on another thread.
+  TCommThread* RetiredCommThread = nullptr;
+  // Set when the component is destroyed (a handler may destroy it).
+  bool Destroyed = false;
+};
+
+std::shared_ptr<TCommThreadsState> TnrCustomComm::NewThreadsState() {
+  return std::make_shared<TCommThreadsState>();
+}
+
+// Registered on first use (at the first open at the latest), once per process:
+// registration during static initialisation could run before the platform's
+// message table exists.
+UINT CommMsgComEvent() {
+  static const UINT id = RegisterWindowMessageW(PWChar(u"nrCommMsgComEvent"));
+  return id;
+}
+
+UINT CommMsgQuitComEvent() {
+  static const UINT id = RegisterWindowMessageW(PWChar(u"nrCommMsgQuitComEvent"));
+  return id;
+}
+
+// ---------------------------------------------------------------------------
+// TCommThread
+
+TCommThread::TCommThread(TnrCustomComm* AOwner)
+    : Com(AOwner), hDevice(AOwner->GetHandle()), fState(AOwner->fThreadsState), fMsgThread(AOwner->MsgThread) {
+  // The wait event exists for the thread's whole life, so Terminate can set
+  // it at any time without racing its creation.
+  ovl.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  Start();
+}
+
+TCommThread::~TCommThread() {
+  if (ovl.hEvent) CloseHandle(ovl.hEvent);
+  ovl.hEvent = nullptr;
+}
+
+void TCommThread::Terminate() { TThread::Terminate(); }
+
+void TCommThread::TerminatedSet() {
+  // SetEvent rather than PulseEvent: a pulse is lost when the thread is not
+  // yet waiting, and a join would then hang until the next port event.
+  if (ovl.hEvent) SetEvent(ovl.hEvent);
+  { std::lock_guard<std::mutex> lk(fState->Lock); }
+  fState->Changed.notify_all();
+}
+
+void TCommThread::Execute() {
+  // Lives outside the loop: a pending wait writes it when it completes.
+  DWORD mask = 0;
+  bool pending = false;
+  if (hDevice != INVALID_HANDLE_VALUE && ovl.hEvent) {
+    do {
+      ClearOverlappedStatus(ovl);
+      mask = 0;
+      if (!WaitCommEvent(hDevice, &mask, &ovl)) {
+        const DWORD err = GetLastError();
+        if (err == ERROR_IO_PENDING) {
+          pending = true;
+          // Terminate sets the flag before it sets the event; testing the flag
+          // after the wait was started closes the gap in which the start of
+          // the wait could swallow the event.
+          if (Terminated()) break;
+          const DWORD w = WaitForSingleObject(ovl.hEvent, INFINITE);
+          if (Terminated()) break;
+          pending = false;
+          if (w != WAIT_OBJECT_0) mask = 0;
+        } else if (err == ERROR_INVALID_PARAMETER && mask == 0) {
+          // A wait is still outstanding in the driver; try again.
+        } else if (err == ERROR_INVALID_HANDLE) {
+          break;
+        } else {
+          ShutDownFailedPort();
+          break;
+        }
+      }
+      if (mask != 0) PostEvent(mask);
+    } while (!Terminated() && Com->GetActive());
+  }
+  if (pending) {
+    // Do not leave with a wait outstanding: the driver would write into this
+    // thread's mask and event after they are gone. CancelIo cancels what this
+    // thread started; then wait for the cancelled request to complete.
+    if (!CancelDeviceIo(hDevice)) SetCommMask(hDevice, 0);
+    DWORD transferred = 0;
+    GetOverlappedResult(hDevice, &ovl, &transferred, TRUE);
+  }
+}
+
+void TCommThread::PostEvent(DWORD Mask) {
+  const UINT msg = CommMsgComEvent();
+  for (;;) {
+    if (Terminated() || !Com->IsDeviceOpen()) return;
+    // The message thread may not have its queue yet: retry until it has.
+    const DWORD target = fMsgThread ? fMsgThread->fQueueThreadId.load() : 0;
+    if (target != 0 && PostThreadMessageW(target, msg, Mask, 0)) return;
+    Sleep(1);
+  }
+}
+
+void TCommThread::ShutDownFailedPort() {
+  // No handler may run while the port is closed under it: let the message
+  // thread end first. Someone else closing the port meanwhile terminates
+  // this thread, and then that one does the close.
+  if (fMsgThread) fMsgThread->Terminate();
+  {
+    std::unique_lock<std::mutex> lk(fState->Lock);
+    fState->Changed.wait(lk, [&] { return Terminated() || !fMsgThread || fMsgThread->fDone; });
+    if (Terminated() || fState->Stopping || fState->CommClosing) return;
+    fState->CommClosing = true;
+    fState->ClosingThreadId = std::this_thread::get_id();
+    fState->RetiredCommThread = this;
+  }
+  // Kept: the component may be destroyed from OnClose below.
+  std::shared_ptr<TCommThreadsState> state = fState;
+  struct TClosingDone {
+    TCommThreadsState& S;
+    ~TClosingDone() {
+      {
+        std::lock_guard<std::mutex> lk(S.Lock);
+        S.CommClosing = false;
+        S.ClosingThreadId = std::thread::id();
+      }
+      S.Changed.notify_all();
+    }
+  } done{*state};
+  Com->ShutDown(false);
+}
+
+// ---------------------------------------------------------------------------
+// TMsgThread
+
+TMsgThread::TMsgThread(TnrCustomComm* AOwner) : Com(AOwner), fState(AOwner->fThreadsState) {
+  fQueueReady = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Start();
+}
+
+TMsgThread::~TMsgThread() {
+  if (fQueueReady) CloseHandle(fQueueReady);
+}
+
+void TMsgThread::Terminate() { TThread::Terminate(); }
+
+void TMsgThread::TerminatedSet() {
+  // Before the thread has its queue the post fails; the thread then still
+  // sees the terminate request before it first waits in GetMessageW.
+  const DWORD id = fQueueThreadId.load();
+  if (id != 0) PostThreadMessageW(id, CommMsgQuitComEvent(), 0, 0);
+}
+
+bool TMsgThread::WaitQueueReady(DWORD Ms) {
+  return fQueueReady && WaitForSingleObject(fQueueReady, Ms) == WAIT_OBJECT_0;
+}
+
+void TMsgThread::Execute() {
+  struct TDone {
+    TMsgThread& T;
+    std::shared_ptr<TCommThreadsState> S;
+    ~TDone() {
+      {
+        std::lock_guard<std::mutex> lk(S->Lock);
+        T.fDone = true;
+      }
+      S->Changed.notify_all();
+    }
+  } done{*this, fState};
+
+  // Make the queue exist before anyone posts to it.
+  MSG peek{};
+  PeekMessageW(&peek, nullptr, kFirstRegisteredMessage, kLastRegisteredMessage, PM_NOREMOVE);
+  fQueueThreadId.store(GetCurrentThreadId());
+  if (fQueueReady) SetEvent(fQueueReady);
+  if (!Com) return;
+
+  const UINT comEvent = CommMsgComEvent();
+  const UINT quit = CommMsgQuitComEvent();
+  while (!Terminated()) {
+    const BOOL got = GetMessageW(&glMsg, nullptr, kFirstRegisteredMessage, kLastRegisteredMessage);
+    // The terminate request is tested before the component is touched: after
+    // a close from a handler the component may be gone.
+    if (got == 0 || got == -1 || Terminated() || !Com->GetActive()) break;
+    if (glMsg.message == quit) break;
+    if (glMsg.hwnd != nullptr || glMsg.message != comEvent) {
+      DispatchMessageW(&glMsg);
+      continue;
+    }
+    if (Application && Com->GetUseMainThread()) {
+      Synchronize([this] { SyncCommEvent(); });
+    } else {
+      Com->HandleCommEvent(glMsg);
+    }
+  }
+  OutputDebugStringW(PWChar(u"TMsgThread.Execute exit"));
+}
+
+void TMsgThread::SyncCommEvent() {
+  if (Terminated()) return;
+  // Tells a close from inside the handler that this thread waits for the
+  // main thread and must not be joined.
+  struct TRunning {
+    std::atomic<bool>& Flag;
+    explicit TRunning(std::atomic<bool>& F) : Flag(F) { Flag.store(true); }
+    ~TRunning() { Flag.store(false); }
+  } running(fSyncRunning);
+  Com->HandleCommEvent(glMsg);
+}
+
+// ---------------------------------------------------------------------------
+// Starting and stopping
+
+void TnrCustomComm::ThreadStart() {
+  ReleaseRetiredThreads();
+  if (!MsgThread) {
+    MsgThread = new TMsgThread(this);
+    // In place of a fixed sleep: the comm-event thread's first post finds the
+    // queue (a post that fails is retried anyway).
+    MsgThread->WaitQueueReady(1000);
+  }
+  if (!CommThread) CommThread = new TCommThread(this);
+}
+
+void TnrCustomComm::ThreadStop() {
+  std::shared_ptr<TCommThreadsState> state = fThreadsState;
+  const std::thread::id me = std::this_thread::get_id();
+  TCommThread* comm = nullptr;
+  TMsgThread* msg = nullptr;
+  {
+    std::unique_lock<std::mutex> lk(state->Lock);
+    if (state->CommClosing && state->ClosingThreadId != me) {
+      // The comm-event thread is closing the port after a failure and waits
+      // for no one; once it is through, the port is closed.
+      WaitForClosingCommThread(lk);
+      return;
+    }
+    // Another thread, or an outer call on this one, is joining the threads
+    // and may be waiting for this very handler: leave it to that one.
+    if (state->Stopping) return;
+    state->Stopping = true;
+    state->StopOwner = me;
+    comm = CommThread;
+    msg = MsgThread;
+    CommThread = nullptr;
+    MsgThread = nullptr;
+  }
+  if (comm) comm->Terminate();
+  if (msg) msg->Terminate();
+  TThread* current = TThread::CurrentThread();
+  if (comm && comm != current) {
+    comm->WaitFor();
+    delete comm;
+  }
+  // (comm == current: the comm-event thread closing its failed port; it is
+  // RetiredCommThread and reaped later.)
+  if (msg) {
+    if (msg == current || (msg->fSyncRunning.load() && IsMainThread())) {
+      // Runs the handler we are in, or waits in Synchronize for it: it ends
+      // by itself once the handler returns.
+      msg->SetFreeOnTerminate(true);
+    } else {
+      msg->WaitFor();
+      delete msg;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> lk(state->Lock);
+    state->Stopping = false;
+    state->StopOwner = std::thread::id();
+  }
+  state->Changed.notify_all();
+}
+
+void TnrCustomComm::WaitForClosingCommThread(std::unique_lock<std::mutex>& Lock) {
+  std::shared_ptr<TCommThreadsState> state = fThreadsState;
+  TCommThread* closing = state->RetiredCommThread;
+  if (closing) {
+    state->RetiredCommThread = nullptr;
+    Lock.unlock();
+    // WaitFor keeps serving Synchronize requests on the main thread.
+    closing->WaitFor();
+    delete closing;
+    Lock.lock();
+  }
+  state->Changed.wait(Lock, [&] { return !state->CommClosing; });
+}
+
+void TnrCustomComm::ReleaseRetiredThreads() {
+  std::shared_ptr<TCommThreadsState> state = fThreadsState;
+  TCommThread* retired = nullptr;
+  {
+    std::lock_guard<std::mutex> lk(state->Lock);
+    retired = state->RetiredCommThread;
+    state->RetiredCommThread = nullptr;
+  }
+  if (!retired) return;
+  if (retired == TThread::CurrentThread()) {
+    // Called from OnClose or a notification on that very thread.
+    retired->SetFreeOnTerminate(true);
+  } else {
+    retired->WaitFor();
+    delete retired;
+  }
+}
+
+void TnrCustomComm::ThreadsDestroying() {
+  ReleaseRetiredThreads();
+  std::lock_guard<std::mutex> lk(fThreadsState->Lock);
+  fThreadsState->Destroyed = true;
+}
+
+bool TnrCustomComm::DestroyedBy(const std::shared_ptr<TCommThreadsState>& State) {
+  std::lock_guard<std::mutex> lk(State->Lock);
+  return State->Destroyed;
+}
+
+// ---------------------------------------------------------------------------
+// Event mask and the comm-event handler
+
+void TnrCustomComm::SetTraceStates(TTraceStates Value) {
+  DWORD mask = EV_RXCHAR | TraceStatesToEventMask(Value);
+  if (IsRS485Emulated()) mask |= EV_TXEMPTY;
+  fTraceStates = Value;
+  if (IsDeviceOpen()) SetCommMask(hPort, mask);
+}
+
+void TnrCustomComm::HandleCommEvent(const MSG& Msg) {
+  if (Msg.message != CommMsgComEvent()) return;
+  // A handler may close the port or destroy the component; the state
+  // outlives the component and tells.
+  std::shared_ptr<TCommThreadsState> state = fThreadsState;
+  try {
+    DWORD errors = 0;
+    if (!ClearCommError(hPort, &errors, Stat)) {
+      // A closed or failed port: nothing is queued.
+      *Stat = COMSTAT{};
+      errors = 0;
+    }
+    if (errors != 0) {
+      DoCommError(errors, 0, ComStatToStateFlags(*Stat));
+      return;
+    }
+    const DWORD events = static_cast<DWORD>(Msg.wParam);
+    if ((events & EV_RXCHAR) && Stat->cbInQue > 0) {
+      const DWORD queued = Stat->cbInQue;
+      const bool consume = fTraceStates.Contains(tsRxChar) || HasDataConsumer();
+      fTotalReceived += queued;
+      if (consume && !ReceiveQueued(queued, state)) return;
+    }
+    if (events & EV_TXEMPTY) {
+      if (IsRS485Emulated()) SetStateRTS(false);
+      const bool suppress = DoSendComplete();
+      if (DestroyedBy(state)) return;
+      if (fTraceStates.Contains(tsTxEmpty) && !suppress && fOnSent) {
+        fOnSent(this);
+        if (DestroyedBy(state)) return;
+      }
+    }
+    const TTraceStates states = EventMaskToTraceStates(events & ~DWORD(EV_RXCHAR | EV_TXEMPTY));
+    if (!states.Empty()) DoTraceState(this, states);
+  } catch (const Exception& E) {
+    const DWORD detail = GetLastError();
+    if (DestroyedBy(state)) {
+      OutputDebugStringW(PWChar(u"HandleCommEvent: error after the component was destroyed: " + E.Message()));
+      return;
+    }
+    ReportFatalError(1, detail, E.Message(), true);
+  }
+}
+
+bool TnrCustomComm::ReceiveQueued(DWORD Queued, const std::shared_ptr<TCommThreadsState>& State) {
+  // The receive buffer keeps one byte behind the data for the terminal's NUL,
+  // so a queue longer than that is read and dispatched in pieces, in order.
+  DWORD remaining = Queued;
+  while (remaining > 0) {
+    if (!glBuffer || glBufferSize < 2 || !IsDeviceOpen()) break;
+    const DWORD chunk = std::min<DWORD>(remaining, glBufferSize - 1);
+    if (!ReadFileWait(hPort, glBuffer, chunk, &fOvlRead)) break;
+    remaining -= chunk;
+    DoDataReceived(glBuffer, chunk);
+    if (DestroyedBy(State)) return false;
+  }
+  return true;
+}
