@@ -238,9 +238,26 @@ using TThreadMethod = std::function<void()>;
 bool CheckSynchronize();
 // Whether requests are pending (for dispatchers).
 bool SynchronizeRequestsPending();
-// Called from any thread when a request is queued or a thread ended, so that
-// the main thread gets to CheckSynchronize soon. The dispatcher installs it.
-extern std::function<void()> WakeMainThread;
+// The dispatcher's wake-up: called from any thread when a request is queued
+// or a thread ended, so that the main thread gets to CheckSynchronize soon.
+// Returns the previous one.
+std::function<void()> SetWakeMainThread(std::function<void()> Wake);
+// Calls the installed wake-up (any thread).
+void WakeMainThread();
+
+// Signalled when a thread's Execute (and OnTerminate) has returned; outlives
+// the TThread, so it can be waited on for a free-on-terminate thread.
+class TThreadDone {
+public:
+    bool Done() const;
+    // Waits until the thread is done (a negative Timeout waits without
+    // limit); on the main thread it runs Synchronize requests meanwhile.
+    bool Wait(std::chrono::milliseconds Timeout = std::chrono::milliseconds(-1)) const;
+
+private:
+    friend class TThread;
+    bool fDone = false;  // guarded by the toolkit's synchronize lock
+};
 
 // ---------------------------------------------------------------------------
 // TThread
@@ -264,7 +281,12 @@ using enum TThreadPriority;
 // thread that waits in Synchronize.
 //
 // FreeOnTerminate: the object deletes itself on its thread after Execute (and
-// OnTerminate) returned; do not touch it, nor WaitFor it, afterwards.
+// OnTerminate) returned; do not touch it, nor WaitFor it (EThread), afterwards;
+// wait on DoneSignal() instead.
+// Destroying a running thread object (not free-on-terminate) terminates it
+// and waits for it. C++ destroys the derived part first, so a derived class
+// whose object may be destroyed while it runs calls TerminateAndWait() in its
+// own destructor (its Execute and TerminatedSet are still there then).
 class TThread : public TObject {
 public:
     TThread();
@@ -281,6 +303,11 @@ public:
     int WaitFor();
     // WaitFor with a time-out; false when the thread still runs.
     bool WaitFor(std::chrono::milliseconds Timeout);
+    // Terminate, then wait for the end when the thread runs (and is not the
+    // calling thread). For destructors of derived classes.
+    void TerminateAndWait();
+    // The end signal (valid after the thread object is gone).
+    std::shared_ptr<TThreadDone> DoneSignal() const { return fDone; }
 
     bool FreeOnTerminate() const { return fFreeOnTerminate.load(); }
     void SetFreeOnTerminate(bool Value) { fFreeOnTerminate.store(Value); }
@@ -318,9 +345,10 @@ protected:
     virtual void TerminatedSet() {}
     void SetReturnValue(int Value) { fReturnValue.store(Value); }
 
+public:
+    struct TSyncRequest;  // internal: one queued request
+
 private:
-    struct TSyncRequest;
-    friend bool CheckSynchronize();
     void Run();
     std::thread fThread;
     std::atomic<bool> fTerminated{false};
@@ -330,7 +358,7 @@ private:
     std::atomic<std::uint32_t> fThreadID{0};
     std::atomic<int> fReturnValue{0};
     TThreadPriority fPriority = tpNormal;
-    mutable std::mutex fMutex;
-    std::exception_ptr fFatalException;
-    std::shared_ptr<TSyncRequest> fPendingSync;  // guarded by the sync queue's mutex
+    std::exception_ptr fFatalException;           // written by the thread before fDone
+    std::shared_ptr<TThreadDone> fDone;
+    std::shared_ptr<TSyncRequest> fPendingSync;  // guarded by the synchronize lock
 };

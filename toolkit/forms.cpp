@@ -1,2 +1,299 @@
-#include "toolkit/stdctrls.h"
-#include "toolkit/extctrls.h"
+// TApplication, the headless dispatcher, TControl and TCustomEdit.
+#include "toolkit/forms.h"
+
+#include <algorithm>
+
+TApplication* Application = nullptr;
+
+TApplication::TApplication() = default;
+TApplication::~TApplication() = default;
+
+void TApplication::ShowException(const Exception& E)
+{
+    UnicodeString Msg = E.Message();
+    // The runtime ends the shown text with a full stop unless it already ends
+    // in "." or a character before it in the table (")", "!", digits do not).
+    if (!Msg.empty() && Msg.back() > u'.') Msg += u'.';
+    MessageBox(Msg, Title, MsgBox::Ok | MsgBox::IconError);
+}
+
+void TApplication::HandleException(const std::exception& E)
+{
+    if (dynamic_cast<const EAbort*>(&E)) return;
+    if (auto* RE = dynamic_cast<const Exception*>(&E)) ShowException(*RE);
+    else ShowException(Exception(Utf8ToUnicode(E.what())));
+}
+
+void TApplication::HandleCurrentException()
+{
+    try {
+        throw;
+    } catch (const std::exception& E) {
+        HandleException(E);
+    } catch (...) {
+        ShowException(Exception(u"Unbekannte Ausnahme"));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// THeadlessApplication
+
+struct THeadlessApplication::TTimerEntry {
+    THeadlessApplication* App;
+    unsigned Interval;
+    std::chrono::steady_clock::time_point Due;
+    std::function<void()> OnFire;
+};
+
+class THeadlessApplication::THeadlessTimer : public TTimerHandle {
+public:
+    explicit THeadlessTimer(std::shared_ptr<TTimerEntry> E) : fEntry(std::move(E)) {}
+    ~THeadlessTimer() override
+    {
+        if (fEntry->App) {
+            auto& T = fEntry->App->fTimers;
+            T.erase(std::remove(T.begin(), T.end(), fEntry), T.end());
+        }
+    }
+
+private:
+    std::shared_ptr<TTimerEntry> fEntry;
+};
+
+THeadlessApplication::THeadlessApplication()
+{
+    fPrevious = Application;
+    Application = this;
+    SetMainThreadID(std::this_thread::get_id());
+    fPreviousWake = SetWakeMainThread([this] { Wake(); });
+}
+
+THeadlessApplication::~THeadlessApplication()
+{
+    for (auto& T : fTimers) T->App = nullptr;
+    SetWakeMainThread(std::move(fPreviousWake));
+    Application = fPrevious;
+}
+
+void THeadlessApplication::ProcessMessages()
+{
+    CheckSynchronize();
+    RunDueTimers();
+}
+
+bool THeadlessApplication::RunDueTimers()
+{
+    auto Now = std::chrono::steady_clock::now();
+    // Copy: a handler may stop or start timers. Each runs at most once here.
+    auto Timers = fTimers;
+    bool Ran = false;
+    for (auto& T : Timers) {
+        if (!T->App || T->Due > Now) continue;
+        if (std::find(fTimers.begin(), fTimers.end(), T) == fTimers.end()) continue;
+        T->Due = Now + std::chrono::milliseconds(T->Interval);
+        Ran = true;
+        auto Fire = T->OnFire;
+        GuardedCall(Fire);
+    }
+    return Ran;
+}
+
+std::chrono::steady_clock::time_point THeadlessApplication::NextTimerDue() const
+{
+    auto Next = std::chrono::steady_clock::time_point::max();
+    for (auto& T : fTimers) Next = std::min(Next, T->Due);
+    return Next;
+}
+
+bool THeadlessApplication::WaitUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + Timeout;
+    for (;;) {
+        ProcessMessages();
+        if (Predicate()) return true;
+        auto Until = std::min(Deadline, NextTimerDue());
+        {
+            std::unique_lock<std::mutex> L(fMutex);
+            fWakeCond.wait_until(L, Until, [&] { return fWoken; });
+            fWoken = false;
+        }
+        if (std::chrono::steady_clock::now() >= Deadline) {
+            ProcessMessages();
+            return Predicate();
+        }
+    }
+}
+
+void THeadlessApplication::Wake()
+{
+    std::lock_guard<std::mutex> L(fMutex);
+    fWoken = true;
+    fWakeCond.notify_all();
+}
+
+int THeadlessApplication::MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags)
+{
+    TMessageBoxCall Call{Text, Caption, Flags, IsMainThread()};
+    int Answer;
+    {
+        std::lock_guard<std::mutex> L(fMutex);
+        fBoxes.push_back(Call);
+        if (!fQueuedAnswers.empty()) {
+            Answer = fQueuedAnswers.front();
+            fQueuedAnswers.pop_front();
+        } else {
+            Answer = fAnswer;
+        }
+    }
+    if (OnMessageBox) OnMessageBox(Call);
+    Wake();
+    return Answer;
+}
+
+std::unique_ptr<TTimerHandle> THeadlessApplication::StartTimer(unsigned Interval, std::function<void()> OnFire)
+{
+    auto E = std::make_shared<TTimerEntry>(
+        TTimerEntry{this, Interval, std::chrono::steady_clock::now() + std::chrono::milliseconds(Interval), std::move(OnFire)});
+    fTimers.push_back(E);
+    Wake();
+    return std::make_unique<THeadlessTimer>(E);
+}
+
+std::vector<THeadlessApplication::TMessageBoxCall> THeadlessApplication::MessageBoxCalls() const
+{
+    std::lock_guard<std::mutex> L(fMutex);
+    return fBoxes;
+}
+
+void THeadlessApplication::ClearMessageBoxCalls()
+{
+    std::lock_guard<std::mutex> L(fMutex);
+    fBoxes.clear();
+}
+
+void THeadlessApplication::SetMessageBoxAnswer(int Answer)
+{
+    std::lock_guard<std::mutex> L(fMutex);
+    fAnswer = Answer;
+}
+
+void THeadlessApplication::QueueMessageBoxAnswer(int Answer)
+{
+    std::lock_guard<std::mutex> L(fMutex);
+    fQueuedAnswers.push_back(Answer);
+}
+
+// ---------------------------------------------------------------------------
+// TControl
+
+TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
+TControl::~TControl() = default;
+
+void TControl::PublishBool(const UnicodeString& Name, std::function<bool()> Getter, std::function<void(bool)> Setter)
+{
+    fBoolProperties.push_back(TBoolProperty{Name, std::move(Getter), std::move(Setter)});
+}
+
+const TControl::TBoolProperty* TControl::FindBool(const UnicodeString& Name) const
+{
+    for (auto& P : fBoolProperties)
+        if (SameText(P.Name, Name)) return &P;
+    return nullptr;
+}
+
+bool TControl::HasBoolProperty(const UnicodeString& Name) const
+{
+    return FindBool(Name) != nullptr;
+}
+
+bool TControl::GetBoolProperty(const UnicodeString& Name, bool& Value) const
+{
+    const TBoolProperty* P = FindBool(Name);
+    if (!P || !P->Getter) return false;
+    Value = P->Getter();
+    return true;
+}
+
+bool TControl::SetBoolProperty(const UnicodeString& Name, bool Value)
+{
+    const TBoolProperty* P = FindBool(Name);
+    if (!P || !P->Setter) return false;
+    P->Setter(Value);
+    return true;
+}
+
+bool SetCheckedProperty(TControl* Control, bool Value)
+{
+    return Control && Control->SetBoolProperty(u"Checked", Value);
+}
+
+// ---------------------------------------------------------------------------
+// TCustomEdit
+
+TCustomEdit::TCustomEdit(TComponent* AOwner) : TControl(AOwner), fCharProc(DefaultCharProc()) {}
+TCustomEdit::~TCustomEdit() = default;
+
+TCustomEdit::TCharProc TCustomEdit::DefaultCharProc()
+{
+    return [this](char16_t Ch) { DoDefaultChar(Ch); };
+}
+
+void TCustomEdit::SetCharProc(TCharProc Proc)
+{
+    fCharProc = Proc ? std::move(Proc) : DefaultCharProc();
+}
+
+void TCustomEdit::PerformChar(char16_t Ch)
+{
+    RunInEditThread([this, Ch] {
+        TCharProc P = fCharProc;  // the procedure may replace itself
+        if (P) P(Ch);
+    });
+}
+
+void TCustomEdit::PerformAnsiChar(unsigned char Ch)
+{
+    PerformChar(AnsiToUnicode(std::string(1, static_cast<char>(Ch)))[0]);
+}
+
+void TCustomEdit::ReplaceSel(const UnicodeString& Text)
+{
+    RunInEditThread([this, &Text] { DoReplaceSel(Text); });
+}
+
+void TCustomEdit::ReplaceSelAnsi(std::string_view Text)
+{
+    ReplaceSel(AnsiToUnicode(Text));
+}
+
+void TCustomEdit::DoDefaultChar(char16_t Ch)
+{
+    // As an edit control: typing does nothing in a read-only edit (text set by
+    // ReplaceSel still goes in); control characters other than backspace, and
+    // CR / tab in a multi-line edit, are ignored.
+    if (ReadOnly()) return;
+    if (Ch == 8) {
+        if (SelLength() == 0) {
+            if (SelStart() == 0) return;
+            UnicodeString T = Text();
+            int Start = SelStart() - 1;
+            // Delete a whole line break ("\r\n") or surrogate pair at once.
+            if (Start > 0 && ((T[Start - 1] == u'\r' && T[Start] == u'\n') ||
+                              (T[Start - 1] >= 0xD800 && T[Start - 1] <= 0xDBFF)))
+                --Start;
+            SetSelection(Start, SelStart() - Start);
+        }
+        DoReplaceSel(UnicodeString());
+        return;
+    }
+    if (Ch == 13) {
+        if (MultiLine()) DoReplaceSel(u"\r\n");
+        return;
+    }
+    if (Ch == 9) {
+        if (MultiLine()) DoReplaceSel(u"\t");
+        return;
+    }
+    if (Ch < 32) return;
+    DoReplaceSel(UnicodeString(1, Ch));
+}

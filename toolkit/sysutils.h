@@ -99,6 +99,8 @@ private:
         explicit Name(UnicodeString Msg) : Base(std::move(Msg)) {}            \
     }
 
+// Silent exception: the event loop does not show it.
+TOOLKIT_DECLARE_EXCEPTION(EAbort, Exception);
 TOOLKIT_DECLARE_EXCEPTION(EConvertError, Exception);
 TOOLKIT_DECLARE_EXCEPTION(EListError, Exception);
 TOOLKIT_DECLARE_EXCEPTION(EStringListError, EListError);
