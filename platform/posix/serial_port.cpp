@@ -1,0 +1,1032 @@
+// The serial port engine and the Win32 communications functions over it.
+//
+// One SerialPort per open handle. Requests (reads, writes, one comm-event
+// wait) queue here; a service thread per port blocks in poll() on the device
+// and an eventfd and completes them as bytes, line events and time-outs come.
+// Completion writes the OVERLAPPED's status (NTSTATUS in Internal, count in
+// InternalHigh) and signals its event, as the Windows I/O manager does.
+#include "platform/posix/serial_port.h"
+
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+namespace winapi_posix {
+
+namespace {
+
+constexpr ULONG_PTR kStatusSuccess = 0;
+constexpr ULONG_PTR kStatusPending = 0x103;
+constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+constexpr ULONG_PTR kStatusAccessDenied = 0xC0000022;
+constexpr ULONG_PTR kStatusInvalidHandle = 0xC0000008;
+constexpr ULONG_PTR kStatusInvalidParameter = 0xC000000D;
+
+constexpr size_t kMinInputQueue = 32768;
+constexpr size_t kScratchSize = 65536;
+constexpr DWORD kMaxDword = 0xFFFFFFFF;
+
+DWORD ErrorFromStatus(ULONG_PTR status) {
+  switch (status) {
+    case kStatusSuccess: return ERROR_SUCCESS;
+    case kStatusCancelled: return ERROR_OPERATION_ABORTED;
+    case kStatusAccessDenied: return ERROR_ACCESS_DENIED;
+    case kStatusInvalidHandle: return ERROR_INVALID_HANDLE;
+    case kStatusInvalidParameter: return ERROR_INVALID_PARAMETER;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+ULONG_PTR StatusFromError(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS: return kStatusSuccess;
+    case ERROR_OPERATION_ABORTED: return kStatusCancelled;
+    case ERROR_ACCESS_DENIED: return kStatusAccessDenied;
+    case ERROR_INVALID_HANDLE: return kStatusInvalidHandle;
+    default: return kStatusInvalidParameter;
+  }
+}
+
+// Internal is read by GetOverlappedResult on another thread while the driver
+// completes the request, so both sides go through atomic_ref.
+ULONG_PTR LoadStatus(OVERLAPPED* ovl) {
+  return std::atomic_ref<ULONG_PTR>(ovl->Internal).load(std::memory_order_acquire);
+}
+void StoreStatus(OVERLAPPED* ovl, ULONG_PTR status) {
+  std::atomic_ref<ULONG_PTR>(ovl->Internal).store(status, std::memory_order_release);
+}
+
+// Every completion is announced here; GetOverlappedResult waits on it, so a
+// wait works for records without an event and after the handle has closed.
+std::mutex completionMutex;
+std::condition_variable completionCv;
+
+void AnnounceCompletion() {
+  { std::lock_guard<std::mutex> lock(completionMutex); }
+  completionCv.notify_all();
+}
+
+void WaitCompletion(OVERLAPPED* ovl) {
+  std::unique_lock<std::mutex> lock(completionMutex);
+  completionCv.wait(lock, [ovl] { return LoadStatus(ovl) != kStatusPending; });
+}
+
+void StartOverlapped(OVERLAPPED* ovl) {
+  if (ovl->hEvent) ResetEvent(ovl->hEvent);  // as ReadFile/WriteFile/WaitCommEvent do
+  ovl->InternalHigh = 0;
+  StoreStatus(ovl, kStatusPending);
+}
+
+BOOL Fail(DWORD error) {
+  SetLastError(error);
+  return FALSE;
+}
+
+BOOL ResultOf(OVERLAPPED* ovl, DWORD* transferred) {
+  ULONG_PTR status = LoadStatus(ovl);
+  if (transferred) *transferred = static_cast<DWORD>(ovl->InternalHigh);
+  if (status == kStatusSuccess) return TRUE;
+  return Fail(ErrorFromStatus(status));
+}
+
+std::chrono::milliseconds Ms(uint64_t ms) { return std::chrono::milliseconds(ms); }
+
+}  // namespace
+
+DWORD DcbFlags(const DCB& dcb) {
+  DWORD flags;
+  std::memcpy(&flags, reinterpret_cast<const char*>(&dcb) + 8, sizeof flags);
+  return flags;
+}
+
+void SetDcbFlags(DCB* dcb, DWORD flags) { std::memcpy(reinterpret_cast<char*>(dcb) + 8, &flags, sizeof flags); }
+
+double BitsPerCharacter(const DCB& dcb) {
+  double stop = dcb.StopBits == ONESTOPBIT ? 1.0 : dcb.StopBits == ONE5STOPBITS ? 1.5 : 2.0;
+  return 1.0 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1.0 : 0.0) + stop;
+}
+
+SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, PortMapEntry entry, bool overlapped)
+    : backend_(std::move(backend)), entry_(std::move(entry)), overlappedHandle_(overlapped) {
+  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  backend_->Wake = [this] { WakeService(); };
+  input_.resize(kMinInputQueue);
+  backend_->CurrentSettings(&dcb_);
+  dcb_.DCBlength = sizeof(DCB);
+  backend_->ModemStatus(&modemStatus_);
+}
+
+SerialPort::~SerialPort() {
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!closed_) {
+      closed_ = true;
+      AbortAll(kStatusCancelled);
+      backend_->Close();
+    }
+    stopping_ = true;
+  }
+  if (service_.joinable()) {
+    if (service_.get_id() == std::this_thread::get_id()) {
+      service_.detach();
+    } else {
+      WakeService();
+      service_.join();
+    }
+  }
+  if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+void SerialPort::StartService(std::weak_ptr<SerialPort> self) {
+  service_ = std::thread([self] {
+    for (;;) {
+      std::shared_ptr<SerialPort> port = self.lock();
+      if (!port || !port->ServiceOnce()) return;
+    }
+  });
+}
+
+void SerialPort::OnClose() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (closed_) return;
+  closed_ = true;
+  AbortAll(kStatusCancelled);
+  drained_.notify_all();
+  stopping_ = true;
+  if (service_.joinable() && service_.get_id() != std::this_thread::get_id()) {
+    lock.unlock();
+    WakeService();
+    service_.join();
+    lock.lock();
+  }
+  backend_->Close();
+}
+
+void SerialPort::WakeService() {
+  uint64_t one = 1;
+  ssize_t ignored = write(wakeFd_, &one, sizeof one);
+  (void)ignored;
+}
+
+DWORD SerialPort::Usable() const {
+  if (closed_) return ERROR_INVALID_HANDLE;
+  if (removed_) return ERROR_ACCESS_DENIED;
+  return 0;
+}
+
+void SerialPort::Complete(Request& request, ULONG_PTR status) {
+  OVERLAPPED* ovl = request.ovl;
+  if (request.kind == Kind::Wait) {
+    ovl->InternalHigh = status == kStatusSuccess ? sizeof(DWORD) : 0;
+  } else {
+    ovl->InternalHigh = request.done;
+  }
+  StoreStatus(ovl, status);
+  if (ovl->hEvent) SetEvent(ovl->hEvent);
+  AnnounceCompletion();
+}
+
+// --- receive ------------------------------------------------------------------
+
+void SerialPort::ResizeInput(size_t capacity) {
+  capacity = std::max({capacity, kMinInputQueue, inputCount_});
+  if (capacity <= input_.size()) return;  // never shrinks: the service thread sized its read by the old room
+  std::vector<uint8_t> bigger(capacity);
+  size_t n = TakeInput(bigger.data(), inputCount_);
+  input_.swap(bigger);
+  inputHead_ = 0;
+  inputCount_ = n;
+}
+
+size_t SerialPort::TakeInput(uint8_t* out, size_t max) {
+  size_t n = std::min(max, inputCount_);
+  size_t first = std::min(n, input_.size() - inputHead_);
+  std::memcpy(out, input_.data() + inputHead_, first);
+  std::memcpy(out + first, input_.data(), n - first);
+  inputHead_ = (inputHead_ + n) % input_.size();
+  inputCount_ -= n;
+  if (inputCount_ == 0) inputHead_ = 0;
+  if (inputCount_ < input_.size() * 8 / 10) rx80Reported_ = false;
+  return n;
+}
+
+void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
+  DWORD flags = DcbFlags(dcb_);
+  size_t stored = 0;
+  size_t tail = (inputHead_ + inputCount_) % input_.size();
+  for (size_t i = 0; i < count && inputCount_ < input_.size(); ++i) {
+    if ((flags & kDcbNull) && data[i] == 0) continue;
+    input_[tail] = data[i];
+    tail = tail + 1 == input_.size() ? 0 : tail + 1;
+    ++inputCount_;
+    ++stored;
+  }
+  if (stored < count && !(flags & kDcbNull)) AddErrors(CE_RXOVER);
+  if (stored == 0) return;
+  DWORD events = EV_RXCHAR;
+  if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
+  if (!rx80Reported_ && inputCount_ >= input_.size() * 8 / 10) {
+    rx80Reported_ = true;
+    events |= EV_RX80FULL;
+  }
+  RaiseEvents(events);
+}
+
+void SerialPort::ServeReads(Clock::time_point now) {
+  while (!reads_.empty()) {
+    Request& r = reads_.front();
+    if (!r.started) {
+      r.started = true;
+      if (r.totalLength.count() > 0) r.totalDeadline = now + r.totalLength;
+    }
+    size_t n = TakeInput(r.readBuffer + r.done, r.size - r.done);
+    if (n > 0) {
+      r.done += static_cast<DWORD>(n);
+      if (r.interval.count() > 0) r.intervalDeadline = now + r.interval;
+    }
+    bool finished = r.done == r.size || (r.returnOnAny && r.done > 0) || r.immediate || now >= r.totalDeadline ||
+                    now >= r.intervalDeadline;
+    if (!finished) break;
+    Complete(r, kStatusSuccess);
+    reads_.pop_front();
+  }
+}
+
+BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
+  OVERLAPPED local{};
+  bool sync = ovl == nullptr || !overlappedHandle_;
+  if (!ovl) ovl = &local;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if ((DcbFlags(dcb_) & kDcbAbortOnError) && errors_) return Fail(ERROR_OPERATION_ABORTED);
+    StartOverlapped(ovl);
+    Request r{Kind::Read, ovl};
+    r.readBuffer = static_cast<uint8_t*>(buffer);
+    r.size = count;
+    r.thread = GetCurrentThreadId();
+    const COMMTIMEOUTS& t = timeouts_;
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
+        t.ReadTotalTimeoutConstant == 0) {
+      r.immediate = true;  // take what is queued, however little
+    } else if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+               t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxDword) {
+      r.returnOnAny = true;
+      r.totalLength = Ms(t.ReadTotalTimeoutConstant);
+    } else {
+      uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
+      if (total > 0) r.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
+      if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword) r.interval = Ms(t.ReadIntervalTimeout);
+    }
+    bool wasFull = InputFree() == 0;
+    reads_.push_back(r);
+    ServeReads(Clock::now());
+    if (wasFull && InputFree() > 0) WakeService();  // the device may be held back by a full queue
+    if (LoadStatus(ovl) != kStatusPending) return ResultOf(ovl, transferred);
+    WakeService();  // new deadline
+    if (!sync) return Fail(ERROR_IO_PENDING);
+  }
+  WaitCompletion(ovl);
+  return ResultOf(ovl, transferred);
+}
+
+// --- transmit -----------------------------------------------------------------
+
+void SerialPort::ServeWrites(Clock::time_point now) {
+  while (!writes_.empty() && !removed_) {
+    Request& w = writes_.front();
+    if (!w.started) {
+      w.started = true;
+      if (w.totalLength.count() > 0) w.totalDeadline = now + w.totalLength;
+      if (rtsToggleEmulated_) backend_->SetRts(true);
+    }
+    if (!xoffHold_ && w.done < w.size) {
+      DWORD error = 0;
+      long k = backend_->Transmit(w.writeBuffer + w.done, w.size - w.done, &error);
+      if (k < 0) {
+        if (error == ERROR_ACCESS_DENIED) {
+          DeviceRemoved();
+          return;
+        }
+        Complete(w, StatusFromError(error));
+        writes_.pop_front();
+        continue;
+      }
+      if (k > 0) txBusy_ = true;
+      w.done += static_cast<DWORD>(k);
+    }
+    writeBlocked_ = w.done < w.size;
+    if (w.done == w.size || now >= w.totalDeadline) {
+      // A write ended by its time-out completes successfully with the bytes
+      // that left, as serial.sys does (STATUS_TIMEOUT is a success code).
+      Complete(w, kStatusSuccess);
+      writes_.pop_front();
+      writeBlocked_ = false;
+      continue;
+    }
+    break;
+  }
+}
+
+void SerialPort::CheckDrain(Clock::time_point now) {
+  drainCheck_ = Clock::time_point::max();
+  if (!txBusy_ || !writes_.empty() || removed_) return;
+  DWORD queued = backend_->TransmitQueued();
+  if (queued == 0) {
+    txBusy_ = false;
+    if (rtsToggleEmulated_) backend_->SetRts(false);
+    RaiseEvents(EV_TXEMPTY);
+    drained_.notify_all();
+    return;
+  }
+  int delay = backend_->DrainCheckDelayMs(queued);
+  if (delay >= 0) drainCheck_ = now + Ms(delay);
+}
+
+BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
+  OVERLAPPED local{};
+  bool sync = ovl == nullptr || !overlappedHandle_;
+  if (!ovl) ovl = &local;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if ((DcbFlags(dcb_) & kDcbAbortOnError) && errors_) return Fail(ERROR_OPERATION_ABORTED);
+    StartOverlapped(ovl);
+    Request w{Kind::Write, ovl};
+    w.writeBuffer = static_cast<const uint8_t*>(buffer);
+    w.size = count;
+    w.thread = GetCurrentThreadId();
+    uint64_t total = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * count + timeouts_.WriteTotalTimeoutConstant;
+    if (total > 0) w.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
+    writes_.push_back(w);
+    auto now = Clock::now();
+    ServeWrites(now);
+    CheckDrain(now);
+    if (LoadStatus(ovl) != kStatusPending) return ResultOf(ovl, transferred);
+    WakeService();
+    if (!sync) return Fail(ERROR_IO_PENDING);
+  }
+  WaitCompletion(ovl);
+  return ResultOf(ovl, transferred);
+}
+
+BOOL SerialPort::TransmitChar(char c) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  DWORD error = 0;
+  if (!backend_->TransmitAhead(static_cast<uint8_t>(c), &error)) {
+    if (error == ERROR_ACCESS_DENIED) DeviceRemoved();
+    return Fail(error);
+  }
+  txBusy_ = true;
+  CheckDrain(Clock::now());
+  WakeService();
+  return TRUE;
+}
+
+BOOL SerialPort::Flush() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  for (;;) {
+    if (DWORD e = Usable()) return Fail(e);
+    if (writes_.empty() && !txBusy_) return TRUE;
+    drained_.wait(lock);
+  }
+}
+
+// --- events and errors --------------------------------------------------------
+
+void SerialPort::RaiseEvents(DWORD events) {
+  events &= mask_;
+  if (events == 0) return;
+  if (wait_) {
+    *wait_->eventMask = events;
+    Complete(*wait_, kStatusSuccess);
+    wait_.reset();
+  } else {
+    history_ |= events;
+  }
+}
+
+void SerialPort::AddErrors(DWORD errors) {
+  errors_ |= errors;
+  DWORD events = 0;
+  if (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) events |= EV_ERR;
+  if (errors & CE_BREAK) events |= EV_BREAK;
+  RaiseEvents(events);
+  if (DcbFlags(dcb_) & kDcbAbortOnError) {
+    AbortReads(kStatusCancelled, false);
+    AbortWrites(kStatusCancelled, false);
+  }
+}
+
+void SerialPort::LinesChanged() {
+  DWORD now = 0;
+  if (backend_->ModemStatus(&now) != 0) return;
+  DWORD changed = now ^ modemStatus_;
+  modemStatus_ = now;
+  DWORD events = 0;
+  if (changed & MS_CTS_ON) events |= EV_CTS;
+  if (changed & MS_DSR_ON) events |= EV_DSR;
+  if (changed & MS_RLSD_ON) events |= EV_RLSD;
+  if (changed & MS_RING_ON) events |= EV_RING;
+  RaiseEvents(events);
+}
+
+BOOL SerialPort::WaitEvent(DWORD* mask, OVERLAPPED* ovl) {
+  OVERLAPPED local{};
+  bool sync = ovl == nullptr || !overlappedHandle_;
+  if (!ovl) ovl = &local;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (mask == nullptr || mask_ == 0 || wait_) return Fail(ERROR_INVALID_PARAMETER);
+    StartOverlapped(ovl);
+    Request w{Kind::Wait, ovl};
+    w.eventMask = mask;
+    w.thread = GetCurrentThreadId();
+    if (history_) {
+      *mask = history_;
+      history_ = 0;
+      Complete(w, kStatusSuccess);
+      return TRUE;
+    }
+    wait_ = std::make_unique<Request>(w);
+    if (!sync) return Fail(ERROR_IO_PENDING);
+  }
+  WaitCompletion(ovl);
+  return ResultOf(ovl, nullptr);
+}
+
+BOOL SerialPort::GetMask(DWORD* mask) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!mask) return Fail(ERROR_INVALID_PARAMETER);
+  *mask = mask_;
+  return TRUE;
+}
+
+BOOL SerialPort::SetMask(DWORD mask) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  // A pending wait completes with an empty mask, as on Windows.
+  if (wait_) {
+    *wait_->eventMask = 0;
+    Complete(*wait_, kStatusSuccess);
+    wait_.reset();
+  }
+  history_ = 0;
+  mask_ = mask;
+  backend_->ModemStatus(&modemStatus_);
+  return TRUE;
+}
+
+BOOL SerialPort::ClearError(DWORD* errors, COMSTAT* stat) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (errors) *errors = errors_;
+  errors_ = 0;
+  if (stat) {
+    DWORD hold = backend_->HoldFlags() | (xoffHold_ ? kHoldXoff : 0);
+    std::memset(stat, 0, sizeof *stat);
+    std::memcpy(stat, &hold, sizeof hold);
+    stat->cbInQue = static_cast<DWORD>(inputCount_);
+    DWORD out = backend_->TransmitQueued();
+    for (const Request& w : writes_) out += w.size - w.done;
+    stat->cbOutQue = out;
+  }
+  return TRUE;
+}
+
+// --- aborts -------------------------------------------------------------------
+
+void SerialPort::AbortReads(ULONG_PTR status, bool onlyThisThread) {
+  DWORD self = GetCurrentThreadId();
+  for (auto it = reads_.begin(); it != reads_.end();) {
+    if (onlyThisThread && it->thread != self) {
+      ++it;
+      continue;
+    }
+    Complete(*it, status);
+    it = reads_.erase(it);
+  }
+}
+
+void SerialPort::AbortWrites(ULONG_PTR status, bool onlyThisThread) {
+  DWORD self = GetCurrentThreadId();
+  for (auto it = writes_.begin(); it != writes_.end();) {
+    if (onlyThisThread && it->thread != self) {
+      ++it;
+      continue;
+    }
+    Complete(*it, status);
+    it = writes_.erase(it);
+  }
+  writeBlocked_ = false;
+  drained_.notify_all();
+}
+
+void SerialPort::AbortAll(ULONG_PTR status) {
+  AbortReads(status, false);
+  AbortWrites(status, false);
+  if (wait_) {
+    *wait_->eventMask = 0;
+    Complete(*wait_, status);
+    wait_.reset();
+  }
+  drained_.notify_all();
+}
+
+void SerialPort::DeviceRemoved() {
+  if (removed_) return;
+  removed_ = true;
+  txBusy_ = false;
+  AbortAll(kStatusAccessDenied);
+}
+
+BOOL SerialPort::Cancel() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (closed_) return Fail(ERROR_INVALID_HANDLE);
+  AbortReads(kStatusCancelled, true);
+  AbortWrites(kStatusCancelled, true);
+  if (wait_ && wait_->thread == GetCurrentThreadId()) {
+    *wait_->eventMask = 0;
+    Complete(*wait_, kStatusCancelled);
+    wait_.reset();
+  }
+  CheckDrain(Clock::now());
+  return TRUE;
+}
+
+BOOL SerialPort::Purge(DWORD flags) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (flags & ~DWORD(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+    return Fail(ERROR_INVALID_PARAMETER);
+  if (flags & PURGE_TXABORT) AbortWrites(kStatusCancelled, false);
+  if (flags & PURGE_RXABORT) AbortReads(kStatusCancelled, false);
+  if (flags & PURGE_TXCLEAR) {
+    backend_->PurgeOutput();
+    if (writes_.empty()) {
+      txBusy_ = false;
+      if (rtsToggleEmulated_) backend_->SetRts(false);
+      drained_.notify_all();
+    }
+  }
+  if (flags & PURGE_RXCLEAR) {
+    inputHead_ = inputCount_ = 0;
+    rx80Reported_ = false;
+    backend_->PurgeInput();
+    WakeService();  // room again for a device held back by a full queue
+  }
+  CheckDrain(Clock::now());
+  return TRUE;
+}
+
+// --- settings -----------------------------------------------------------------
+
+BOOL SerialPort::Setup(DWORD inQueue, DWORD outQueue) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  inQueueSize_ = inQueue;
+  outQueueSize_ = outQueue;
+  ResizeInput(inQueue);
+  return TRUE;
+}
+
+BOOL SerialPort::GetState(DCB* dcb) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!dcb) return Fail(ERROR_INVALID_PARAMETER);
+  *dcb = dcb_;
+  dcb->DCBlength = sizeof(DCB);
+  return TRUE;
+}
+
+namespace {
+
+// The checks serial.sys makes before it touches the hardware.
+bool ValidDcb(const DCB& dcb) {
+  if (dcb.BaudRate == 0) return false;
+  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
+  if (dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) return false;
+  if (dcb.ByteSize == 5 && dcb.StopBits == TWOSTOPBITS) return false;
+  if (dcb.ByteSize != 5 && dcb.StopBits == ONE5STOPBITS) return false;
+  DWORD flags = DcbFlags(dcb);
+  if ((flags & (kDcbOutX | kDcbInX)) && dcb.XonChar == dcb.XoffChar) return false;
+  return true;
+}
+
+}  // namespace
+
+BOOL SerialPort::SetState(const DCB* dcb) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!dcb || !ValidDcb(*dcb)) return Fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = backend_->Configure(*dcb)) return Fail(e);
+  DWORD oldRts = DcbRtsControl(DcbFlags(dcb_));
+  dcb_ = *dcb;
+  dcb_.DCBlength = sizeof(DCB);
+  DWORD rts = DcbRtsControl(DcbFlags(dcb_));
+  if (rts == RTS_CONTROL_TOGGLE) {
+    rtsToggleEmulated_ = !backend_->SetRs485(true);
+    if (rtsToggleEmulated_) backend_->SetRts(txBusy_);
+  } else {
+    if (oldRts == RTS_CONTROL_TOGGLE && !rtsToggleEmulated_) backend_->SetRs485(false);
+    rtsToggleEmulated_ = false;
+  }
+  WakeService();  // pacing of a virtual port follows the new baud rate
+  return TRUE;
+}
+
+BOOL SerialPort::GetTimeouts(COMMTIMEOUTS* timeouts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
+  *timeouts = timeouts_;
+  return TRUE;
+}
+
+BOOL SerialPort::SetTimeouts(const COMMTIMEOUTS* timeouts) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
+  if (timeouts->ReadIntervalTimeout == kMaxDword && timeouts->ReadTotalTimeoutMultiplier == kMaxDword &&
+      timeouts->ReadTotalTimeoutConstant == kMaxDword)
+    return Fail(ERROR_INVALID_PARAMETER);
+  timeouts_ = *timeouts;
+  return TRUE;
+}
+
+BOOL SerialPort::Escape(DWORD function) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  DWORD error = 0;
+  switch (function) {
+    case SETXOFF:
+      xoffHold_ = true;
+      error = backend_->SetXoffHold(true);
+      break;
+    case SETXON:
+      xoffHold_ = false;
+      error = backend_->SetXoffHold(false);
+      ServeWrites(Clock::now());
+      WakeService();
+      break;
+    case SETRTS: error = backend_->SetRts(true); break;
+    case CLRRTS: error = backend_->SetRts(false); break;
+    case SETDTR: error = backend_->SetDtr(true); break;
+    case CLRDTR: error = backend_->SetDtr(false); break;
+    case SETBREAK: error = backend_->SetBreak(true); break;
+    case CLRBREAK: error = backend_->SetBreak(false); break;
+    case RESETDEV: break;
+    default: return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (error == ERROR_ACCESS_DENIED) DeviceRemoved();
+  if (error) return Fail(error);
+  return TRUE;
+}
+
+BOOL SerialPort::GetModemStatus(DWORD* status) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!status) return Fail(ERROR_INVALID_PARAMETER);
+  if (DWORD e = backend_->ModemStatus(status)) return Fail(e);
+  return TRUE;
+}
+
+BOOL SerialPort::GetProperties(COMMPROP* prop) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (DWORD e = Usable()) return Fail(e);
+  if (!prop) return Fail(ERROR_INVALID_PARAMETER);
+  std::memset(prop, 0, sizeof *prop);
+  prop->wPacketLength = sizeof(COMMPROP);
+  prop->wPacketVersion = 2;
+  prop->dwServiceMask = SP_SERIALCOMM;
+  prop->dwMaxTxQueue = 0;  // no fixed maximum
+  prop->dwMaxRxQueue = 0;
+  prop->dwMaxBaud = BAUD_USER;
+  prop->dwProvSubType = PST_RS232;
+  prop->dwProvCapabilities = PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK | PCF_XONXOFF | PCF_SETXCHAR |
+                             PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS | PCF_SPECIALCHARS;
+  prop->dwSettableParams = SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING | SP_PARITY_CHECK | SP_RLSD;
+  prop->dwSettableBaud = BAUD_075 | BAUD_110 | BAUD_134_5 | BAUD_150 | BAUD_300 | BAUD_600 | BAUD_1200 | BAUD_1800 |
+                         BAUD_2400 | BAUD_4800 | BAUD_7200 | BAUD_9600 | BAUD_14400 | BAUD_19200 | BAUD_38400 |
+                         BAUD_56K | BAUD_128K | BAUD_115200 | BAUD_57600 | BAUD_USER;
+  prop->wSettableData = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
+  prop->wSettableStopParity = STOPBITS_10 | STOPBITS_15 | STOPBITS_20 | PARITY_NONE | PARITY_ODD | PARITY_EVEN |
+                              PARITY_MARK | PARITY_SPACE;
+  prop->dwCurrentTxQueue = outQueueSize_;
+  prop->dwCurrentRxQueue = static_cast<DWORD>(input_.size());
+  return TRUE;
+}
+
+// --- service thread -----------------------------------------------------------
+
+int SerialPort::PollTimeoutMs(Clock::time_point now) const {
+  Clock::time_point next = drainCheck_;
+  if (!reads_.empty() && reads_.front().started)
+    next = std::min({next, reads_.front().totalDeadline, reads_.front().intervalDeadline});
+  if (!writes_.empty() && writes_.front().started) next = std::min(next, writes_.front().totalDeadline);
+  int timeout = -1;
+  if (next != Clock::time_point::max()) {
+    auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    timeout = static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+  }
+  if (!removed_) {
+    int device = backend_->ServiceDelayMs();
+    if (device >= 0 && (timeout < 0 || device < timeout)) timeout = device;
+  }
+  return timeout;
+}
+
+bool SerialPort::ServiceOnce() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (stopping_) return false;
+  if (scratch_.empty()) scratch_.resize(kScratchSize);
+  pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+  nfds_t count = 1;
+  int deviceFd = removed_ ? -1 : backend_->PollFd();
+  bool dataFd = backend_->PollsData();
+  if (deviceFd >= 0) {
+    short events = POLLIN;
+    if (dataFd) {
+      events = 0;
+      if (InputFree() > 0) events |= POLLIN;  // a full queue holds the device back
+      if (writeBlocked_ && !writes_.empty() && !xoffHold_) events |= POLLOUT;
+    }
+    fds[1] = {deviceFd, events, 0};
+    count = 2;
+  }
+  int timeout = PollTimeoutMs(Clock::now());
+  size_t capacity = std::min(scratch_.size(), InputFree());
+  lock.unlock();
+
+  int ready = poll(fds, count, timeout);
+  if (ready < 0 && errno != EINTR) return false;
+  if (fds[0].revents & POLLIN) {
+    uint64_t value;
+    ssize_t ignored = read(wakeFd_, &value, sizeof value);
+    (void)ignored;
+  }
+  ServiceResult result;
+  short revents = count == 2 ? fds[1].revents : 0;
+  bool serviced = count == 2 && (revents != 0 || !dataFd);
+  if (serviced) result = backend_->Service(scratch_.data(), capacity, revents);
+
+  lock.lock();
+  if (stopping_) return false;
+  auto now = Clock::now();
+  if (serviced) {
+    if (result.Received) ReceiveBytes(scratch_.data(), result.Received);
+    if (result.Errors) AddErrors(result.Errors);
+    if (result.Break) AddErrors(CE_BREAK);
+    if (result.LinesChanged) LinesChanged();
+    if (result.Removed) DeviceRemoved();
+  }
+  ServeReads(now);
+  ServeWrites(now);
+  CheckDrain(now);
+  return true;
+}
+
+}  // namespace winapi_posix
+
+// --- the Win32 entry points ---------------------------------------------------
+
+using winapi_posix::LookupAs;
+using winapi_posix::SerialPort;
+
+namespace {
+
+std::shared_ptr<SerialPort> PortOf(HANDLE handle) {
+  auto port = LookupAs<SerialPort>(handle);
+  if (!port) SetLastError(ERROR_INVALID_HANDLE);
+  return port;
+}
+
+// "\\?\COM3", "\\.\COM3" and "COM3" name the same port.
+std::u16string PortName(const char16_t* path) {
+  std::u16string name(path);
+  if (name.size() >= 4 && name[0] == u'\\' && name[1] == u'\\' && (name[2] == u'?' || name[2] == u'.') &&
+      name[3] == u'\\')
+    name.erase(0, 4);
+  return name;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
+  (void)dwDesiredAccess;
+  (void)dwShareMode;
+  (void)lpSecurityAttributes;
+  (void)hTemplateFile;
+  if (!lpFileName) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  winapi_posix::PortMapEntry entry;
+  if (!winapi_posix::FindPort(PortName(lpFileName), &entry)) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  if (dwCreationDisposition != OPEN_EXISTING) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return INVALID_HANDLE_VALUE;
+  }
+  DWORD error = 0;
+  std::unique_ptr<winapi_posix::SerialBackend> backend =
+      entry.Virtual ? winapi_posix::OpenVirtualBackend(entry.ComName, &error)
+                    : winapi_posix::OpenTtyBackend(entry.DevicePath, &error);
+  if (!backend) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  auto port = std::make_shared<SerialPort>(std::move(backend), entry, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
+  port->StartService(port);
+  HANDLE handle = winapi_posix::RegisterObject(port);
+  SetLastError(ERROR_SUCCESS);
+  return handle;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
+                     LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  auto port = PortOf(hFile);
+  return port ? port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped) : FALSE;
+}
+
+BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
+                      LPOVERLAPPED lpOverlapped) {
+  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  auto port = PortOf(hFile);
+  return port ? port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped) : FALSE;
+}
+
+BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                                BOOL bWait) {
+  (void)hFile;  // the record alone tells the state, also after the handle closed
+  if (!lpOverlapped) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (winapi_posix::LoadStatus(lpOverlapped) == winapi_posix::kStatusPending) {
+    if (!bWait) {
+      SetLastError(ERROR_IO_INCOMPLETE);
+      return FALSE;
+    }
+    winapi_posix::WaitCompletion(lpOverlapped);
+    // Windows waits on the record's event and so consumes an auto-reset signal.
+    if (lpOverlapped->hEvent) WaitForSingleObject(lpOverlapped->hEvent, 0);
+  }
+  return winapi_posix::ResultOf(lpOverlapped, lpNumberOfBytesTransferred);
+}
+
+BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
+  auto port = PortOf(hFile);
+  return port ? port->Flush() : FALSE;
+}
+
+BOOL WINAPI CancelIo(HANDLE hFile) {
+  auto port = PortOf(hFile);
+  return port ? port->Cancel() : FALSE;
+}
+
+BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
+  auto port = PortOf(hFile);
+  return port ? port->Setup(dwInQueue, dwOutQueue) : FALSE;
+}
+
+BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
+  auto port = PortOf(hFile);
+  return port ? port->GetState(lpDCB) : FALSE;
+}
+
+BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
+  auto port = PortOf(hFile);
+  return port ? port->SetState(lpDCB) : FALSE;
+}
+
+BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
+  auto port = PortOf(hCommDev);
+  if (!port) return FALSE;
+  if (!lpdwSize) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
+  if (!lpCC || *lpdwSize < sizeof(COMMCONFIG)) {
+    *lpdwSize = sizeof(COMMCONFIG);
+    return winapi_posix::Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  DCB dcb;
+  if (!port->GetState(&dcb)) return FALSE;
+  std::memset(lpCC, 0, sizeof(COMMCONFIG));
+  lpCC->dwSize = sizeof(COMMCONFIG);
+  lpCC->wVersion = 1;
+  lpCC->dcb = dcb;
+  lpCC->dwProviderSubType = PST_RS232;
+  *lpdwSize = sizeof(COMMCONFIG);
+  return TRUE;
+}
+
+BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize) {
+  auto port = PortOf(hCommDev);
+  if (!port) return FALSE;
+  if (!lpCC || dwSize < offsetof(COMMCONFIG, dcb) + sizeof(DCB)) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
+  return port->SetState(&lpCC->dcb);
+}
+
+BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
+  if (!lpszName || !lpdwSize) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
+  winapi_posix::PortMapEntry entry;
+  if (!winapi_posix::FindPort(PortName(lpszName), &entry)) return winapi_posix::Fail(ERROR_FILE_NOT_FOUND);
+  if (!lpCC || *lpdwSize < sizeof(COMMCONFIG)) {
+    *lpdwSize = sizeof(COMMCONFIG);
+    return winapi_posix::Fail(ERROR_INSUFFICIENT_BUFFER);
+  }
+  // The provider's defaults: 9600 8N1, DTR and RTS on, no flow control.
+  std::memset(lpCC, 0, sizeof(COMMCONFIG));
+  lpCC->dwSize = sizeof(COMMCONFIG);
+  lpCC->wVersion = 1;
+  DCB& dcb = lpCC->dcb;
+  dcb.DCBlength = sizeof(DCB);
+  dcb.BaudRate = CBR_9600;
+  winapi_posix::SetDcbFlags(&dcb, winapi_posix::kDcbBinary | (DTR_CONTROL_ENABLE << winapi_posix::kDcbDtrControlShift) |
+                                      (RTS_CONTROL_ENABLE << winapi_posix::kDcbRtsControlShift));
+  dcb.XonLim = 2048;
+  dcb.XoffLim = 512;
+  dcb.ByteSize = 8;
+  dcb.Parity = NOPARITY;
+  dcb.StopBits = ONESTOPBIT;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  lpCC->dwProviderSubType = PST_RS232;
+  *lpdwSize = sizeof(COMMCONFIG);
+  return TRUE;
+}
+
+BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+  auto port = PortOf(hFile);
+  return port ? port->GetTimeouts(lpCommTimeouts) : FALSE;
+}
+
+BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
+  auto port = PortOf(hFile);
+  return port ? port->SetTimeouts(lpCommTimeouts) : FALSE;
+}
+
+BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
+  auto port = PortOf(hFile);
+  return port ? port->GetMask(lpEvtMask) : FALSE;
+}
+
+BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
+  auto port = PortOf(hFile);
+  return port ? port->SetMask(dwEvtMask) : FALSE;
+}
+
+BOOL WINAPI WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
+  auto port = PortOf(hFile);
+  return port ? port->WaitEvent(lpEvtMask, lpOverlapped) : FALSE;
+}
+
+BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
+  auto port = PortOf(hFile);
+  return port ? port->ClearError(lpErrors, lpStat) : FALSE;
+}
+
+BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
+  auto port = PortOf(hFile);
+  return port ? port->Purge(dwFlags) : FALSE;
+}
+
+BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
+  auto port = PortOf(hFile);
+  return port ? port->Escape(dwFunc) : FALSE;
+}
+
+BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
+  auto port = PortOf(hFile);
+  return port ? port->GetModemStatus(lpModemStat) : FALSE;
+}
+
+BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) {
+  auto port = PortOf(hFile);
+  return port ? port->GetProperties(lpCommProp) : FALSE;
+}
+
+BOOL WINAPI TransmitCommChar(HANDLE hFile, char cChar) {
+  auto port = PortOf(hFile);
+  return port ? port->TransmitChar(cChar) : FALSE;
+}
+
+BOOL WINAPI SetCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, SETBREAK); }
+
+BOOL WINAPI ClearCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, CLRBREAK); }
+
+}  // extern "C"
