@@ -15,6 +15,8 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <utility>
+#include <cstring>
 
 #include "platform/posix/portmap.h"
 #include "platform/posix/serial_backend.h"

@@ -4,6 +4,10 @@
 
 #include "platform/posix/win32_types.h"
 
+#ifndef MAXDWORD
+#define MAXDWORD 0xffffffff
+#endif
+
 // CreateFileW
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
