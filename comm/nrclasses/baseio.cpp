@@ -28,7 +28,7 @@ void TnrThreadIO::Execute() {
 
 TnrBaseIO::TnrBaseIO(TComponent* AOwner) : TComponent(AOwner) {
   fPriority = tpNormal;
-  sLogPrefix = ClassName();
+  sLogPrefix = fConstructedPrefix = ClassName();
   flClearDeviceListWithFree = true;
   slDevices = new TStringList();
   nrNotifyList = new TnrNotifyList();
@@ -52,8 +52,12 @@ TnrBaseIO::~TnrBaseIO() {
   // NotifyDelete, which the component base's own notice (sent after this
   // body) could no longer reach.
   std::vector<TnrCustomDataProcessor*> processors;
+  // Recognised by their subscription alone: other subscribers are never
+  // dereferenced here (one may be gone without having unsubscribed).
   for (int i = 0; i < nrNotifyList->Count(); ++i) {
-    auto* proc = dynamic_cast<TnrCustomDataProcessor*>(nrNotifyList->Get(i).Target());
+    const TnrNotifyEvent e = nrNotifyList->Get(i);
+    if (!e.IsMethod(&TnrCustomDataProcessor::DoDeviceNotify)) continue;
+    auto* proc = static_cast<TnrCustomDataProcessor*>(e.Target());
     if (proc && std::find(processors.begin(), processors.end(), proc) == processors.end())
       processors.push_back(proc);
   }
@@ -378,15 +382,22 @@ void TnrBaseIO::TerminalOutput(uint8_t* Buffer, uint32_t Len) {
 // ---------------------------------------------------------------------------
 // Log
 
+const UnicodeString& TnrBaseIO::LogPrefix() {
+  // The constructor can only see its own class; the prefix is the name of
+  // the component's class unless a descendant chose another one.
+  if (sLogPrefix == fConstructedPrefix) sLogPrefix = fConstructedPrefix = ClassName();
+  return sLogPrefix;
+}
+
 void TnrBaseIO::LogMessage(TDetailLevel Level, const UnicodeString& S) {
   if (!fLog) return;
   if (S.empty())
     fLog->AddSysInfo();
   else
-    fLog->AddLog(Level, sLogPrefix + S);
+    fLog->AddLog(Level, LogPrefix() + S);
 }
 
 void TnrBaseIO::LogMessageFmt(TDetailLevel Level, const UnicodeString& Fmt,
                               std::initializer_list<TFormatArg> Args) {
-  if (fLog) fLog->AddLogFmt(Level, sLogPrefix + Fmt, std::vector<TFormatArg>(Args));
+  if (fLog) fLog->AddLogFmt(Level, LogPrefix() + Fmt, std::vector<TFormatArg>(Args));
 }

@@ -216,6 +216,13 @@ class TnrNotifyEvent {
   const void* Object() const { return fObject; }
   // The bound object when it is a TObject (null otherwise).
   TObject* Target() const { return fTarget; }
+  // Whether the entry calls Method (of whatever object it is bound to).
+  template <class T>
+  bool IsMethod(void (T::*Method)(TObject* Sender, int Code)) const {
+    MethodKey key{};
+    std::memcpy(key.data(), &Method, sizeof(Method));
+    return key == fMethod;
+  }
   void operator()(TObject* Sender, int Code) const {
     if (fInvoke) fInvoke(Sender, Code);
   }
@@ -475,6 +482,8 @@ class TnrBaseIO : public TComponent {
 
  private:
   friend class TnrThreadIO;
+  const UnicodeString& LogPrefix();
+  UnicodeString fConstructedPrefix;  // sLogPrefix as the constructor set it
 };
 
 // ---------------------------------------------------------------------------

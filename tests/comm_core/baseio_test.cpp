@@ -174,6 +174,7 @@ TEST_F(BaseIO, ReportFatalErrorAsksTheHandlerLogsAndRaisesOrShows) {
   EXPECT_EQ(log.Lines[0].Level, dlSimple);
 
   // ShowOnly: the error box instead of an exception.
+  io.SetOnFatalError(nullptr);
   std::vector<UnicodeString> shown;
   app.OnMessageBox = [&](const THeadlessApplication::TMessageBoxCall& c) { shown.push_back(c.Text); };
   EXPECT_NO_THROW(io.ReportFatalError(1, 0, u"shown", true));
@@ -190,8 +191,9 @@ TEST_F(BaseIO, LogMessagesCarryThePrefixAndNeedASink) {
   io.LogMessage(dlDetail, u"");
   io.LogMessageFmt(dlDebug, u"n=%d s=%s", {42, UnicodeString(u"x")});
   ASSERT_EQ(log.Lines.size(), 2u);
-  EXPECT_EQ(log.Lines[0].Text, io.ClassName() + u"plain");
-  EXPECT_EQ(log.Lines[1].Text, io.ClassName() + u"n=42 s=x");
+  // The prefix is the component's class name.
+  EXPECT_EQ(log.Lines[0].Text, u"TFakeIOplain");
+  EXPECT_EQ(log.Lines[1].Text, u"TFakeIOn=42 s=x");
   EXPECT_EQ(log.Lines[1].Level, dlDebug);
   EXPECT_EQ(log.SysInfoCount, 1);
 }
@@ -285,21 +287,20 @@ TEST_F(BaseIO, ReceiveGoesToProcessorThenTerminalThenEvent) {
   proc.OnProcessing = [&] { atProcessor = edit.Text(); };
   io.SetOnAfterReceive([&](TObject* Com, const uint8_t* Buffer, uint32_t Received) {
     EXPECT_EQ(Com, &io);
-    EXPECT_EQ(Received, 5u);
-    EXPECT_EQ(Buffer[3], 'c');
-    atEvent = edit.Text();
+    EXPECT_EQ(Buffer[0], 'a');
+    atEvent = edit.Text() + u":" + IntToStr(Received);
   });
   uint8_t data[6] = {'a', 'b', 0, 'c', 'd', 0xEE};
   io.DoDataReceived(data, 5);
   EXPECT_EQ(atProcessor, u"");
-  EXPECT_EQ(atEvent, u"abcd");  // both pieces around the NUL
+  EXPECT_EQ(atEvent, u"abcd:5");  // both pieces around the NUL
 
   // A processor that asks to skip the terminal: the event still fires.
   proc.IgnoreTerminal = true;
   atEvent = u"?";
   io.DoDataReceived(data, 2);
   EXPECT_EQ(edit.Text(), u"abcd");
-  EXPECT_EQ(atEvent, u"abcd");
+  EXPECT_EQ(atEvent, u"abcd:2");
   EXPECT_TRUE(io.HasDataConsumer());
 }
 

@@ -53,20 +53,19 @@ TEST_F(Pty, SettingsWrittenWhileClosedReachThePortAtTheNextOpen) {
     EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);  // raw
     com.SetActive(false);
 
-    com.SetBaudRate(38400);
+    com.SetBaudRate(57600);
     com.SetByteSize(7);
     com.SetParity(pEven);
     com.SetStopBits(sbTwo);
     t = Settings();
-    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));  // closed: not applied yet
+    EXPECT_NE(cfgetospeed(&t), static_cast<speed_t>(B57600));  // closed: not applied yet
     com.SetActive(true);
     ASSERT_TRUE(com.GetActive());
     t = Settings();
-    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B38400));
-    EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
-    EXPECT_NE(t.c_cflag & PARENB, 0u);
-    EXPECT_EQ(t.c_cflag & PARODD, 0u);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B57600));
     EXPECT_NE(t.c_cflag & CSTOPB, 0u);
+    // Byte size and parity cannot be read back here: the kernel keeps a pty
+    // at CS8 without parity whatever is set (the virtual-port tests see them).
   }
   EXPECT_EQ(winapi_posix::OpenHandleCount(), handlesBefore);
 }
