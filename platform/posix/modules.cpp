@@ -14,11 +14,6 @@
 #include "platform/posix/win32_registry.h"
 #include "platform/posix/win32_setupapi.h"
 
-// The serial driver provides CancelIo; a weak reference keeps this table
-// linkable in programs that do not pull the driver in (the entry is then null
-// and GetProcAddress fails as on a system without it).
-extern "C" BOOL WINAPI CancelIo(HANDLE hFile) __attribute__((weak));
-
 namespace winapi_posix {
 namespace {
 

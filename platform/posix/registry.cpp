@@ -30,12 +30,6 @@
 #include "platform/posix/win32_kernel.h"
 #include "platform/posix/win32_registry.h"
 
-// The serial driver provides the port map; weak so that the registry links
-// without it (the map is then empty).
-namespace winapi_posix {
-std::vector<PortMapEntry> CurrentPortMap() __attribute__((weak));
-}
-
 namespace winapi_posix {
 namespace {
 
@@ -563,8 +557,7 @@ std::vector<PortMapEntry> PlatformPortMap() {
     source = g_portMapSource;
   }
   if (source) return source();
-  if (&CurrentPortMap) return CurrentPortMap();
-  return {};
+  return CurrentPortMap();
 }
 
 void SetPortMapForTesting(std::function<std::vector<PortMapEntry>()> source) {
