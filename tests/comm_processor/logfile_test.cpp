@@ -181,7 +181,7 @@ TEST_F(LogFileTest, CommandLineAttachesASinkOnlyWhenAsked) {
     const auto lines = ReadLines();
     ASSERT_EQ(lines.size(), 2u);  // the system line, then ours
     EXPECT_NE(lines[0].find("System: "), std::string::npos);
-    EXPECT_EQ(Body(lines[1]), "[detail] TFakeIO" "Configuration was loaded");
+    EXPECT_EQ(Body(lines[1]), "[detail] fake: Configuration was loaded");
     delete sink;
     EXPECT_EQ(io.GetLog(), nullptr);
   }

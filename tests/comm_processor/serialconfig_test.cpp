@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -196,62 +197,58 @@ TEST_F(SerialConfigTest, SaveToAKeyThatCannotBeOpenedIsAFatalError) {
 // ---------------------------------------------------------------------------
 // A Plug and Play device on the far end of a virtual port
 
+// Raises DSR while the host's DTR is on (unless told not to) and, once the
+// host has cycled DTR/RTS at 1200 7N1, sends its answer (none when empty) on
+// the given cycle. The callback's state outlives the peer: a line change
+// already on its way may still be delivered after the peer has gone.
 class TPnpPeer {
  public:
-  enum class TAnswer { Identification, Nothing, WrongFirstByte, Endless, SecondCycleOnly };
-
-  TPnpPeer(VirtualPort& Port, TAnswer Answer, bool RaisesDSR = true)
-      : fPort(Port), fAnswer(Answer), fRaisesDSR(RaisesDSR) {
-    fPort.SetLineCallback([this](bool dtr, bool rts) { OnLines(dtr, rts); });
+  TPnpPeer(VirtualPort& Port, std::string Answer, int AnswerOnCycle = 1, bool RaisesDSR = true)
+      : fPort(Port), fState(std::make_shared<TState>()) {
+    fState->Port = &Port;
+    fState->Answer = std::move(Answer);
+    fState->AnswerOnCycle = AnswerOnCycle;
+    fState->RaisesDSR = RaisesDSR;
+    fPort.SetLineCallback([state = fState](bool dtr, bool rts) { state->OnLines(dtr, rts); });
   }
-  ~TPnpPeer() { fPort.SetLineCallback(nullptr); }
+  ~TPnpPeer() {
+    fPort.SetLineCallback(nullptr);
+    std::lock_guard<std::mutex> lock(fState->Mutex);
+    fState->Port = nullptr;
+  }
 
-  static constexpr const char* kId = "(\x01$SPC0100\\\\MODEM\\SPECTRO)";
-  int Answers() const { return fAnswers.load(); }
+  int Cycles() const { return fState->Cycles.load(); }
 
  private:
-  void OnLines(bool dtr, bool rts) {
-    std::lock_guard<std::mutex> lock(fMutex);
-    if (fRaisesDSR) fPort.SetDSR(dtr);
-    if (!dtr) {
-      fCycled = true;  // DTR dropped: a new identification cycle begins
-      return;
+  struct TState {
+    void OnLines(bool dtr, bool rts) {
+      std::lock_guard<std::mutex> lock(Mutex);
+      if (!Port) return;
+      if (RaisesDSR) Port->SetDSR(dtr);
+      if (!dtr) {
+        Cycled = true;  // DTR dropped: a new identification cycle begins
+        return;
+      }
+      if (!Cycled || !rts) return;
+      Cycled = false;
+      const VirtualLineSettings s = Port->HostSettings();
+      if (s.BaudRate != 1200 || s.ByteSize != 7 || s.Parity != 0 || s.StopBits != 0) return;
+      if (++Cycles == AnswerOnCycle && !Answer.empty()) Port->Write(Answer);
     }
-    if (!fCycled || !rts) return;
-    fCycled = false;
-    const VirtualLineSettings s = fPort.HostSettings();
-    if (s.BaudRate != 1200 || s.ByteSize != 7 || s.Parity != 0 || s.StopBits != 0) return;
-    ++fCycles;
-    switch (fAnswer) {
-      case TAnswer::Identification:
-        Send(kId);
-        break;
-      case TAnswer::SecondCycleOnly:
-        if (fCycles == 2) Send(kId);
-        break;
-      case TAnswer::WrongFirstByte:
-        Send("M3");
-        break;
-      case TAnswer::Endless:
-        Send("(" + std::string(2000, 'A'));
-        break;
-      case TAnswer::Nothing:
-        break;
-    }
-  }
-  void Send(const std::string& Bytes) {
-    ++fAnswers;
-    fPort.Write(Bytes);
-  }
+    std::mutex Mutex;
+    VirtualPort* Port = nullptr;
+    std::string Answer;
+    int AnswerOnCycle = 1;
+    bool RaisesDSR = true;
+    bool Cycled = false;
+    std::atomic<int> Cycles{0};
+  };
 
   VirtualPort& fPort;
-  TAnswer fAnswer;
-  bool fRaisesDSR;
-  std::mutex fMutex;
-  bool fCycled = false;
-  int fCycles = 0;
-  std::atomic<int> fAnswers{0};
+  std::shared_ptr<TState> fState;
 };
+
+const std::string kId = "(\x01$SPC0100\\\\MODEM\\SPECTRO)";
 
 struct TNotices {
   std::vector<int> Codes;
@@ -277,11 +274,12 @@ class PnpTest : public SerialConfigTest {
 };
 
 TEST_F(PnpTest, IdentificationIsReadExactlyAndAClosedPortEndsClosed) {
-  TPnpPeer peer(port, TPnpPeer::TAnswer::Identification);
+  TPnpPeer peer(port, kId + "trailing bytes");
   const auto start = Clock::now();
   const UnicodeString id = comm.GetPNPDeviceString();
-  EXPECT_EQ(UnicodeToUtf8(id), TPnpPeer::kId);
+  EXPECT_EQ(UnicodeToUtf8(id), kId);  // up to and with the end marker
   EXPECT_GE(Clock::now() - start, 380ms);  // two pauses before the first byte
+  EXPECT_EQ(peer.Cycles(), 1);
   EXPECT_TRUE(fatals.empty());
   EXPECT_FALSE(comm.GetActive());
   EXPECT_EQ(comm.GetBaudRate(), 9600u);
@@ -291,11 +289,11 @@ TEST_F(PnpTest, IdentificationIsReadExactlyAndAClosedPortEndsClosed) {
 }
 
 TEST_F(PnpTest, AnOpenPortIsClosedAndReopenedWithItsOwnSettings) {
-  TPnpPeer peer(port, TPnpPeer::TAnswer::Identification);
+  TPnpPeer peer(port, kId);
   comm.SetActive(true);
   ASSERT_TRUE(comm.GetActive());
   notices.Codes.clear();
-  EXPECT_EQ(UnicodeToUtf8(comm.GetPNPDeviceString()), TPnpPeer::kId);
+  EXPECT_EQ(UnicodeToUtf8(comm.GetPNPDeviceString()), kId);
   EXPECT_TRUE(comm.GetActive());
   ASSERT_GE(notices.Codes.size(), 2u);
   EXPECT_EQ(notices.Codes[notices.Codes.size() - 2], NOTIFY_DEVICE_CLOSED);
@@ -306,22 +304,31 @@ TEST_F(PnpTest, AnOpenPortIsClosedAndReopenedWithItsOwnSettings) {
   EXPECT_EQ(comm.GetTraceStates(), TTraceStates({tsRxChar}));
 }
 
-TEST_F(PnpTest, ADeviceThatAnswersOnlyTheSecondCycleIsStillRead) {
-  TPnpPeer peer(port, TPnpPeer::TAnswer::SecondCycleOnly);
-  EXPECT_EQ(UnicodeToUtf8(comm.GetPNPDeviceString()), TPnpPeer::kId);
+TEST_F(PnpTest, SixBitFormAndAnAnswerToTheSecondCycleAreRead) {
+  const std::string sixBit = "\x08" "1#3\x09";
+  {
+    TPnpPeer peer(port, sixBit + "more");
+    EXPECT_EQ(UnicodeToUtf8(comm.GetPNPDeviceString()), sixBit);
+  }
+  {
+    TPnpPeer peer(port, kId, /*AnswerOnCycle=*/2);
+    EXPECT_EQ(UnicodeToUtf8(comm.GetPNPDeviceString()), kId);
+    EXPECT_EQ(peer.Cycles(), 2);
+  }
 }
 
 TEST_F(PnpTest, NoBeginMarkerOrNoAnswerGivesTheEmptyString) {
   {
-    TPnpPeer peer(port, TPnpPeer::TAnswer::WrongFirstByte);
+    TPnpPeer peer(port, "M3");  // a serial mouse, no identification
     EXPECT_EQ(comm.GetPNPDeviceString(), u"");
-    EXPECT_GE(peer.Answers(), 1);
+    EXPECT_EQ(peer.Cycles(), 1);
   }
   {
-    TPnpPeer peer(port, TPnpPeer::TAnswer::Nothing);
+    TPnpPeer peer(port, "");
     const auto start = Clock::now();
     EXPECT_EQ(comm.GetPNPDeviceString(), u"");
     const auto elapsed = Clock::now() - start;
+    EXPECT_EQ(peer.Cycles(), 2);
     EXPECT_GE(elapsed, 950ms);  // three pauses and two waits
     EXPECT_LT(elapsed, 2500ms);
   }
@@ -329,23 +336,29 @@ TEST_F(PnpTest, NoBeginMarkerOrNoAnswerGivesTheEmptyString) {
   EXPECT_FALSE(comm.GetActive());
 }
 
-TEST_F(PnpTest, AnEndlessIdentificationIsCutOffAtTheLengthBound) {
-  TPnpPeer peer(port, TPnpPeer::TAnswer::Endless);
-  const UnicodeString id = comm.GetPNPDeviceString();
-  EXPECT_EQ(id.size(), 256u);
-  EXPECT_EQ(id.front(), u'(');
-  EXPECT_EQ(id.back(), u'A');
+TEST_F(PnpTest, AnIdentificationWithoutEndMarkerEndsAtSilenceOrAtTheLengthBound) {
+  {
+    TPnpPeer peer(port, "(SPC01");
+    EXPECT_EQ(UnicodeToUtf8(comm.GetPNPDeviceString()), "(SPC01");
+  }
+  {
+    TPnpPeer peer(port, "(" + std::string(5000, 'A'));
+    const UnicodeString id = comm.GetPNPDeviceString();
+    EXPECT_EQ(id.size(), 256u);
+    EXPECT_EQ(id.front(), u'(');
+    EXPECT_EQ(id.back(), u'A');
+  }
   EXPECT_FALSE(comm.GetActive());
 }
 
 TEST_F(PnpTest, WithoutDsrTheIdentificationAndTheConnectionTestFail) {
-  TPnpPeer peer(port, TPnpPeer::TAnswer::Identification, /*RaisesDSR=*/false);
+  TPnpPeer peer(port, kId, 1, /*RaisesDSR=*/false);
   EXPECT_EQ(comm.GetPNPDeviceString(), u"");
   ASSERT_EQ(fatals.size(), 1u);
   EXPECT_EQ(fatals[0].Msg, "Device Connect Initialization Error");
   EXPECT_EQ(fatals[0].Code, 1u);
   EXPECT_TRUE(comm.GetActive());  // left open on this path
-  EXPECT_EQ(peer.Answers(), 0);
+  EXPECT_EQ(peer.Cycles(), 0);
 
   raiseFatal = true;
   EXPECT_THROW(comm.InitDeviceConnect(), Exception);
@@ -353,7 +366,7 @@ TEST_F(PnpTest, WithoutDsrTheIdentificationAndTheConnectionTestFail) {
 }
 
 TEST_F(PnpTest, ConnectionTestSucceedsWhenDsrFollowsDtr) {
-  TPnpPeer peer(port, TPnpPeer::TAnswer::Nothing);
+  TPnpPeer peer(port, "");
   comm.InitDeviceConnect();  // closed: nothing happens
   EXPECT_TRUE(log.Lines().empty());
   comm.SetActive(true);

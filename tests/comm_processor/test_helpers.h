@@ -52,7 +52,7 @@ class TRecordingLog : public TnrCustomLogFile {
 // receive dispatch directly and see what is sent through it.
 class TFakeIO : public TnrBaseIO {
  public:
-  using TnrBaseIO::TnrBaseIO;
+  explicit TFakeIO(TComponent* AOwner) : TnrBaseIO(AOwner) { sLogPrefix = u"fake: "; }
 
   int32_t GetDeviceIndex() override { return -1; }
   void DeviceListLoad() override {}
