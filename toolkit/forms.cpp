@@ -2,6 +2,7 @@
 #include "toolkit/forms.h"
 
 #include <algorithm>
+#include <cstdio>
 
 TApplication* Application = nullptr;
 
@@ -33,6 +34,19 @@ void TApplication::HandleCurrentException()
     } catch (...) {
         ShowException(Exception(u"Unbekannte Ausnahme"));
     }
+}
+
+void ReportUnhandledException() noexcept
+{
+    std::string Text = "unhandled exception";
+    try {
+        throw;
+    } catch (const std::exception& E) {
+        Text += ": ";
+        Text += E.what();
+    } catch (...) {
+    }
+    std::fprintf(stderr, "%s\n", Text.c_str());
 }
 
 // ---------------------------------------------------------------------------

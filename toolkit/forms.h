@@ -77,8 +77,11 @@ protected:
 // The installed dispatcher, or null.
 extern TApplication* Application;
 
+// Reports the current exception where no Application can show it (stderr).
+void ReportUnhandledException() noexcept;
+
 // Runs Handler inside the runtime's event loop guard: an exception is handed to
-// Application->HandleException (or dropped with a debug note when there is no
+// Application->HandleCurrentException (written to stderr when there is no
 // Application); the caller carries on.
 template <class F>
 void GuardedCall(F&& Handler) noexcept
@@ -86,7 +89,12 @@ void GuardedCall(F&& Handler) noexcept
     try {
         Handler();
     } catch (...) {
-        if (Application) Application->HandleCurrentException();
+        try {
+            if (Application) Application->HandleCurrentException();
+            else ReportUnhandledException();
+        } catch (...) {
+            ReportUnhandledException();  // the message box itself failed
+        }
     }
 }
 

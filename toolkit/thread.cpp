@@ -133,11 +133,7 @@ bool CheckSynchronize()
         }
         if (Error && !R->Waited) {
             // Nobody waits for a queued method: the event loop shows the error.
-            try {
-                std::rethrow_exception(Error);
-            } catch (...) {
-                if (Application) Application->HandleCurrentException();
-            }
+            GuardedCall([&] { std::rethrow_exception(Error); });
             Error = nullptr;
         }
         std::lock_guard<std::mutex> L(SyncMutex());

@@ -1,1 +1,228 @@
+// The Qt binding: dispatcher, event loop guard, edit and check box adapters.
+#include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtcontrols.h"
+#include "toolkit/qt/qtguard.h"
+#include "toolkit/extctrls.h"
+
 #include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+
+#include <atomic>
+#include <vector>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class QtBinding : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        static int Argc = 1;
+        static char Name[] = "toolkit_qt_binding";
+        static char* Argv[] = {Name, nullptr};
+        if (!QApplication::instance()) new QApplication(Argc, Argv);  // lives until exit
+    }
+    void SetUp() override
+    {
+        App = std::make_unique<TQtApplication>();
+        App->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
+            Boxes.push_back(Text);
+            BoxOnMain.push_back(IsMainThread());
+            return MsgBox::IdOk;
+        };
+    }
+    void TearDown() override { App.reset(); }
+    std::unique_ptr<TQtApplication> App;
+    std::vector<UnicodeString> Boxes;
+    std::vector<bool> BoxOnMain;
+};
+
+class TBodyThread : public TThread {
+public:
+    explicit TBodyThread(std::function<void(TBodyThread&)> B) : fBody(std::move(B)) {}
+    ~TBodyThread() override { TerminateAndWait(); }
+
+protected:
+    void Execute() override { fBody(*this); }
+
+private:
+    std::function<void(TBodyThread&)> fBody;
+};
+
+TEST_F(QtBinding, SynchronizeRunsOnTheQtEventLoop)
+{
+    std::atomic<int> Ran{0};
+    bool OnMain = false;
+    TBodyThread T([&](TBodyThread& Self) {
+        for (int I = 0; I < 50; ++I)
+            Self.Synchronize([&] {
+                OnMain = IsMainThread();
+                ++Ran;
+            });
+    });
+    T.Start();
+    EXPECT_TRUE(App->WaitUntil([&] { return T.Finished(); }, 10s));
+    EXPECT_EQ(Ran, 50);
+    EXPECT_TRUE(OnMain);
+}
+
+TEST_F(QtBinding, ACancelledRequestNeverRunsInTheEventLoop)
+{
+    std::atomic<bool> Ran{false};
+    TBodyThread T([&](TBodyThread& Self) { Self.Synchronize([&] { Ran = true; }); });
+    T.Start();
+    while (!SynchronizeRequestsPending()) std::this_thread::yield();
+    T.Terminate();
+    EXPECT_TRUE(T.DoneSignal()->Wait(5s));  // without any event processing
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(Ran);
+}
+
+TEST_F(QtBinding, GuardShowsTheExceptionAndTheProgramCarriesOn)
+{
+    QPushButton Button;
+    int Clicks = 0;
+    QObject::connect(&Button, &QPushButton::clicked, Guarded([&] {
+                         ++Clicks;
+                         StrToFloat(u"");  // raises
+                         ++Clicks;         // skipped
+                     }));
+    Button.click();
+    Button.click();
+    EXPECT_EQ(Clicks, 2);
+    ASSERT_EQ(Boxes.size(), 2u);
+    EXPECT_EQ(Boxes[0], u"'' ist kein gültiger Gleitkommawert.");
+
+    // Handlers with the signal's argument, and timers, use the same guard.
+    QCheckBox Box;
+    bool Seen = false;
+    QObject::connect(&Box, &QCheckBox::toggled, Guarded([&](bool On) {
+                         Seen = On;
+                         throw EListError(u"Listenindex überschreitet das Maximum (1)");
+                     }));
+    Box.setChecked(true);
+    EXPECT_TRUE(Seen);
+    TTimer Timer(nullptr);
+    Timer.SetInterval(5);
+    Timer.SetOnTimer([&](TObject*) {
+        Timer.SetEnabled(false);
+        FloatDivide(1, 0);
+    });
+    EXPECT_TRUE(App->WaitUntil([&] { return Boxes.size() == 4; }, 5s));
+    EXPECT_EQ(Boxes[2], u"Listenindex überschreitet das Maximum (1)");
+    EXPECT_EQ(Boxes[3], u"Gleitkommadivision durch Null.");
+}
+
+TEST_F(QtBinding, MessageBoxFromAThreadIsShownOnTheMainThread)
+{
+    std::atomic<int> Answer{-1};
+    TBodyThread T([&](TBodyThread&) { Answer = App->MessageBox(u"error", u"Error", MsgBox::IconError); });
+    T.Start();
+    EXPECT_TRUE(App->WaitUntil([&] { return Answer != -1; }, 5s));
+    EXPECT_EQ(Answer, MsgBox::IdOk);
+    ASSERT_EQ(BoxOnMain.size(), 1u);
+    EXPECT_TRUE(BoxOnMain[0]);
+}
+
+// A component that links itself to a control, like a serial component to
+// its monitor check box.
+class TWatcher : public TComponent {
+public:
+    TWatcher() : TComponent(nullptr) {}
+    TControl* Monitor = nullptr;
+    void SetMonitor(TControl* C)
+    {
+        Monitor = C;
+        if (C) C->FreeNotification(this);
+    }
+
+protected:
+    void Notification(TComponent* AComponent, TOperation Operation) override
+    {
+        TComponent::Notification(AComponent, Operation);
+        if (Operation == opRemove && AComponent == Monitor) Monitor = nullptr;
+    }
+};
+
+TEST_F(QtBinding, CheckBoxHasAPublishedCheckedAndTellsOfItsDestruction)
+{
+    auto* Box = new QCheckBox;
+    Box->setObjectName("CheckBoxCTS");
+    TQtCheckBoxControl* Side = TQtCheckBoxControl::For(Box);
+    EXPECT_EQ(TQtCheckBoxControl::For(Box), Side);  // one side per widget
+    EXPECT_EQ(Side->Name(), u"CheckBoxCTS");
+    TWatcher W;
+    W.SetMonitor(Side);
+    EXPECT_TRUE(SetCheckedProperty(W.Monitor, true));
+    EXPECT_TRUE(Box->isChecked());
+    // From another thread the change is made on the main thread.
+    TBodyThread T([&](TBodyThread&) { SetCheckedProperty(Side, false); });
+    T.Start();
+    EXPECT_TRUE(App->WaitUntil([&] { return T.Finished(); }, 5s));
+    EXPECT_FALSE(Box->isChecked());
+    delete Box;
+    EXPECT_EQ(W.Monitor, nullptr);
+    EXPECT_EQ(W.FreeNotifyCount(), 0);
+    // A widget side without the property leaves the control alone.
+    QPushButton Button;
+    TQtWidgetControl Plain(&Button);
+    EXPECT_FALSE(SetCheckedProperty(&Plain, true));
+}
+
+TEST_F(QtBinding, TypedCharactersOfALineEditGoThroughCharProc)
+{
+    QLineEdit Line;
+    Line.show();
+    TQtEditAdapter* Edit = TQtEditAdapter::For(&Line);
+    std::u16string Sent;
+    bool Echo = false;
+    TCustomEdit::TCharProc Saved = Edit->CharProc();
+    Edit->SetCharProc([&](char16_t C) {
+        Sent += C;
+        if (Echo) Saved(C);
+    });
+    QTest::keyClicks(&Line, "ab");
+    EXPECT_EQ(Sent, u"ab");
+    EXPECT_EQ(Line.text(), QString());  // the terminal swallowed them
+    Echo = true;
+    QTest::keyClicks(&Line, "cd");
+    QTest::keyClick(&Line, Qt::Key_Backspace);
+    EXPECT_EQ(Line.text(), QStringLiteral("c"));
+    EXPECT_EQ(Sent, u"abcd\b");
+    Edit->SetCharProc(Saved);
+    Edit->ReplaceSelAnsi("\x80!");
+    EXPECT_EQ(Line.text(), QStringLiteral("c€!"));
+    int Changes = 0;
+    Edit->OnChange = [&](TObject*) { ++Changes; };
+    Edit->SetText(u"x");
+    EXPECT_EQ(Changes, 1);
+    EXPECT_EQ(Edit->Text(), u"x");
+}
+
+TEST_F(QtBinding, PlainTextEditTakesReceivedTextFromAnyThread)
+{
+    QPlainTextEdit Plain;
+    TQtEditAdapter* Edit = TQtEditAdapter::For(&Plain);
+    EXPECT_TRUE(Edit->MultiLine());
+    Edit->SetReadOnly(true);  // received text still goes in
+    Edit->ReplaceSelAnsi("t\r\n23.4");
+    TBodyThread T([&](TBodyThread&) {
+        Edit->PerformAnsiChar('5');  // typed: a read-only edit ignores it
+        Edit->ReplaceSelAnsi(" C\r\n");
+    });
+    T.Start();
+    EXPECT_TRUE(App->WaitUntil([&] { return T.Finished(); }, 5s));
+    EXPECT_EQ(Plain.toPlainText(), QStringLiteral("t\n23.4 C\n"));
+    Edit->SetReadOnly(false);
+    Edit->SetSelection(0, 1);
+    Edit->PerformChar(u'T');
+    EXPECT_EQ(Edit->Text(), u"T\n23.4 C\n");
+    EXPECT_EQ(Edit->SelStart(), 1);
+}
+
+}  // namespace

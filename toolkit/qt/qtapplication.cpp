@@ -1,1 +1,134 @@
+// The Qt dispatcher.
 #include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtguard.h"
+
+#include <QApplication>
+#include <QCoreApplication>
+#include <QMessageBox>
+#include <QTimer>
+
+namespace {
+
+class TQtTimerHandle : public TTimerHandle {
+public:
+    TQtTimerHandle(unsigned Interval, std::function<void()> OnFire)
+    {
+        fTimer.setInterval(static_cast<int>(Interval));
+        QObject::connect(&fTimer, &QTimer::timeout, Guarded(std::move(OnFire)));
+        fTimer.start();
+    }
+
+private:
+    QTimer fTimer;
+};
+
+}  // namespace
+
+TQtApplication::TQtApplication()
+{
+    SetMainThreadID(std::this_thread::get_id());
+    fPrevious = Application;
+    Application = this;
+    fPreviousWake = SetWakeMainThread([this] {
+        // Any thread: the request runs when the event loop gets to it.
+        QMetaObject::invokeMethod(this, [this] { RunSynchronize(); }, Qt::QueuedConnection);
+    });
+}
+
+TQtApplication::~TQtApplication()
+{
+    SetWakeMainThread(std::move(fPreviousWake));
+    Application = fPrevious;
+}
+
+void TQtApplication::RunSynchronize()
+{
+    GuardedCall([] { CheckSynchronize(); });
+}
+
+void TQtApplication::ProcessMessages()
+{
+    RunSynchronize();
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+bool TQtApplication::WaitUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout)
+{
+    const auto Deadline = std::chrono::steady_clock::now() + Timeout;
+    // A timer wakes the blocking processEvents at the deadline.
+    QTimer Alarm;
+    Alarm.setSingleShot(true);
+    Alarm.start(static_cast<int>(std::max<long long>(0, Timeout.count())));
+    for (;;) {
+        RunSynchronize();
+        if (Predicate()) return true;
+        if (std::chrono::steady_clock::now() >= Deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
+}
+
+void TQtApplication::Wake()
+{
+    QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
+}
+
+int TQtApplication::MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags)
+{
+    if (IsMainThread()) return ShowBox(Text, Caption, Flags);
+    // Another thread waits for the box like for a Synchronize request (and,
+    // from a TThread, is released by its terminate request: 0, not shown).
+    int Result = 0;
+    TThread::Synchronize(TThread::CurrentThread(), [&] { Result = ShowBox(Text, Caption, Flags); });
+    return Result;
+}
+
+int TQtApplication::ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags)
+{
+    if (MessageBoxHook) return MessageBoxHook(Text, Caption, Flags);
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+    switch (Flags & 0xF0) {
+    case MsgBox::IconError: Icon = QMessageBox::Critical; break;
+    case MsgBox::IconQuestion: Icon = QMessageBox::Question; break;
+    case MsgBox::IconWarning: Icon = QMessageBox::Warning; break;
+    case MsgBox::IconInformation: Icon = QMessageBox::Information; break;
+    default: break;
+    }
+    struct TButton {
+        QMessageBox::StandardButton Qt;
+        int Id;
+    };
+    std::vector<TButton> Buttons;
+    switch (Flags & 0x0F) {
+    case MsgBox::OkCancel: Buttons = {{QMessageBox::Ok, MsgBox::IdOk}, {QMessageBox::Cancel, MsgBox::IdCancel}}; break;
+    case MsgBox::AbortRetryIgnore:
+        Buttons = {{QMessageBox::Abort, MsgBox::IdAbort}, {QMessageBox::Retry, MsgBox::IdRetry}, {QMessageBox::Ignore, MsgBox::IdIgnore}};
+        break;
+    case MsgBox::YesNoCancel:
+        Buttons = {{QMessageBox::Yes, MsgBox::IdYes}, {QMessageBox::No, MsgBox::IdNo}, {QMessageBox::Cancel, MsgBox::IdCancel}};
+        break;
+    case MsgBox::YesNo: Buttons = {{QMessageBox::Yes, MsgBox::IdYes}, {QMessageBox::No, MsgBox::IdNo}}; break;
+    case MsgBox::RetryCancel: Buttons = {{QMessageBox::Retry, MsgBox::IdRetry}, {QMessageBox::Cancel, MsgBox::IdCancel}}; break;
+    default: Buttons = {{QMessageBox::Ok, MsgBox::IdOk}}; break;
+    }
+    QMessageBox::StandardButtons Set;
+    for (auto& B : Buttons) Set |= B.Qt;
+    QMessageBox Box(Icon, ToQString(Caption), ToQString(Text), Set, QApplication::activeWindow());
+    const int R = Box.exec();
+    for (auto& B : Buttons)
+        if (R == B.Qt) return B.Id;
+    // Closed with Escape / the window's close button: Cancel where there is one.
+    for (auto& B : Buttons)
+        if (B.Id == MsgBox::IdCancel || B.Id == MsgBox::IdNo) return B.Id;
+    return Buttons.front().Id;
+}
+
+std::unique_ptr<TTimerHandle> TQtApplication::StartTimer(unsigned Interval, std::function<void()> OnFire)
+{
+    return std::make_unique<TQtTimerHandle>(Interval, std::move(OnFire));
+}
+
+void TQtApplication::Terminate()
+{
+    TApplication::Terminate();
+    QCoreApplication::quit();
+}
