@@ -120,6 +120,19 @@ TEST_F(DeviceListTest, RequiredEntryPointsDecideTheBindingAndAFailedBindingIsRet
     EXPECT_TRUE(SetupApiLoad());
 }
 
+TEST_F(DeviceListTest, ConfigurationManagerComesFromSetupApiUnlessItLacksLocateDevNode)
+{
+    // SetupAPI has CM_Locate_DevNodeW: every CM function must come from there.
+    winapi_posix::SetEntryPointMissingForTesting(u"SetupAPI.dll", "CM_Get_Child", true);
+    EXPECT_FALSE(SetupApiLoad());
+    // Without it, cfgmgr32.dll supplies them all.
+    winapi_posix::SetEntryPointMissingForTesting(u"SetupAPI.dll", "CM_Locate_DevNodeW", true);
+    EXPECT_TRUE(SetupApiLoad());
+    SetupApiUnload();
+    winapi_posix::SetModuleMissingForTesting(u"cfgmgr32.dll", true);
+    EXPECT_FALSE(SetupApiLoad());
+}
+
 // --- full modes over the fake sysfs tree ------------------------------------
 
 TEST_F(DeviceListTest, FullInfoDecoratesAScannedUsbAdapterWithWhatTheScanFound)
