@@ -18,7 +18,7 @@
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/portmap.h"
 #include "tests/discovery/fake_portmap.h"
-#include "toolkit/qt/qtapplication.h"
+#include "toolkit/forms.h"
 
 namespace {
 
@@ -230,7 +230,7 @@ int main(int argc, char** argv)
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
 
     QApplication QtApp(argc, argv);
-    TQtApplication App;
+    THeadlessApplication App;
     ::testing::InitGoogleTest(&argc, argv);
     const int Result = RUN_ALL_TESTS();
     std::error_code Ignored;
