@@ -9,8 +9,8 @@
 // TnrThreadIO
 
 TnrThreadIO::TnrThreadIO(TnrBaseIO* AComm, TThreadPriority APriority) : fnrComm(AComm) {
+  // Created suspended: the component stores it before it runs.
   SetPriority(APriority);
-  Start();
 }
 
 void TnrThreadIO::Execute() {
@@ -146,6 +146,8 @@ void TnrBaseIO::LoadingFinished() {
 void TnrBaseIO::ThreadStart() {
   IsThreadIOTerminated = false;
   fThreadIO = new TnrThreadIO(this, fPriority);
+  // Started only once stored: its body tells by fThreadIO that it runs on it.
+  fThreadIO->Start();
 }
 
 void TnrBaseIO::ThreadStop() {
@@ -155,15 +157,16 @@ void TnrBaseIO::ThreadStop() {
     IsThreadIOTerminated = true;
     thread->Terminate();
   }
-  fThreadIO = nullptr;
   if (TThread::CurrentThread() == thread) {
     // Stopped from its own body: it cannot be joined here; it frees itself.
+    fThreadIO = nullptr;
     thread->SetFreeOnTerminate(true);
     return;
   }
   // Joined and freed here rather than freeing itself, so that no thread
-  // object outlives the wait.
+  // object outlives the wait; the body still sees fThreadIO until it ends.
   thread->WaitFor();
+  fThreadIO = nullptr;
   delete thread;
 }
 

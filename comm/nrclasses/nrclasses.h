@@ -349,8 +349,9 @@ class TnrDevice : public TObject {
 
 class TnrThreadIO : public TThread {
  public:
-  // Starts at once with the given priority. Synchronize (the runtime's)
-  // runs a method of the component on the main thread and waits for it.
+  // Created suspended with the given priority; ThreadStart starts it.
+  // Synchronize (the runtime's) runs a method of the component on the main
+  // thread and waits for it.
   TnrThreadIO(TnrBaseIO* AComm, TThreadPriority APriority);
 
  protected:

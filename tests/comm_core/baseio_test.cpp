@@ -2,6 +2,8 @@
 // terminal edit, links and their removal notices, fatal errors, log.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "comm/nrclasses/nrclasses.h"
 #include "platform/posix/desktop.h"
 #include "platform/posix/handles.h"
@@ -388,5 +390,46 @@ TEST_F(BaseIO, DestroyingTheComponentDetachesEveryProcessorAndFreesItsHandles) {
   EXPECT_EQ(first.GetDevice(), nullptr);
   EXPECT_EQ(second.GetDevice(), nullptr);
   EXPECT_EQ(chained.GetDevice(), nullptr);
+  EXPECT_EQ(winapi_posix::OpenHandleCount(), before);
+}
+
+// --- the worker thread -------------------------------------------------------------
+
+namespace {
+// Polls nothing: its body delivers one block and ends (or fails).
+class TThreadedIO : public TFakeIO {
+ public:
+  TThreadedIO() { isThreaded = true; }
+  bool Fail = false;
+  void ThreadExecute(TnrThreadIO*) override {
+    if (Fail) throw Exception(u"worker failed");
+    uint8_t data[4] = {'w', 'k', 0, 0};
+    DoDataReceived(data, 2);
+  }
+};
+}  // namespace
+
+TEST_F(BaseIO, WorkerThreadHandsDataToTheMainThreadAndIsJoinedOnClose) {
+  const std::size_t before = winapi_posix::OpenHandleCount();
+  {
+    TThreadedIO io;
+    io.SetUseMainThread(true);
+    std::thread::id where;
+    std::string got;
+    io.SetOnAfterReceive([&](TObject*, const uint8_t* b, uint32_t n) {
+      where = std::this_thread::get_id();
+      got.assign(reinterpret_cast<const char*>(b), n);
+    });
+    io.SetActive(true);
+    ASSERT_TRUE(app.WaitUntil([&] { return !got.empty(); }, std::chrono::seconds(5)));
+    EXPECT_EQ(got, "wk");
+    EXPECT_EQ(where, std::this_thread::get_id());
+    io.SetActive(false);
+
+    io.Fail = true;  // an error of the body ends the thread quietly
+    io.SetActive(true);
+    io.SetActive(false);
+    EXPECT_FALSE(io.GetActive());
+  }
   EXPECT_EQ(winapi_posix::OpenHandleCount(), before);
 }
