@@ -6,6 +6,8 @@
 
 TnrComm::TnrComm(TComponent* AOwner) : TnrCustomSerialComm(AOwner) {}
 
+TnrComm::~TnrComm() { StopThreadsForDestroy(); }
+
 const std::vector<UnicodeString>& TnrComm::PublishedProperties() {
   static const std::vector<UnicodeString> names = {
       u"Log",           u"OnFatalError",  u"Active",         u"BaudRate",      u"Parity",

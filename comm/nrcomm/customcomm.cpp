@@ -34,7 +34,7 @@ TnrCustomComm::TnrCustomComm(TComponent* AOwner) : TnrBaseIO(AOwner) {
 }
 
 TnrCustomComm::~TnrCustomComm() {
-  ThreadsDestroying();
+  StopThreadsForDestroy();
   try {
     SetTerminal(nullptr);
     SetDataProcessor(nullptr);

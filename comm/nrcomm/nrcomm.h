@@ -193,6 +193,9 @@ class TnrCustomComm : public TnrBaseIO {
 
  protected:
   void Notification(TComponent* AComponent, TOperation Operation) override;
+  // First step of every destructor down to this class: the event threads end
+  // (no handler runs any more) before the object's dynamic type changes.
+  void StopThreadsForDestroy();
   // Emulated RS485 direction control: RS485 requested, driver cannot toggle RTS.
   bool IsRS485Emulated() const { return fRS485Mode && fIsNotSupportRS485; }
 
@@ -234,8 +237,10 @@ class TnrCustomComm : public TnrBaseIO {
   void WaitForClosingCommThread(std::unique_lock<std::mutex>& Lock);
   // Joins a comm-event thread that stopped itself after closing a failed port.
   void ReleaseRetiredThreads();
-  // First step of the destructor: no thread may still be inside the component.
   void ThreadsDestroying();
+  // The threads' test of the port: no virtual call, so it never races a
+  // destructor that changes the object's dynamic type.
+  bool ThreadSeesPortOpen() const { return hPort != INVALID_HANDLE_VALUE; }
   std::shared_ptr<TCommThreadsState> fThreadsState = NewThreadsState();
   void AllocReceiveBuffer();
   void FreeReceiveBuffer();
@@ -287,6 +292,7 @@ class TnrCustomSerialComm : public TnrCustomComm {
 class TnrComm : public TnrCustomSerialComm {
  public:
   explicit TnrComm(TComponent* AOwner);
+  ~TnrComm() override;
 
   // The published properties in the order in which they are streamed
   // (Log and OnFatalError first: published by TnrCustomSerialComm).

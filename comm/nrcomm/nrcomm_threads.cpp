@@ -134,7 +134,7 @@ void TCommThread::Execute() {
         }
       }
       if (mask != 0) PostEvent(mask);
-    } while (!Terminated() && Com->GetActive());
+    } while (!Terminated() && Com->ThreadSeesPortOpen());
   }
   if (pending) {
     // Do not leave with a wait outstanding: the driver would write into this
@@ -149,7 +149,7 @@ void TCommThread::Execute() {
 void TCommThread::PostEvent(DWORD Mask) {
   const UINT msg = CommMsgComEvent();
   for (;;) {
-    if (Terminated() || !Com->IsDeviceOpen()) return;
+    if (Terminated() || !Com->ThreadSeesPortOpen()) return;
     // The message thread may not have its queue yet: retry until it has.
     const DWORD target = fMsgThread ? fMsgThread->fQueueThreadId.load() : 0;
     if (target != 0 && PostThreadMessageW(target, msg, Mask, 0)) return;
@@ -237,7 +237,7 @@ void TMsgThread::Execute() {
     const BOOL got = GetMessageW(&glMsg, nullptr, kFirstRegisteredMessage, kLastRegisteredMessage);
     // The terminate request is tested before the component is touched: after
     // a close from a handler the component may be gone.
-    if (got == 0 || got == -1 || Terminated() || !Com->GetActive()) break;
+    if (got == 0 || got == -1 || Terminated() || !Com->ThreadSeesPortOpen()) break;
     if (glMsg.message == quit) break;
     if (glMsg.hwnd != nullptr || glMsg.message != comEvent) {
       DispatchMessageW(&glMsg);
@@ -358,6 +358,11 @@ void TnrCustomComm::ReleaseRetiredThreads() {
     retired->WaitFor();
     delete retired;
   }
+}
+
+void TnrCustomComm::StopThreadsForDestroy() {
+  ThreadsDestroying();
+  ThreadStop();
 }
 
 void TnrCustomComm::ThreadsDestroying() {

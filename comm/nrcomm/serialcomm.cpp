@@ -17,6 +17,7 @@ TnrCustomSerialComm::TnrCustomSerialComm(TComponent* AOwner) : TnrCustomComm(AOw
 }
 
 TnrCustomSerialComm::~TnrCustomSerialComm() {
+  StopThreadsForDestroy();
   // A handle handed over but never adopted still belongs to the component.
   if (fExtHandle && fExtHandle != INVALID_HANDLE_VALUE) CloseHandle(fExtHandle);
   fExtHandle = nullptr;

@@ -1,0 +1,238 @@
+// The comm-event path on a virtual port: event mask, what one event
+// dispatches and in which order, where the handler runs, the receive
+// buffer's pieces, and a device that disappears under the threads.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "tests/comm_threads/comm_test_support.h"
+
+using namespace commtest;
+using winapi_posix::VirtualPort;
+
+namespace {
+
+class TTestComm : public TnrComm {
+ public:
+  using TnrComm::TnrComm;
+  ~TTestComm() override { StopThreadsForDestroy(); }
+  void EmulateRS485() { fIsNotSupportRS485 = true; }
+};
+
+std::string Pattern(size_t n, unsigned seed = 7) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xFF);
+  return s;
+}
+
+// Waits without running the main thread's requests (so the message thread
+// stays blocked in Synchronize).
+bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + Timeout;
+  while (!Predicate()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+class ReceiveDispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    comm = new TTestComm(nullptr);
+    SetupOn(*comm, port);
+    rec.Attach(*comm);
+    comm->NotifyAdd(TnrNotifyEvent::Bind(&rec, &TRecorder::DeviceNotify));
+  }
+  void TearDown() override { delete comm; }
+  void Open() {
+    comm->SetActive(true);
+    ASSERT_TRUE(comm->GetActive());
+    rec.Clear();
+  }
+  DWORD Mask() {
+    DWORD mask = 0;
+    EXPECT_TRUE(GetCommMask(comm->GetHandle(), &mask));
+    return mask;
+  }
+
+  THeadlessApplication app;
+  VirtualPort port;
+  TTestComm* comm = nullptr;
+  TRecorder rec;
+};
+
+}  // namespace
+
+TEST_F(ReceiveDispatch, EventMaskAlwaysHasRxCharAndTxEmptyUnderEmulatedRS485) {
+  Open();
+  EXPECT_EQ(Mask(), 0x0001u);
+  comm->SetTraceStates({tsRxChar, tsTxEmpty});
+  EXPECT_EQ(Mask(), 0x0005u);
+  comm->SetTraceStates({tsRx80Full, tsEvent1, tsEvent2});
+  EXPECT_EQ(Mask(), 0x1C01u);
+  comm->SetActive(false);
+
+  comm->EmulateRS485();
+  comm->SetRS485Mode(true);
+  comm->SetTraceStates({});
+  comm->SetActive(true);
+  EXPECT_EQ(Mask(), 0x0005u);
+}
+
+TEST_F(ReceiveDispatch, BytesArriveInOrderOnTheMainThreadAndAreCounted) {
+  Open();
+  port.Write("hello ");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "hello "; }));
+  port.Write("world");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "hello world"; }));
+  for (auto& e : rec.OfKind("rx")) EXPECT_EQ(e.Thread, std::this_thread::get_id());
+  EXPECT_EQ(comm->GetTotalReceived(), 11u);
+  EXPECT_TRUE(rec.OfKind("trace").empty());
+}
+
+TEST_F(ReceiveDispatch, WithoutUseMainThreadTheHandlerRunsOnTheMessageThread) {
+  comm->SetUseMainThread(false);
+  Open();
+  port.Write("abc");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "abc"; }));
+  auto rx = rec.OfKind("rx");
+  ASSERT_FALSE(rx.empty());
+  EXPECT_NE(rx[0].Thread, std::this_thread::get_id());
+}
+
+TEST_F(ReceiveDispatch, FrameErrorIsReportedAloneAndTheBytesComeWithTheNextEvent) {
+  // Without tsErr the error comes with the EV_RXCHAR of its byte.
+  comm->SetTraceStates({tsRxChar, tsTxEmpty, tsCTS});
+  Open();
+  port.InjectErrors(CE_FRAME);
+  port.Write("a");
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("commerror").empty(); }));
+  PumpFor(50ms);
+  auto events = rec.Events();
+  ASSERT_EQ(events.size(), 1u) << "only the error for that event";
+  EXPECT_EQ(events[0].A, 0x0008u);  // CE_FRAME
+  EXPECT_EQ(events[0].B, 0u);
+  EXPECT_TRUE(comm->GetActive());
+
+  port.Write("b");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "ab"; }));
+}
+
+TEST_F(ReceiveDispatch, RxCharWithCtsDispatchesTheBytesBeforeTheLineEvent) {
+  Open();
+  // The message thread blocks in Synchronize with the driver's own event, so
+  // the combined event below is the only one handled meanwhile.
+  port.Write("xyz");
+  ASSERT_TRUE(WaitNoPump([&] { return comm->GetReadyForRead() == 3; }));
+  MSG msg{};
+  msg.message = CommMsgComEvent();
+  msg.wParam = EV_RXCHAR | EV_CTS;
+  comm->HandleCommEvent(msg);
+  auto events = rec.Events();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0].Kind, "rx");
+  EXPECT_EQ(events[0].Data, "xyz");
+  EXPECT_EQ(events[1].Kind, "trace");
+  EXPECT_EQ(events[1].A, TTraceStates({tsCTS}).ToBits());
+
+  // The driver's EV_RXCHAR now finds an empty queue: nothing more, no count.
+  PumpFor(50ms);
+  EXPECT_EQ(rec.Events().size(), 2u);
+  EXPECT_EQ(comm->GetTotalReceived(), 3u);
+}
+
+TEST_F(ReceiveDispatch, WithoutConsumerTheBytesStayQueuedAndAreCountedAgain) {
+  comm->SetOnAfterReceive(nullptr);
+  comm->SetTraceStates({});
+  Open();
+  port.Write("abc");
+  ASSERT_TRUE(WaitMain([&] { return comm->GetTotalReceived() >= 3; }));
+  port.Write("de");
+  ASSERT_TRUE(WaitMain([&] { return comm->GetTotalReceived() >= 8; }));
+  EXPECT_EQ(comm->GetTotalReceived(), 8u) << "3, then the whole queue of 5";
+  EXPECT_EQ(comm->GetReadyForRead(), 5u);
+  EXPECT_EQ(comm->ReadString(), "abcde");
+
+  // tsRxChar alone makes the component read although nobody listens.
+  comm->SetTraceStates({tsRxChar});
+  port.Write("f");
+  ASSERT_TRUE(WaitMain([&] { return comm->GetTotalReceived() >= 9; }));
+  PumpFor(20ms);
+  EXPECT_EQ(comm->GetReadyForRead(), 0u);
+}
+
+TEST_F(ReceiveDispatch, ALongQueueIsDeliveredInBufferSizedPiecesInOrder) {
+  Open();
+  const std::string data = Pattern(20000);
+  port.Write(data);
+  ASSERT_TRUE(WaitNoPump([&] { return comm->GetReadyForRead() == data.size(); }));
+  ASSERT_TRUE(WaitMain([&] { return rec.Received().size() == data.size(); }));
+  auto rx = rec.OfKind("rx");
+  ASSERT_EQ(rx.size(), 3u);
+  // The buffer holds 8192 bytes; one stays free for the terminal's NUL.
+  EXPECT_EQ(rx[0].A, 8191u);
+  EXPECT_EQ(rx[1].A, 8191u);
+  EXPECT_EQ(rx[2].A, 20000u - 2 * 8191u);
+  EXPECT_TRUE(rec.Received() == data);
+  EXPECT_EQ(comm->GetTotalReceived(), 20000u);
+}
+
+TEST_F(ReceiveDispatch, AfterSendOnlyWithTxEmptyInTraceStates) {
+  Open();
+  comm->SendString("1");
+  ASSERT_EQ(port.ReadExactly(1, 1000), "1");
+  PumpFor(50ms);
+  EXPECT_TRUE(rec.OfKind("sent").empty());
+
+  comm->SetTraceStates({tsRxChar, tsTxEmpty});
+  comm->SendString("2");
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("sent").empty(); }));
+  EXPECT_TRUE(rec.OfKind("trace").empty()) << "EV_TXEMPTY is no trace state";
+}
+
+TEST_F(ReceiveDispatch, LineEventsAreReportedAsTraceStates) {
+  comm->SetTraceStates({tsCTS, tsDSR, tsRing});
+  Open();
+  port.SetCTS(true);
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("trace").empty(); }));
+  EXPECT_TRUE(TTraceStates::FromBits(static_cast<uint16_t>(rec.OfKind("trace")[0].A)).Contains(tsCTS));
+  port.SetRing(true);
+  ASSERT_TRUE(WaitMain([&] {
+    for (auto& e : rec.OfKind("trace"))
+      if (TTraceStates::FromBits(static_cast<uint16_t>(e.A)).Contains(tsRing)) return true;
+    return false;
+  }));
+}
+
+TEST_F(ReceiveDispatch, DeviceRemovedMidStreamClosesThePortFromTheCommThread) {
+  Open();
+  std::atomic<bool> stop{false};
+  std::string sent;
+  std::thread writer([&] {
+    for (unsigned i = 0; !stop.load() && i < 5000; ++i) {
+      std::string chunk = Pattern(64, i);
+      sent += chunk;
+      port.Write(chunk);
+      std::this_thread::sleep_for(200us);
+    }
+  });
+  ASSERT_TRUE(WaitMain([&] { return rec.Received().size() > 2000; }));
+  port.Remove();
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("close").empty() && rec.Notified(1) > 0; }));
+  stop = true;
+  writer.join();
+
+  EXPECT_FALSE(comm->GetActive());
+  auto close = rec.OfKind("close");
+  ASSERT_EQ(close.size(), 1u);
+  EXPECT_NE(close[0].Thread, std::this_thread::get_id()) << "closed by the comm-event thread";
+  auto notify = rec.OfKind("notify");
+  ASSERT_EQ(notify.size(), 1u);
+  EXPECT_EQ(notify[0].A, 1u);
+  const std::string got = rec.Received();
+  EXPECT_EQ(sent.compare(0, got.size(), got), 0) << "what arrived is a prefix of what was sent";
+  // The program carries on: the main thread still serves requests.
+  PumpFor(20ms);
+}

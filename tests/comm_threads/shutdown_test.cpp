@@ -1,0 +1,195 @@
+// Stopping the event threads: a close never deadlocks and no handler runs
+// after the component is closed or destroyed, whichever thread closes it and
+// from wherever; repeated opens leak no thread and no handle.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/posix/handles.h"
+#include "tests/comm_threads/comm_test_support.h"
+
+using namespace commtest;
+using winapi_posix::VirtualPort;
+
+namespace {
+
+bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + Timeout;
+  while (!Predicate()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+class Shutdown : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // A sanitizer starts a helper thread with the first thread; count after it.
+    std::thread([] {}).join();
+    baseThreads = ProcessThreadCount();
+    comm = new TnrComm(nullptr);
+    SetupOn(*comm, port);
+    rec.Attach(*comm);
+    comm->NotifyAdd(TnrNotifyEvent::Bind(&rec, &TRecorder::DeviceNotify));
+  }
+  void TearDown() override {
+    delete comm;
+    EXPECT_EQ(SettledThreadCount(baseThreads), baseThreads) << "every event thread has ended";
+    // A thread that freed itself last touched the dispatcher's wake-up (under
+    // its lock); taking that lock orders its exit, seen above through /proc,
+    // before the dispatcher goes away, in a way the race detector sees too.
+    Application->Wake();
+  }
+  void Open() {
+    comm->SetActive(true);
+    ASSERT_TRUE(comm->GetActive());
+    rec.Clear();
+  }
+
+  THeadlessApplication app;
+  int baseThreads = 0;
+  VirtualPort port;
+  TnrComm* comm = nullptr;
+  TRecorder rec;
+};
+
+}  // namespace
+
+TEST_F(Shutdown, CloseWhileAnEventWaitsInSynchronizeCancelsIt) {
+  Open();
+  port.Write("a");
+  ASSERT_TRUE(WaitNoPump([] { return SynchronizeRequestsPending(); }));
+  comm->SetActive(false);  // joins the threads; must not wait for the main thread
+  EXPECT_FALSE(comm->GetActive());
+  PumpFor(50ms);
+  EXPECT_TRUE(rec.OfKind("rx").empty()) << "the cancelled event never ran";
+  EXPECT_EQ(SettledThreadCount(baseThreads), baseThreads);
+}
+
+TEST_F(Shutdown, CloseFromInsideOnAfterReceiveThenReopen) {
+  Open();
+  int calls = 0;
+  comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
+    ++calls;
+    comm->SetActive(false);
+  });
+  port.Write("a");
+  ASSERT_TRUE(WaitMain([&] { return calls == 1; }));
+  EXPECT_FALSE(comm->GetActive());
+  EXPECT_EQ(SettledThreadCount(baseThreads), baseThreads);
+
+  // The threads of the next open work as before.
+  rec.Attach(*comm);
+  comm->SetActive(true);
+  port.Write("b");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "b"; }));
+}
+
+TEST_F(Shutdown, DestroyFromInsideOnAfterReceiveStopsTheRemainingPieces) {
+  Open();
+  int calls = 0;
+  comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
+    // The closure goes with the component: copy what is needed afterwards.
+    TnrComm*& slot = comm;
+    int& counter = calls;
+    TnrComm* self = slot;
+    slot = nullptr;
+    ++counter;
+    delete self;
+  });
+  // Longer than the receive buffer: the handler is destroyed in the first piece.
+  port.Write(std::string(20000, 'x'));
+  ASSERT_TRUE(WaitNoPump([&] { return comm->GetReadyForRead() == 20000; }));
+  ASSERT_TRUE(WaitMain([&] { return comm == nullptr; }));
+  PumpFor(30ms);
+  EXPECT_EQ(calls, 1);
+}
+
+TEST_F(Shutdown, CloseAndDestroyFromAHandlerOnTheMessageThread) {
+  comm->SetUseMainThread(false);
+  Open();
+  std::atomic<int> calls{0};
+  comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
+    comm->SetActive(false);
+    calls.fetch_add(1);
+    Application->Wake();
+  });
+  port.Write("a");
+  ASSERT_TRUE(WaitMain([&] { return calls.load() == 1; }));
+  ASSERT_EQ(SettledThreadCount(baseThreads), baseThreads);
+  EXPECT_FALSE(comm->GetActive());
+
+  std::atomic<TnrComm*> gone{nullptr};
+  comm->SetActive(true);
+  comm->SetOnAfterReceive([&](TObject* Sender, const uint8_t*, uint32_t) {
+    std::atomic<TnrComm*>* done = &gone;  // the closure dies with the component
+    delete static_cast<TnrComm*>(Sender);
+    done->store(static_cast<TnrComm*>(Sender));
+    Application->Wake();
+  });
+  port.Write("b");
+  ASSERT_TRUE(WaitMain([&] { return gone.load() != nullptr; }));
+  comm = nullptr;
+}
+
+TEST_F(Shutdown, PortFailingWhileAHandlerRunsClosesAfterTheHandler) {
+  Open();
+  std::atomic<bool> inHandler{false};
+  comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
+    if (inHandler.exchange(true)) return;
+    port.Remove();
+    // The comm-event thread sees the failure now and must wait for us.
+    std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(rec.OfKind("close").empty());
+    rec.Add("handler-done");
+  });
+  port.Write("a");
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("close").empty() && rec.Notified(1) > 0; }));
+  EXPECT_FALSE(comm->GetActive());
+  auto events = rec.Events();
+  size_t done = 0, close = 0;
+  for (size_t i = 0; i < events.size(); ++i) {
+    if (events[i].Kind == "handler-done") done = i;
+    if (events[i].Kind == "close") close = i;
+  }
+  EXPECT_LT(done, close);
+}
+
+TEST_F(Shutdown, CloseFromAHandlerWhileTheCommThreadClosesTheFailedPort) {
+  Open();
+  comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
+    port.Remove();
+    std::this_thread::sleep_for(50ms);
+    comm->SetActive(false);  // takes the close over; must not wait for the comm thread's close
+  });
+  port.Write("a");
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("close").empty(); }));
+  PumpFor(50ms);
+  EXPECT_FALSE(comm->GetActive());
+  EXPECT_EQ(rec.OfKind("close").size(), 1u);
+  auto notify = rec.OfKind("notify");
+  ASSERT_EQ(notify.size(), 1u);
+  EXPECT_EQ(notify[0].A, 1u);
+}
+
+TEST_F(Shutdown, OpenCloseAThousandTimesWithReceptionLeaksNoThreadOrHandle) {
+  // One cycle first, so that lazily created objects (registered messages,
+  // the port's first open) are in place before counting.
+  comm->SetActive(true);
+  comm->SetActive(false);
+  const size_t handles = winapi_posix::OpenHandleCount();
+  const int threads = ProcessThreadCount();
+  for (int i = 0; i < 1000; ++i) {
+    comm->SetActive(true);
+    ASSERT_TRUE(comm->GetActive()) << "cycle " << i;
+    const size_t before = rec.OfKind("rx").size();
+    port.Write("x");
+    ASSERT_TRUE(WaitMain([&] { return rec.OfKind("rx").size() > before; })) << "cycle " << i;
+    comm->SetActive(false);
+    rec.Clear();
+  }
+  EXPECT_EQ(winapi_posix::OpenHandleCount(), handles);
+  EXPECT_EQ(SettledThreadCount(threads), threads);
+}
