@@ -14,6 +14,17 @@ namespace {
 
 std::string S(const UnicodeString& U) { return UnicodeToUtf8(U); }
 
+// "'<Text>'<Rest>", built by appending (g++ 12 warns wrongly about
+// "'" + s + "..." at -O3).
+std::string Quoted(const UnicodeString& Text, const char* Rest)
+{
+    std::string R = "'";
+    R.append(S(Text));
+    R.append("'");
+    R.append(Rest);
+    return R;
+}
+
 // Runs F and returns the runtime exception's message (UTF-8), "" when none.
 template <class E, class F>
 std::string MessageOf(F&& Fn)
@@ -107,7 +118,7 @@ TEST_F(Numbers, StrToFloatAcceptsWhatTheRuntimeAccepts)
                                 u"1e400", u"0x10", u"inf", u"nan"}) {
         EXPECT_FALSE(TryStrToFloat(Bad, V)) << S(Bad);
         EXPECT_EQ(MessageOf<EConvertError>([&] { StrToFloat(Bad); }),
-                  "'" + S(Bad) + "' ist kein gültiger Gleitkommawert");
+                  Quoted(Bad, " ist kein gültiger Gleitkommawert"));
     }
     EXPECT_EQ(V, 7);  // failed parses leave the value alone
 }
@@ -141,7 +152,7 @@ TEST_F(Numbers, IntegerParsing)
     EXPECT_EQ(StrToInt64(u"9223372036854775807"), 9223372036854775807LL);
     for (const char16_t* Bad : {u"", u"12 ", u"1.0", u"2147483648", u"abc", u"-", u"$", u"1e3", u"$1G"}) {
         EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(Bad); }),
-                  "'" + S(Bad) + "' ist kein gültiger Integerwert")
+                  Quoted(Bad, " ist kein gültiger Integerwert"))
             << S(Bad);
     }
 }
