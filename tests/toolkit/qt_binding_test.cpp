@@ -194,6 +194,13 @@ TEST_F(QtBinding, TypedCharactersOfALineEditGoThroughCharProc)
     QTest::keyClick(&Line, Qt::Key_Backspace);
     EXPECT_EQ(Line.text(), QStringLiteral("c"));
     EXPECT_EQ(Sent, u"abcd\b");
+    // Delete and Escape are keys, not typed characters: the edit's own.
+    QTest::keyClick(&Line, Qt::Key_Home);
+    QTest::keyClick(&Line, Qt::Key_Delete);
+    QTest::keyClick(&Line, Qt::Key_Escape);
+    EXPECT_EQ(Line.text(), QString());
+    EXPECT_EQ(Sent, u"abcd\b");
+    QTest::keyClicks(&Line, "c");
     Edit->SetCharProc(Saved);
     Edit->ReplaceSelAnsi("\x80!");
     EXPECT_EQ(Line.text(), QStringLiteral("c€!"));

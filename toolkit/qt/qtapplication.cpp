@@ -11,15 +11,23 @@ namespace {
 
 class TQtTimerHandle : public TTimerHandle {
 public:
-    TQtTimerHandle(unsigned Interval, std::function<void()> OnFire)
+    TQtTimerHandle(unsigned Interval, std::function<void()> OnFire) : fTimer(new QTimer)
     {
-        fTimer.setInterval(static_cast<int>(Interval));
-        QObject::connect(&fTimer, &QTimer::timeout, Guarded(std::move(OnFire)));
-        fTimer.start();
+        fTimer->setInterval(static_cast<int>(Interval));
+        QObject::connect(fTimer, &QTimer::timeout, Guarded(std::move(OnFire)));
+        fTimer->start();
+    }
+    ~TQtTimerHandle() override
+    {
+        // Usually stopped from its own handler (a one-shot timer): the QTimer
+        // is inside its timeout signal then, so it goes later.
+        fTimer->stop();
+        QObject::disconnect(fTimer, nullptr, nullptr, nullptr);
+        fTimer->deleteLater();
     }
 
 private:
-    QTimer fTimer;
+    QTimer* fTimer;
 };
 
 }  // namespace

@@ -124,7 +124,7 @@ bool TQtEditAdapter::eventFilter(QObject* Watched, QEvent* Event)
     // characters an edit takes as typed go through CharProc.
     for (QChar C : T) {
         const char16_t U = C.unicode();
-        if (U < 32 && U != 8 && U != 9 && U != 13) return false;
+        if ((U < 32 && U != 8 && U != 9 && U != 13) || U == 0x7F) return false;  // 0x7F: Delete
     }
     GuardedCall([&] {
         for (QChar C : T) PerformChar(C.unicode());
