@@ -88,33 +88,3 @@ std::string TFakeSysfs::AddUsbSerial(const std::string& Tty, const std::string& 
     TouchDeviceNode(Tty);
     return TtyDir.string();
 }
-
-std::string TFakeSysfs::AddUart(const std::string& Tty)
-{
-    const fs::path Root(fRoot);
-    const fs::path Platform = Root / "devices/platform/serial8250";
-    const fs::path TtyDir = Platform / "tty" / Tty;
-    fs::create_directories(Root / "bus/platform/drivers/serial8250");
-    Link(Root / "bus/platform/drivers/serial8250", Platform / "driver");
-    WriteAttr(TtyDir / "dev", "4:64");
-    WriteAttr(TtyDir / "type", "4");  // PORT_16550A: a UART is there
-    WriteAttr(TtyDir / "port", "0x3F8");
-    Link(Platform, TtyDir / "device");
-    WriteAttr(TtyDir / "uevent", "MAJOR=4\nMINOR=64\nDEVNAME=" + Tty);
-    Link(TtyDir, Root / "class/tty" / Tty);
-    TouchDeviceNode(Tty);
-    return TtyDir.string();
-}
-
-void TFakeSysfs::Remove(const std::string& Tty)
-{
-    const fs::path Link = fs::path(fRoot) / "class/tty" / Tty;
-    std::error_code Ignored;
-    const fs::path Target = fs::canonical(Link, Ignored);
-    fs::remove(Link, Ignored);
-    if (!Target.empty())
-        fs::remove_all(Target, Ignored);
-    const std::string Dev = DevRoot();
-    if (!Dev.empty())
-        fs::remove(fs::path(Dev) / Tty, Ignored);
-}

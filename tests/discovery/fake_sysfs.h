@@ -14,11 +14,6 @@ public:
     std::string AddUsbSerial(const std::string& Tty, const std::string& Manufacturer, const std::string& Product,
                              const std::string& Driver, const std::string& Vid = "0403",
                              const std::string& Pid = "6001", const std::string& Serial = "A1B2C3");
-    // A built-in UART port ttyS<n> (serial8250).
-    std::string AddUart(const std::string& Tty);
-    // Removes a device's folders (as when it is unplugged).
-    void Remove(const std::string& Tty);
-    const std::string& Root() const { return fRoot; }
 
 private:
     std::string fRoot;

@@ -7,7 +7,6 @@
 #include <QTest>
 
 #include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <pty.h>
 #include <unistd.h>
@@ -17,6 +16,7 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/portmap.h"
+#include "tests/discovery/discovery_env.h"
 #include "tests/discovery/fake_portmap.h"
 #include "toolkit/forms.h"
 
@@ -216,24 +216,10 @@ TEST(DeviceBoxPty, ListsAPtyRegisteredInThePortMap)
 
 int main(int argc, char** argv)
 {
-    // A private port map, registry and sysfs tree for this process.
-    char Template[] = "/tmp/devicebox-test-XXXXXX";
-    const std::string Root = mkdtemp(Template);
-    for (const char* Sub : {"sys", "dev", "ports.d", "config"})
-        std::filesystem::create_directories(Root + "/" + Sub);
-    setenv("SPECTRO_REGISTRY", (Root + "/registry.dat").c_str(), 1);
-    setenv("SPECTRO_SYSFS_ROOT", (Root + "/sys").c_str(), 1);
-    setenv("SPECTRO_DEV_ROOT", (Root + "/dev").c_str(), 1);
-    setenv("SPECTRO_PORTMAP_DIR", (Root + "/ports.d").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (Root + "/config").c_str(), 1);
-    unsetenv("SPECTRO_PORTS");
+    DiscoveryTestEnvironment();  // a private port map, registry and sysfs tree
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
-
     QApplication QtApp(argc, argv);
     THeadlessApplication App;
     ::testing::InitGoogleTest(&argc, argv);
-    const int Result = RUN_ALL_TESTS();
-    std::error_code Ignored;
-    std::filesystem::remove_all(Root, Ignored);
-    return Result;
+    return RUN_ALL_TESTS();
 }
