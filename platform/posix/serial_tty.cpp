@@ -134,16 +134,25 @@ class TtyBackend : public SerialBackend {
         result.Removed = hangup;
         return result;
       }
-      ssize_t n = read(fd_, buffer, capacity);
-      if (n > 0) {
-        result.Received = markErrors_ ? Unmark(buffer, static_cast<size_t>(n), &result) : static_cast<size_t>(n);
-      } else if (n == 0) {
-        result.Removed = true;  // hang-up: the pty master closed or the adapter went away
-      } else if (errno != EAGAIN && errno != EINTR) {
-        result.Removed = true;
-      } else if (hangup) {
-        result.Removed = true;
+      // Take all that is there (up to the room we have): fewer passes, fewer
+      // hand-overs to the reading thread.
+      size_t got = 0;
+      while (got < capacity) {
+        ssize_t n = read(fd_, buffer + got, capacity - got);
+        if (n > 0) {
+          got += markErrors_ ? Unmark(buffer + got, static_cast<size_t>(n), &result) : static_cast<size_t>(n);
+          continue;
+        }
+        if (n == 0) {
+          result.Removed = true;  // hang-up: the pty master closed or the adapter went away
+        } else if (errno != EAGAIN && errno != EINTR) {
+          result.Removed = true;
+        } else if (hangup && got == 0) {
+          result.Removed = true;
+        }
+        break;
       }
+      result.Received = got;
     }
     if (icountOk_) CountErrors(&result);
     return result;
