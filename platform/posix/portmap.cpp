@@ -222,9 +222,11 @@ std::vector<PortMapEntry>& LocalPorts() {
 }
 
 std::mutex ownMutex;
+// Never destroyed: the exit handler that removes the files runs after static
+// destructors may have run.
 std::set<std::u16string>& OwnRegistrations() {
-  static std::set<std::u16string> own;
-  return own;
+  static auto* own = new std::set<std::u16string>;
+  return *own;
 }
 
 std::string Narrow(const std::u16string& s) {

@@ -22,7 +22,9 @@ class PtyPort : public ::testing::Test {
     ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
   }
   void TearDown() override {
-    if (port != INVALID_HANDLE_VALUE) EXPECT_TRUE(CloseHandle(port));
+    if (port != INVALID_HANDLE_VALUE) {
+      EXPECT_TRUE(CloseHandle(port));
+    }
   }
   Pty pty;
   HANDLE port = INVALID_HANDLE_VALUE;
@@ -102,7 +104,9 @@ TEST_F(PtyPort, BytesBothWaysIncludingEveryByteValue) {
   DWORD written = 0;
   Overlapped wovl;
   BOOL done = WriteFile(port, all.data(), static_cast<DWORD>(all.size()), &written, &wovl);
-  if (!done) ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  if (!done) {
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   ASSERT_TRUE(GetOverlappedResult(port, &wovl, &written, TRUE));
   EXPECT_EQ(written, all.size());
   EXPECT_EQ(pty.Receive(all.size(), 2000), all);
@@ -142,7 +146,9 @@ TEST_F(PtyPort, ReadTimeoutModes) {
   pty.Send("q");
   auto start = Clock::now();
   Overlapped ovl;
-  if (!ReadFile(port, buffer, 10, nullptr, &ovl)) ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  if (!ReadFile(port, buffer, 10, nullptr, &ovl)) {
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   ASSERT_TRUE(GetOverlappedResult(port, &ovl, &n, TRUE));
   long elapsed = MsSince(start);
   EXPECT_EQ(std::string(buffer, n), "q");
@@ -243,7 +249,9 @@ TEST_F(PtyPort, WaitCommEventDeliversRxCharRxFlagAndTxEmpty) {
   ASSERT_TRUE(PurgeComm(port, PURGE_RXCLEAR));
   ASSERT_TRUE(SetCommMask(port, EV_TXEMPTY));
   ASSERT_TRUE(StartWait(port, &mask, ovl));
-  if (!WriteFile(port, "out", 3, &written, &wovl)) ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  if (!WriteFile(port, "out", 3, &written, &wovl)) {
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   EXPECT_EQ(FinishWait(port, &mask, ovl), DWORD(EV_TXEMPTY));
   EXPECT_EQ(pty.Receive(3, 1000), "out");
 }
@@ -405,7 +413,9 @@ TEST_F(PtyPort, XoffHoldsOutputUntilXon) {
   ASSERT_TRUE(EscapeCommFunction(port, SETXOFF));
   DWORD written;
   Overlapped ovl;
-  if (!WriteFile(port, "held", 4, &written, &ovl)) ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  if (!WriteFile(port, "held", 4, &written, &ovl)) {
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   EXPECT_EQ(pty.Receive(4, 150), "");
   COMSTAT stat{};
   ASSERT_TRUE(ClearCommError(port, nullptr, &stat));
@@ -419,8 +429,9 @@ TEST_F(PtyPort, FlushFileBuffersReturnsWhenOutputLeftAndTransmitCommChar) {
   std::string block(20000, 'b');  // more than the pty buffer takes at once
   Overlapped ovl;
   DWORD written = 0;
-  if (!WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &written, &ovl))
+  if (!WriteFile(port, block.data(), static_cast<DWORD>(block.size()), &written, &ovl)) {
     ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   std::string received;
   std::thread reader([&] {
     Sleep(100);

@@ -252,7 +252,9 @@ TEST_F(VirtualPortTest, PacedTransmitterDrainsAtTheBaudRateBeforeTxEmpty) {
   std::string block(150, 'p');
   Overlapped ovl;
   auto start = Clock::now();
-  if (!WriteFile(port, block.data(), 150, nullptr, &ovl)) ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  if (!WriteFile(port, block.data(), 150, nullptr, &ovl)) {
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   EXPECT_FALSE(wait.Signalled(50));
   EXPECT_EQ(FinishWait(port, &mask, wait), DWORD(EV_TXEMPTY));
   long elapsed = MsSince(start);
@@ -300,7 +302,9 @@ TEST_F(VirtualPortTest, EmulatedRtsToggleRaisesRtsOnlyWhileTransmitting) {
   ASSERT_TRUE(SetCommState(port, &dcb));
   EXPECT_FALSE(peer->HostRTS());
   Overlapped ovl;
-  if (!WriteFile(port, "485", 3, nullptr, &ovl)) ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  if (!WriteFile(port, "485", 3, nullptr, &ovl)) {
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   EXPECT_TRUE(peer->HostRTS());
   ASSERT_TRUE(FlushFileBuffers(port));
   EXPECT_FALSE(peer->HostRTS());
