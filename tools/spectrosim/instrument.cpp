@@ -1,0 +1,201 @@
+#include "tools/spectrosim/instrument.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <random>
+
+namespace spectrosim {
+
+namespace {
+
+struct TEmissionLine {
+    double Nm;
+    double Intensity;  // relative, 1 = about 700 counts per millisecond
+    double Width;      // Gaussian sigma in nm, instrument resolution included
+};
+
+// A fluorescent tube: mercury lines plus the rare-earth phosphor bands.
+const TEmissionLine FluorescentLines[] = {
+    {404.7, 0.30, 2.2}, {435.8, 0.55, 2.2}, {487.7, 0.22, 3.0}, {546.1, 1.00, 2.2},
+    {577.0, 0.20, 2.2}, {579.1, 0.20, 2.2}, {587.6, 0.18, 3.0}, {611.6, 0.80, 2.6},
+    {631.0, 0.12, 3.0}, {650.0, 0.06, 3.0},
+};
+const TEmissionLine SodiumLines[] = {
+    {498.3, 0.03, 2.2}, {568.8, 0.05, 2.2}, {589.0, 0.95, 2.4}, {589.6, 0.50, 2.4},
+    {615.4, 0.04, 2.2},
+};
+const TEmissionLine GreenLaserLines[] = {{532.0, 1.10, 1.6}};
+const TEmissionLine RedLaserLines[] = {{655.0, 1.10, 1.6}};
+
+template <std::size_t N>
+double Emission(const TEmissionLine (&Lines)[N], double Nm)
+{
+    double sum = 0;
+    for (const TEmissionLine& line : Lines) {
+        const double d = (Nm - line.Nm) / line.Width;
+        sum += line.Intensity * std::exp(-0.5 * d * d);
+    }
+    return sum;
+}
+
+double LampEmission(TLamp Lamp, double Nm)
+{
+    switch (Lamp) {
+    case TLamp::Fluorescent:
+        // A faint phosphor continuum under the lines.
+        return Emission(FluorescentLines, Nm) + 0.02;
+    case TLamp::Sodium:
+        return Emission(SodiumLines, Nm);
+    case TLamp::GreenLaser:
+        return Emission(GreenLaserLines, Nm);
+    case TLamp::RedLaser:
+        return Emission(RedLaserLines, Nm);
+    }
+    return 0;
+}
+
+constexpr double DarkCounts = 18;
+constexpr double CountsPerMs = 700;
+
+void AppendInt(std::string& S, long long V)
+{
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, V);
+    S.append(buf, r.ptr);
+}
+
+}  // namespace
+
+std::optional<TLamp> LampFromName(std::string_view Name)
+{
+    if (Name == "fluorescent")
+        return TLamp::Fluorescent;
+    if (Name == "sodium")
+        return TLamp::Sodium;
+    if (Name == "green-laser")
+        return TLamp::GreenLaser;
+    if (Name == "red-laser")
+        return TLamp::RedLaser;
+    return std::nullopt;
+}
+
+const char* LampName(TLamp Lamp)
+{
+    switch (Lamp) {
+    case TLamp::Fluorescent:
+        return "fluorescent";
+    case TLamp::Sodium:
+        return "sodium";
+    case TLamp::GreenLaser:
+        return "green-laser";
+    case TLamp::RedLaser:
+        return "red-laser";
+    }
+    return "?";
+}
+
+double PixelWavelength(int Pixel)
+{
+    return 400.0 + 2.2 * Pixel;
+}
+
+int PixelOf(double Nm)
+{
+    const int p = static_cast<int>(std::lround((Nm - 400.0) / 2.2));
+    return std::clamp(p, 0, Pixels - 1);
+}
+
+std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed,
+                                        std::uint32_t Run, double NoiseSigma)
+{
+    // One generator per capture, seeded from the run, so a capture can be
+    // recomputed by a test from its run number alone.
+    std::mt19937 rng(Seed * 2654435761u + Run);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    std::array<int, Pixels> counts{};
+    for (int p = 0; p < Pixels; ++p) {
+        const double signal = LampEmission(Lamp, PixelWavelength(p)) * CountsPerMs * ExposureUs / 1000.0;
+        // Shot noise grows with the signal; the read noise is NoiseSigma.
+        const double sigma = NoiseSigma > 0 ? std::sqrt(NoiseSigma * NoiseSigma + signal * 0.02) : 0;
+        const double value = DarkCounts + signal + sigma * noise(rng);
+        counts[static_cast<std::size_t>(p)] =
+            static_cast<int>(std::clamp(std::lround(value), 0L, static_cast<long>(FullScale)));
+    }
+    return counts;
+}
+
+std::uint64_t LineTimeUs(std::size_t Bytes, std::uint32_t BaudRate, int BitsPerChar)
+{
+    if (BaudRate == 0)
+        return 0;
+    return static_cast<std::uint64_t>(Bytes) * static_cast<std::uint64_t>(BitsPerChar) * 1000000u / BaudRate;
+}
+
+TInstrument::TInstrument(const TInstrumentOptions& Options)
+    : fOptions(Options), fExposureUs(Options.ExposureUs)
+{
+}
+
+std::string TInstrument::TemperatureLine() const
+{
+    // A slow drift of a few hundredths of a degree between queries.
+    double t = fOptions.Temperature + 0.12 * std::sin(fQueries * 0.9) + 0.01 * (fQueries % 3);
+    t = std::clamp(t, 10.0, 99.999);
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, t, std::chars_format::fixed, 3);
+    std::string line(buf, r.ptr);
+    line += "C";
+    return line;
+}
+
+void TInstrument::Receive(std::string_view Bytes, std::vector<std::string>& Replies)
+{
+    for (char c : Bytes) {
+        if (c == '\r' || c == '\n') {
+            if (!fLine.empty())
+                Command(fLine, Replies);
+            fLine.clear();
+        } else if (fLine.size() < 256) {
+            fLine.push_back(c);
+        }
+    }
+}
+
+void TInstrument::Command(const std::string& Line, std::vector<std::string>& Replies)
+{
+    if (Line == "t") {
+        Replies.push_back(TemperatureLine() + "\r\n");
+        ++fQueries;
+        return;
+    }
+    if (Line[0] != 's')
+        return;
+    if (Line.size() > 1) {
+        double us = 0;
+        const char* first = Line.data() + 1;
+        const char* last = Line.data() + Line.size();
+        auto r = std::from_chars(first, last, us);
+        if (r.ec != std::errc() || r.ptr != last || !(us >= 0) || us > 1e9)
+            return;  // not a capture command
+        fExposureUs = static_cast<std::uint32_t>(std::lround(us));
+    }
+    ++fRun;
+    std::string line = "CT:";
+    AppendInt(line, fExposureUs);
+    Replies.push_back(line + "\r\n");
+    line = "RN:";
+    AppendInt(line, fRun);
+    Replies.push_back(line + "\r\n");
+    const auto counts = CaptureSpectrum(fOptions.Lamp, fExposureUs, fOptions.Seed, fRun, fOptions.NoiseSigma);
+    for (int p = 0; p < Pixels; ++p) {
+        line.clear();
+        AppendInt(line, p);
+        line += ' ';
+        AppendInt(line, counts[static_cast<std::size_t>(p)]);
+        line += "\r\n";
+        Replies.push_back(line);
+    }
+}
+
+}  // namespace spectrosim

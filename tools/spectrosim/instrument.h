@@ -1,0 +1,75 @@
+// The simulated spectrometer: the instrument's side of the serial protocol.
+//
+// Commands from the host end with CR LF (a lone CR or LF is accepted too):
+//   "t"        one temperature line, e.g. "23.456C" (six characters of degrees
+//              Celsius, then "C")
+//   "s<us>"    a capture with the given exposure in microseconds (a decimal
+//   "s"        fraction is rounded); "s" alone repeats the last exposure.
+//              Replies "CT:<us>", "RN:<run>" and 128 lines "<pixel> <count>".
+// Anything else is ignored. Counts are dark signal plus the light source's
+// spectrum scaled with the exposure, a little noise, saturating at 1023.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace spectrosim {
+
+constexpr int Pixels = 128;
+constexpr int FullScale = 1023;
+
+enum class TLamp { Fluorescent, Sodium, GreenLaser, RedLaser };
+
+// "fluorescent", "sodium", "green-laser", "red-laser".
+std::optional<TLamp> LampFromName(std::string_view Name);
+const char* LampName(TLamp Lamp);
+
+struct TInstrumentOptions {
+    TLamp Lamp = TLamp::Fluorescent;
+    std::uint32_t Seed = 1;
+    double NoiseSigma = 2.0;        // counts
+    double Temperature = 23.5;      // degrees Celsius at start
+    std::uint32_t ExposureUs = 1000;  // used by "s" before any exposure was given
+};
+
+// The instrument's own dispersion: wavelength in nm at a pixel.
+double PixelWavelength(int Pixel);
+// The pixel whose wavelength is nearest to Nm.
+int PixelOf(double Nm);
+
+// The counts of one capture. Deterministic for equal arguments.
+std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed,
+                                        std::uint32_t Run, double NoiseSigma);
+
+class TInstrument {
+public:
+    explicit TInstrument(const TInstrumentOptions& Options = {});
+
+    // Bytes from the host. Complete commands are answered: their reply lines
+    // (each ending in CR LF) are appended to Replies.
+    void Receive(std::string_view Bytes, std::vector<std::string>& Replies);
+
+    void SetLamp(TLamp Lamp) { fOptions.Lamp = Lamp; }
+    TLamp Lamp() const { return fOptions.Lamp; }
+    std::uint32_t Runs() const { return fRun; }
+    // The temperature line the next "t" answers with (without CR LF).
+    std::string TemperatureLine() const;
+
+private:
+    void Command(const std::string& Line, std::vector<std::string>& Replies);
+    TInstrumentOptions fOptions;
+    std::string fLine;
+    std::uint32_t fRun = 0;
+    std::uint32_t fQueries = 0;
+    std::uint32_t fExposureUs;
+};
+
+// Time the reply bytes take on a line at BaudRate (start, 8 data, stop bit),
+// in microseconds.
+std::uint64_t LineTimeUs(std::size_t Bytes, std::uint32_t BaudRate, int BitsPerChar = 10);
+
+}  // namespace spectrosim
