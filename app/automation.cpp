@@ -1,0 +1,278 @@
+#include "app/automation.h"
+
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "comm/nrcommbox/nrcommbox.h"
+#include "toolkit/qt/qtapplication.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFile>
+#include <QKeyEvent>
+#include <QTextStream>
+#include <QTimer>
+
+#include <chrono>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+class TAutomation {
+public:
+    TAutomation(TForm1* Form, QStringList Lines) : fForm(Form), fLines(std::move(Lines)) {}
+
+    void Run()
+    {
+        if (auto* qt = dynamic_cast<TQtApplication*>(Application)) {
+            qt->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
+                QString t = ToQString(Text);
+                t.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
+                Out(QStringLiteral("message ") + t);
+                ++fMessages;
+                return MsgBox::IdOk;
+            };
+        }
+        int lineNo = 0;
+        for (const QString& raw : fLines) {
+            ++lineNo;
+            const QString line = raw.section(QLatin1Char('#'), 0, 0).trimmed();
+            if (line.isEmpty())
+                continue;
+            QString error;
+            if (!Action(line, error)) {
+                Out(QStringLiteral("error line %1: %2: %3").arg(lineNo).arg(line, error));
+                QApplication::exit(1);
+                return;
+            }
+            if (fQuit)
+                return;
+        }
+    }
+
+private:
+    static void Out(const QString& S)
+    {
+        std::fputs((S + QLatin1Char('\n')).toUtf8().constData(), stdout);
+        std::fflush(stdout);
+    }
+
+    QLineEdit* Edit(const QString& Name) const
+    {
+        if (Name == QLatin1String("LECapture"))
+            return fForm->LECapture;
+        if (Name == QLatin1String("eSend"))
+            return fForm->eSend;
+        if (Name == QLatin1String("Edit1"))
+            return fForm->Edit1;
+        if (Name == QLatin1String("EW1"))
+            return Form2->EW1;
+        if (Name == QLatin1String("EW2"))
+            return Form2->EW2;
+        if (Name == QLatin1String("EI1"))
+            return Form2->EI1;
+        if (Name == QLatin1String("EI2"))
+            return Form2->EI2;
+        return nullptr;
+    }
+
+    QAbstractButton* Button(const QString& Name) const
+    {
+        if (Name == QLatin1String("bSend"))
+            return fForm->bSend;
+        if (Name == QLatin1String("CLButton"))
+            return fForm->CLButton;
+        if (Name == QLatin1String("ProtokollButton"))
+            return fForm->ProtokollButton;
+        if (Name == QLatin1String("Button1"))
+            return Form2->Button1;
+        if (Name == QLatin1String("Button2"))
+            return Form2->Button2;
+        if (Name == QLatin1String("Button3"))
+            return Form2->Button3;
+        return nullptr;
+    }
+
+    QAction* MenuItem(const QString& Name) const
+    {
+        if (Name == QLatin1String("Speichern1"))
+            return fForm->Speichern1;
+        if (Name == QLatin1String("Eichung1"))
+            return fForm->Eichung1;
+        if (Name == QLatin1String("Beenden1"))
+            return fForm->Beenden1;
+        if (Name == QLatin1String("Info1"))
+            return fForm->Info1;
+        return nullptr;
+    }
+
+    static bool Wait(const std::function<bool()>& Predicate, int Ms)
+    {
+        return Application->WaitUntil(Predicate, std::chrono::milliseconds(Ms));
+    }
+
+    bool Action(const QString& Line, QString& Error)
+    {
+        const QString verb = Line.section(QLatin1Char(' '), 0, 0);
+        const QString arg1 = Line.section(QLatin1Char(' '), 1, 1);
+        const QString rest = Line.section(QLatin1Char(' '), 2);
+        const QString afterVerb = Line.section(QLatin1Char(' '), 1);
+        auto timeout = [&](const QString& S) { return S.isEmpty() ? 10000 : S.toInt(); };
+
+        if (verb == QLatin1String("select")) {
+            TnrDeviceBox* box = fForm->nrDeviceBox1;
+            const int i = box->findText(arg1, Qt::MatchFixedString);
+            if (i < 0) {
+                QStringList items;
+                for (int k = 0; k < box->count(); ++k)
+                    items << box->itemText(k);
+                Error = QStringLiteral("no such port; the box lists: ") + items.join(QLatin1Char(' '));
+                return false;
+            }
+            box->setCurrentIndex(i);
+            emit box->activated(i);
+            return true;
+        }
+        if (verb == QLatin1String("set") || verb == QLatin1String("type")) {
+            QLineEdit* e = Edit(arg1);
+            if (!e) {
+                Error = QStringLiteral("no such edit");
+                return false;
+            }
+            if (verb == QLatin1String("set")) {
+                e->setText(rest);
+                return true;
+            }
+            e->setFocus();
+            for (QChar c : rest) {
+                QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+                QApplication::sendEvent(e, &press);
+                QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+                QApplication::sendEvent(e, &release);
+            }
+            return true;
+        }
+        if (verb == QLatin1String("click")) {
+            QAbstractButton* b = Button(arg1);
+            if (!b) {
+                Error = QStringLiteral("no such button");
+                return false;
+            }
+            b->click();
+            return true;
+        }
+        if (verb == QLatin1String("menu")) {
+            QAction* a = MenuItem(arg1);
+            if (!a) {
+                Error = QStringLiteral("no such menu item");
+                return false;
+            }
+            if (a == fForm->Beenden1)
+                fQuit = true;
+            a->trigger();
+            return true;
+        }
+        if (verb == QLatin1String("savename")) {
+            const QString path = afterVerb;
+            fForm->SaveTextFileDialog1.ExecuteHook = [path](UnicodeString& FileName) {
+                if (path == QLatin1String("-"))
+                    return false;
+                FileName = FromQString(path);
+                return true;
+            };
+            return true;
+        }
+        if (verb == QLatin1String("wait")) {
+            if (arg1 == QLatin1String("temperature")) {
+                if (!Wait([this] { return !fForm->C_Panel->text().isEmpty() && !fForm->F_Panel->text().isEmpty(); },
+                          timeout(rest))) {
+                    Error = QStringLiteral("no temperature");
+                    return false;
+                }
+                Out(QStringLiteral("temperature %1 %2").arg(fForm->C_Panel->text(), fForm->F_Panel->text()));
+                return true;
+            }
+            if (arg1 == QLatin1String("points")) {
+                const int n = rest.section(QLatin1Char(' '), 0, 0).toInt();
+                if (!Wait([this, n] { return fForm->ListBox1->count() >= n; },
+                          timeout(rest.section(QLatin1Char(' '), 1, 1)))) {
+                    Error = QStringLiteral("%1 of %2 points").arg(fForm->ListBox1->count()).arg(n);
+                    return false;
+                }
+                return true;
+            }
+            if (arg1 == QLatin1String("message")) {
+                const int seen = fMessagesWaited;
+                if (!Wait([this, seen] { return fMessages > seen; }, timeout(rest))) {
+                    Error = QStringLiteral("no message box");
+                    return false;
+                }
+                ++fMessagesWaited;
+                return true;
+            }
+            Error = QStringLiteral("unknown wait");
+            return false;
+        }
+        if (verb == QLatin1String("sleep")) {
+            Wait([] { return false; }, arg1.toInt());
+            return true;
+        }
+        if (verb == QLatin1String("print")) {
+            QString value;
+            if (QLineEdit* e = Edit(arg1))
+                value = e->text();
+            else if (arg1 == QLatin1String("C_Panel"))
+                value = fForm->C_Panel->text();
+            else if (arg1 == QLatin1String("F_Panel"))
+                value = fForm->F_Panel->text();
+            else {
+                Error = QStringLiteral("nothing of that name");
+                return false;
+            }
+            Out(QStringLiteral("value %1 %2").arg(arg1, value));
+            return true;
+        }
+        if (verb == QLatin1String("dump") && arg1 == QLatin1String("list")) {
+            for (int i = 0; i < fForm->ListBox1->count(); ++i)
+                Out(QStringLiteral("list ") + fForm->ListBox1->item(i)->text());
+            Out(QStringLiteral("list end"));
+            return true;
+        }
+        if (verb == QLatin1String("screenshot")) {
+            if (!fForm->grab().save(afterVerb, "PNG")) {
+                Error = QStringLiteral("cannot write the image");
+                return false;
+            }
+            return true;
+        }
+        if (verb == QLatin1String("quit")) {
+            fQuit = true;
+            fForm->close();
+            return true;
+        }
+        Error = QStringLiteral("unknown action");
+        return false;
+    }
+
+    TForm1* fForm;
+    QStringList fLines;
+    int fMessages = 0;
+    int fMessagesWaited = 0;
+    bool fQuit = false;
+};
+
+}  // namespace
+
+bool StartAutomation(TForm1* Form, const QString& ScriptFile)
+{
+    QFile file(ScriptFile);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+    QStringList lines;
+    QTextStream in(&file);
+    while (!in.atEnd())
+        lines << in.readLine();
+    auto automation = std::make_shared<TAutomation>(Form, lines);
+    QTimer::singleShot(0, Form, [automation] { automation->Run(); });
+    return true;
+}

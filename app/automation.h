@@ -1,0 +1,33 @@
+// Test automation: drives the windows from a script file, as a user would, and
+// reports on standard output. Started with "spectrometer --automate FILE".
+//
+// One action per line; "#" starts a comment. Waits time out after the given
+// milliseconds (default 10000); a failed action prints "error <reason>" and
+// ends the program with exit code 1.
+//
+//   select COMn               pick the entry COMn in the port box
+//   set NAME TEXT             set the text of an edit (LECapture, eSend, EW1, EW2, EI1, EI2)
+//   type NAME TEXT            type TEXT into an edit key by key (key presses and releases)
+//   click NAME                press a button (bSend, CLButton, ProtokollButton, Button1..3)
+//   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1)
+//   savename PATH             what the save dialog answers next ("-" = cancel)
+//   wait temperature [MS]     until the temperature panels are filled
+//   wait points N [MS]        until the list holds N lines
+//   wait message [MS]         until a message box was shown
+//   sleep MS                  let the program run
+//   print NAME                "value NAME <text>" for an edit or panel
+//   dump list                 "list <line>" per list line, then "list end"
+//   screenshot PATH           writes the main window as PNG
+//   quit                      closes the main window
+//
+// Every message box is answered with OK and reported as "message <text>"
+// (line breaks as "\r").
+#pragma once
+
+#include <QString>
+
+class TForm1;
+
+// Runs the script once the event loop is running; returns false when the file
+// cannot be read.
+bool StartAutomation(TForm1* Form, const QString& ScriptFile);

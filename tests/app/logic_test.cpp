@@ -1,0 +1,290 @@
+// Plot geometry and peak search, the calibration file and the export file.
+#include "app/calibration.h"
+#include "app/export.h"
+#include "app/plot.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadAll(const fs::path& P)
+{
+    std::ifstream in(P, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& P, const std::string& Bytes)
+{
+    std::ofstream out(P, std::ios::binary);
+    out << Bytes;
+}
+
+UnicodeString Path(const fs::path& P)
+{
+    return Utf8ToUnicode(P.string());
+}
+
+class TempDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FormatSettings.DecimalSeparator = u'.';
+        Dir = fs::temp_directory_path() /
+              ("spectro-app-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+    fs::path Dir;
+};
+
+// --- plot --------------------------------------------------------------------
+
+TEST(Plot, RoundingGoesToTheEvenNeighbour)
+{
+    EXPECT_EQ(RoundHalfEven(16.5), 16);
+    EXPECT_EQ(RoundHalfEven(17.5), 18);
+    EXPECT_EQ(RoundHalfEven(-0.5), 0);
+    EXPECT_EQ(RoundHalfEven(-1.5), -2);
+    EXPECT_EQ(RoundHalfEven(2.4999), 2);
+    EXPECT_EQ(RoundHalfEven(2.5001), 3);
+}
+
+TEST(Plot, CountsMapOntoFullScaleOf1024)
+{
+    std::array<std::int32_t, SpectrumPoints> c{};
+    c[0] = 512;
+    c[1] = 1024;
+    c[2] = 832;
+    c[3] = 0;
+    c[4] = 2048;  // not clamped: above the bitmap
+    c[5] = -100;  // below it
+    const TSpectrumPlot p = ComputeSpectrumPlot(c, 167, 88);
+    EXPECT_EQ(p.Start, (TPlotPoint{0, 44}));
+    EXPECT_EQ(p.Points[0].Y, 44);
+    EXPECT_EQ(p.Points[1].Y, 0);
+    EXPECT_EQ(p.Points[2].Y, 16);  // 16.5 to the even neighbour
+    EXPECT_EQ(p.Points[3].Y, 88);  // one row below the bitmap
+    EXPECT_EQ(p.Points[4].Y, -88);
+    EXPECT_EQ(p.Points[5].Y, 97);
+    EXPECT_EQ(p.Points[0].X, 0);
+    EXPECT_EQ(p.Points[127].X, 167);
+    EXPECT_EQ(p.Points[64].X, 84);  // 84.157...
+}
+
+TEST(Plot, PeakTiesGoToTheFirstPosition)
+{
+    std::array<std::int32_t, SpectrumPoints> c{};
+    c[0] = 5;
+    c[1] = 9;
+    c[2] = 9;
+    TSpectrumPlot p = ComputeSpectrumPlot(c, 167, 88);
+    EXPECT_EQ(p.Peak, 1);
+    EXPECT_EQ(p.Max, 9);
+    EXPECT_EQ(p.MarkerX, 1);
+    EXPECT_EQ(PeakMessage(p), u"1;9");
+
+    c.fill(-7);
+    p = ComputeSpectrumPlot(c, 167, 88);
+    EXPECT_EQ(PeakMessage(p), u"0;-5");  // nothing exceeds the start value
+
+    c.fill(0);
+    c[127] = 1000;
+    p = ComputeSpectrumPlot(c, 167, 88);
+    EXPECT_EQ(PeakMessage(p), u"127;1000");
+    EXPECT_EQ(p.MarkerX, 167);
+}
+
+// --- calibration -------------------------------------------------------------
+
+TEST(Calibration, TwoPointRule)
+{
+    const TCalibration a = ComputeCalibration(532, 655, 57, 114);
+    EXPECT_EQ(FloatToStr(a.Slope), u"2.15789473684211");
+    EXPECT_EQ(FloatToStr(a.Offset), u"409");
+    const TCalibration b = ComputeCalibration(500, 600, 40, 90);
+    EXPECT_EQ(b.Slope, 2);
+    EXPECT_EQ(b.Offset, 420);
+    const TCalibration swapped = ComputeCalibration(600, 500, 90, 40);
+    EXPECT_EQ(FloatToStr(swapped.Slope), FloatToStr(b.Slope));
+    EXPECT_EQ(FloatToStr(swapped.Offset), FloatToStr(b.Offset));
+}
+
+TEST(Calibration, EqualIndicesFailLikeTheFpu)
+{
+    try {
+        ComputeCalibration(532, 655, 57, 57);
+        FAIL();
+    } catch (const EZeroDivide& e) {
+        EXPECT_EQ(e.Message(), u"Gleitkommadivision durch Null");
+    }
+    try {
+        ComputeCalibration(532, 532, 57, 57);
+        FAIL();
+    } catch (const EInvalidOp& e) {
+        EXPECT_EQ(e.Message(), u"Ungültige Gleitkommaoperation");
+    }
+}
+
+TEST_F(TempDir, CalibrationFileRoundTrip)
+{
+    fs::create_directories(Dir / "data");
+    const UnicodeString file = CalibrationFilePath(Path(Dir) + u"/");
+    EXPECT_EQ(file, Path(Dir / "data" / "conf.dat"));
+    const TCalibration a = ComputeCalibration(532, 655, 57, 114);
+    SaveCalibration(file, a.Slope, a.Offset);
+    EXPECT_EQ(ReadAll(Dir / "data" / "conf.dat"), "2.15789473684211\r\n409\r\n");
+    double slope = 0, offset = 0;
+    LoadCalibration(file, slope, offset);
+    EXPECT_EQ(FloatToStr(slope), u"2.15789473684211");
+    EXPECT_EQ(offset, 409);
+    // Index 57 maps back to 532 nm through the stored 15-digit slope.
+    EXPECT_EQ(FloatToStr(static_cast<double>(57.0L * slope + offset)), u"532");
+}
+
+TEST_F(TempDir, CalibrationFileLineEndsAndBom)
+{
+    const fs::path f = Dir / "conf.dat";
+    double slope = 0, offset = 0;
+    for (const std::string content : {"2\n420\n", "2\r420", "\xEF\xBB\xBF" "2\r\n420\r\nextra\r\n"}) {
+        WriteAll(f, content);
+        slope = offset = 0;
+        LoadCalibration(Path(f), slope, offset);
+        EXPECT_EQ(slope, 2) << content;
+        EXPECT_EQ(offset, 420) << content;
+    }
+}
+
+TEST_F(TempDir, CalibrationFileFailures)
+{
+    const fs::path f = Dir / "conf.dat";
+    double slope = 0, offset = 0;
+    EXPECT_THROW(LoadCalibration(Path(f), slope, offset), EFOpenError);
+
+    WriteAll(f, "3\r\n");
+    try {
+        LoadCalibration(Path(f), slope, offset);
+        FAIL();
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), u"Listenindex überschreitet das Maximum (1)");
+    }
+    EXPECT_EQ(slope, 3);  // read before the second line was missed
+    EXPECT_EQ(offset, 0);
+
+    WriteAll(f, "");
+    try {
+        LoadCalibration(Path(f), slope, offset);
+        FAIL();
+    } catch (const EListError& e) {
+        EXPECT_EQ(e.Message(), u"Listenindex überschreitet das Maximum (0)");
+    }
+
+    WriteAll(f, "4\r\nvier\r\n");
+    try {
+        LoadCalibration(Path(f), slope, offset);
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_EQ(e.Message(), u"'vier' ist kein gültiger Gleitkommawert");
+    }
+    EXPECT_EQ(slope, 4);
+}
+
+TEST_F(TempDir, CalibrationSaveWithoutDataFolderFailsAndCreatesNothing)
+{
+    const UnicodeString file = CalibrationFilePath(Path(Dir) + u"/");
+    try {
+        SaveCalibration(file, 2, 420);
+        FAIL();
+    } catch (const EFCreateError& e) {
+        const UnicodeString prefix = u"Datei \"" + file + u"\" kann nicht erstellt werden. ";
+        EXPECT_EQ(e.Message().substr(0, prefix.size()), prefix) << ToUtf8(e.Message());
+        EXPECT_GT(e.Message().size(), prefix.size());  // the system's reason follows
+    }
+    EXPECT_FALSE(fs::exists(Dir / "data"));
+}
+
+// --- export ------------------------------------------------------------------
+
+TEST(Export, FileNameAndTargetRules)
+{
+    struct Case {
+        UnicodeString Chosen, File, Target;
+    } cases[] = {
+        {u"/home/u/Messungen/Natrium", u"/home/u/Messungen/Natrium.dat", u"Natrium"},
+        {u"/m/Natrium.dat", u"/m/Natrium.dat", u"Natrium"},
+        {u"/m/probe.dat.txt", u"/m/probe.dat.txt", u"probe"},
+        {u"/m/NATRIUM.DAT", u"/m/NATRIUM.DAT.dat", u"NATRIUM.DAT"},
+        {u"/m/x.dat/probe", u"/m/x.dat/probe", u""},
+        {u"/m/.dat", u"/m/.dat", u""},
+    };
+    for (const auto& c : cases) {
+        const UnicodeString file = ExportFileName(c.Chosen);
+        EXPECT_EQ(file, c.File) << ToUtf8(c.Chosen);
+        EXPECT_EQ(TargetName(file), c.Target) << ToUtf8(c.Chosen);
+    }
+}
+
+TEST(Export, HeaderCarriesCaptureTimeInMilliseconds)
+{
+    EXPECT_EQ(ExportHeader(u"/a/N.dat", 0)[2], u"ExpTime: 0ms");
+    EXPECT_EQ(ExportHeader(u"/a/N.dat", 10000)[2], u"ExpTime: 10ms");
+    EXPECT_EQ(ExportHeader(u"/a/N.dat", 1500)[2], u"ExpTime: 1.5ms");
+    EXPECT_EQ(ExportHeader(u"/a/N.dat", 1)[2], u"ExpTime: 0.001ms");
+}
+
+TEST_F(TempDir, ExportWritesHeaderAndListAsWindows1252WithCrLf)
+{
+    const fs::path f = Dir / "Natrium.dat";
+    WriteAll(f, "an older, longer file that must be replaced entirely\r\n");
+    WriteSpectrumFile(Path(f), 1500, {u"532 700", u"534.5 0100", u"\u00B0 1"});
+    EXPECT_EQ(ReadAll(f),
+              "Target: Natrium\r\n"
+              "Comment: Schulspektrum\r\n"
+              "ExpTime: 1.5ms\r\n"
+              "Factor: 0.001\r\n"
+              "WL     CTS\r\n"
+              "532 700\r\n"
+              "534.5 0100\r\n"
+              "\xB0 1\r\n");
+    WriteSpectrumFile(Path(f), 0, {});
+    EXPECT_EQ(ReadAll(f), "Target: Natrium\r\nComment: Schulspektrum\r\nExpTime: 0ms\r\nFactor: 0.001\r\nWL     CTS\r\n");
+}
+
+TEST_F(TempDir, ExportFailures)
+{
+    // A folder in the way of the file: access denied, as on Windows.
+    fs::create_directories(Dir / "busy.dat");
+    try {
+        WriteSpectrumFile(Path(Dir / "busy.dat"), 0, {});
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(), u"Dateizugriff verweigert");
+        EXPECT_EQ(e.ErrorCode, 5);
+    }
+    // A missing folder: the system's error number.
+    try {
+        WriteSpectrumFile(Path(Dir / "missing" / "a.dat"), 0, {});
+        FAIL();
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(), u"E/A-Fehler 3");
+    }
+    // A full disk while writing the lines.
+    if (fs::exists("/dev/full")) {
+        try {
+            WriteSpectrumFile(u"/dev/full", 0, {u"1 2"});
+            FAIL();
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Message(), u"Zu wenig Speicherplatz");
+        }
+    }
+}
+
+}  // namespace
