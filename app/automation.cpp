@@ -14,15 +14,17 @@
 
 #include <chrono>
 #include <cstdio>
+#include <iostream>
+#include <string>
 #include <memory>
 
 namespace {
 
 class TAutomation {
 public:
-    TAutomation(TForm1* Form, QStringList Lines) : fForm(Form), fLines(std::move(Lines)) {}
+    explicit TAutomation(QStringList Lines) : fLines(std::move(Lines)) {}
 
-    void Run()
+    void InstallMessageBoxHook()
     {
         if (auto* qt = dynamic_cast<TQtApplication*>(Application)) {
             qt->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
@@ -33,12 +35,19 @@ public:
                 return MsgBox::IdOk;
             };
         }
+    }
+
+    void Run(TForm1* Form)
+    {
+        fForm = Form;
         int lineNo = 0;
         for (const QString& raw : fLines) {
             ++lineNo;
             const QString line = raw.section(QLatin1Char('#'), 0, 0).trimmed();
             if (line.isEmpty())
                 continue;
+            if (!line.startsWith(QLatin1String("wait message")))
+                fMessageMark = fMessages;
             QString error;
             if (!Action(line, error)) {
                 Out(QStringLiteral("error line %1: %2: %3").arg(lineNo).arg(line, error));
@@ -202,12 +211,23 @@ private:
                 return true;
             }
             if (arg1 == QLatin1String("message")) {
-                const int seen = fMessagesWaited;
-                if (!Wait([this, seen] { return fMessages > seen; }, timeout(rest))) {
+                // A box shown since the previous action began (or the previous wait ended).
+                if (!Wait([this] { return fMessages > fMessageMark; }, timeout(rest))) {
                     Error = QStringLiteral("no message box");
                     return false;
                 }
-                ++fMessagesWaited;
+                fMessageMark = fMessages;
+                return true;
+            }
+            if (arg1 == QLatin1String("input")) {
+                // Blocks until the driving process writes a line: lets it act
+                // between two steps (e.g. change the light source).
+                Out(QStringLiteral("waiting"));
+                std::string line;
+                if (!std::getline(std::cin, line)) {
+                    Error = QStringLiteral("standard input closed");
+                    return false;
+                }
                 return true;
             }
             Error = QStringLiteral("unknown wait");
@@ -254,16 +274,18 @@ private:
         return false;
     }
 
-    TForm1* fForm;
+    TForm1* fForm = nullptr;
     QStringList fLines;
     int fMessages = 0;
-    int fMessagesWaited = 0;
+    int fMessageMark = 0;
     bool fQuit = false;
 };
 
+std::shared_ptr<TAutomation> Loaded;
+
 }  // namespace
 
-bool StartAutomation(TForm1* Form, const QString& ScriptFile)
+bool LoadAutomation(const QString& ScriptFile)
 {
     QFile file(ScriptFile);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
@@ -272,7 +294,14 @@ bool StartAutomation(TForm1* Form, const QString& ScriptFile)
     QTextStream in(&file);
     while (!in.atEnd())
         lines << in.readLine();
-    auto automation = std::make_shared<TAutomation>(Form, lines);
-    QTimer::singleShot(0, Form, [automation] { automation->Run(); });
+    Loaded = std::make_shared<TAutomation>(lines);
+    Loaded->InstallMessageBoxHook();
     return true;
+}
+
+void StartAutomation(TForm1* Form)
+{
+    if (!Loaded)
+        return;
+    QTimer::singleShot(0, Form, [automation = Loaded, Form] { automation->Run(Form); });
 }

@@ -14,6 +14,7 @@
 //   wait temperature [MS]     until the temperature panels are filled
 //   wait points N [MS]        until the list holds N lines
 //   wait message [MS]         until a message box was shown
+//   wait input                prints "waiting", reads one line from standard input
 //   sleep MS                  let the program run
 //   print NAME                "value NAME <text>" for an edit or panel
 //   dump list                 "list <line>" per list line, then "list end"
@@ -28,6 +29,8 @@
 
 class TForm1;
 
-// Runs the script once the event loop is running; returns false when the file
-// cannot be read.
-bool StartAutomation(TForm1* Form, const QString& ScriptFile);
+// Reads the script and takes over the message boxes (also those shown while
+// the windows are created); false when the file cannot be read.
+bool LoadAutomation(const QString& ScriptFile);
+// Runs the loaded script on Form once the event loop is running.
+void StartAutomation(TForm1* Form);

@@ -66,15 +66,17 @@ int main(int argc, char** argv)
         std::fflush(stdout);
     }
 
+    if (!script.isEmpty() && !LoadAutomation(script)) {
+        std::fprintf(stderr, "spectrometer: cannot read %s\n", script.toLocal8Bit().constData());
+        return 2;
+    }
     int status;
     {
         auto form1 = std::make_unique<TForm1>();
         new TForm2(form1.get());  // hidden; owned by the main window
         form1->show();
-        if (!script.isEmpty() && !StartAutomation(form1.get(), script)) {
-            std::fprintf(stderr, "spectrometer: cannot read %s\n", script.toLocal8Bit().constData());
-            return 2;
-        }
+        if (!script.isEmpty())
+            StartAutomation(form1.get());
         status = QApplication::exec();
     }
     instrument.reset();

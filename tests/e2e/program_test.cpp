@@ -1,0 +1,279 @@
+// The program and the simulated instrument as two processes on a kernel pty:
+// pick the port, read the temperature, capture, save, calibrate.
+#include "app/calibration.h"
+#include "tools/spectrosim/instrument.h"
+#include "toolkit/sysutils.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+namespace {
+
+// A child process with pipes on its standard input and output.
+class Process {
+public:
+    Process(const std::vector<std::string>& Argv, const std::vector<std::string>& Env)
+    {
+        int in[2], out[2];
+        if (pipe(in) != 0 || pipe(out) != 0)
+            throw std::runtime_error("pipe");
+        fPid = fork();
+        if (fPid == 0) {
+            dup2(in[0], 0);
+            dup2(out[1], 1);
+            close(in[1]);
+            close(out[0]);
+            for (const auto& e : Env)
+                putenv(const_cast<char*>(e.c_str()));
+            std::vector<char*> args;
+            for (const auto& a : Argv)
+                args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+        close(in[0]);
+        close(out[1]);
+        fIn = in[1];
+        fOut = out[0];
+    }
+    ~Process()
+    {
+        if (fPid > 0 && !fExited) {
+            kill(fPid, SIGKILL);
+            waitpid(fPid, nullptr, 0);
+        }
+        close(fIn);
+        close(fOut);
+    }
+    // The next output line (without the newline); false on time-out or end.
+    bool ReadLine(std::string& Line, milliseconds Timeout)
+    {
+        const auto deadline = steady_clock::now() + Timeout;
+        for (;;) {
+            const auto eol = fBuffer.find('\n');
+            if (eol != std::string::npos) {
+                Line = fBuffer.substr(0, eol);
+                fBuffer.erase(0, eol + 1);
+                return true;
+            }
+            const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+            if (left <= 0)
+                return false;
+            pollfd p{fOut, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(left)) <= 0)
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fOut, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            fBuffer.append(buf, static_cast<std::size_t>(n));
+        }
+    }
+    // Reads lines until one starts with Prefix; collects all of them.
+    bool ReadUntil(const std::string& Prefix, std::vector<std::string>& Seen, milliseconds Timeout)
+    {
+        const auto deadline = steady_clock::now() + Timeout;
+        std::string line;
+        while (ReadLine(line, duration_cast<milliseconds>(deadline - steady_clock::now()))) {
+            Seen.push_back(line);
+            if (line.rfind(Prefix, 0) == 0)
+                return true;
+        }
+        return false;
+    }
+    void WriteLine(const std::string& S)
+    {
+        const std::string l = S + "\n";
+        ASSERT_EQ(write(fIn, l.data(), l.size()), static_cast<ssize_t>(l.size()));
+    }
+    void Signal(int Sig) { kill(fPid, Sig); }
+    // Exit code, or -1 on time-out.
+    int Wait(milliseconds Timeout)
+    {
+        const auto deadline = steady_clock::now() + Timeout;
+        while (steady_clock::now() < deadline) {
+            int status = 0;
+            if (waitpid(fPid, &status, WNOHANG) == fPid) {
+                fExited = true;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            }
+            usleep(20000);  // child exit has no descriptor to wait on here
+        }
+        return -1;
+    }
+
+private:
+    pid_t fPid = -1;
+    int fIn = -1, fOut = -1;
+    bool fExited = false;
+    std::string fBuffer;
+};
+
+std::string ReadAll(const fs::path& P)
+{
+    std::ifstream in(P, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void WriteAll(const fs::path& P, const std::string& Bytes)
+{
+    std::ofstream(P, std::ios::binary) << Bytes;
+}
+
+std::string Ansi(const char* Utf8)
+{
+    return UnicodeToAnsi(Utf8ToUnicode(Utf8));
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        FormatSettings.DecimalSeparator = u'.';
+        Root = fs::temp_directory_path() / ("spectro-e2e-" + std::to_string(getpid()));
+        fs::remove_all(Root);
+        for (const char* d : {"bin/data", "sys", "ports", "out"})
+            fs::create_directories(Root / d);
+        // The calibration file lives beside the executable: run a copy of it.
+        fs::copy_file(SPECTROMETER_EXE, Root / "bin" / "spectrometer");
+        Env = {"SPECTRO_SYSFS_ROOT=" + (Root / "sys").string(), "SPECTRO_PORTMAP_DIR=" + (Root / "ports").string(),
+               "SPECTRO_REGISTRY=" + (Root / "registry").string(), "SPECTRO_PORTS=", "QT_QPA_PLATFORM=offscreen",
+               "LC_ALL=de_DE.UTF-8"};
+    }
+    void TearDown() override { fs::remove_all(Root); }
+    fs::path Root;
+    std::vector<std::string> Env;
+};
+
+TEST_F(EndToEnd, CaptureSaveAndCalibrate)
+{
+    WriteAll(Root / "bin" / "data" / "conf.dat", "2.15789473684211\r\n409\r\n");
+
+    Process sim({SPECTROSIM_EXE, "--lamp", "green-laser", "--seed", "7"}, Env);
+    std::string hello;
+    ASSERT_TRUE(sim.ReadLine(hello, seconds(5)));
+    std::istringstream words(hello);
+    std::string pty, com;
+    words >> pty >> com;
+    ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << hello;
+    ASSERT_EQ(com.rfind("COM", 0), 0u) << hello;
+    ASSERT_FALSE(fs::is_empty(Root / "ports"));  // registered in the port map
+
+    const fs::path saved = Root / "out" / "Natrium-Lösung";
+    WriteAll(Root / "script",
+             "select " + com + "\n"
+             "wait temperature 8000\n"
+             "print eSend\n"
+             "set LECapture 1\n"
+             "click bSend\n"
+             "wait points 128 8000\n"
+             "dump list\n"
+             "savename " + saved.string() + "\n"
+             "menu Speichern1\n"
+             "menu Eichung1\n"
+             "click Button1\n"
+             "wait message 8000\n"
+             "wait input\n"
+             "click Button2\n"
+             "wait message 8000\n"
+             "print EI1\n"
+             "print EI2\n"
+             "click Button3\n"
+             "quit\n");
+    Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env);
+
+    std::vector<std::string> out;
+    ASSERT_TRUE(program.ReadUntil("temperature ", out, seconds(15))) << ::testing::PrintToString(out);
+    // "temperature 23.500 74.3": six characters of Celsius, Fahrenheit with five digits.
+    const std::string temp = out.back();
+    const std::string celsius = temp.substr(12, 6);
+    const double c = StrToFloat(Utf8ToUnicode(celsius));
+    EXPECT_EQ(temp, "temperature " + celsius + " " + ToUtf8(FloatToStrF(c * 1.8 + 32, ffGeneral, 5, 3)));
+    ASSERT_TRUE(program.ReadUntil("value eSend", out, seconds(5)));
+    EXPECT_EQ(out.back(), "value eSend s10000");
+
+    // The capture: run 1 of the simulator at 1 ms, on the stored calibration.
+    ASSERT_TRUE(program.ReadUntil("list end", out, seconds(15))) << ::testing::PrintToString(out);
+    const auto counts = spectrosim::CaptureSpectrum(spectrosim::TLamp::GreenLaser, 1000, 7, 1, 2.0);
+    std::vector<std::string> expected;
+    for (int i = 0; i < spectrosim::Pixels; ++i) {
+        const long double wl = static_cast<long double>(i) * 2.15789473684211 + 409.0L;
+        expected.push_back(ToUtf8(FloatToStr(static_cast<double>(wl))) + " " + std::to_string(counts[i]));
+    }
+    std::vector<std::string> listed;
+    for (const auto& l : out)
+        if (l.rfind("list ", 0) == 0 && l != "list end")
+            listed.push_back(l.substr(5));
+    EXPECT_EQ(listed, expected);
+    EXPECT_EQ(expected[57].substr(0, 4), "532 ");
+
+    // First scan on the green laser; then the light source becomes the red laser.
+    ASSERT_TRUE(program.ReadUntil("message ", out, seconds(15))) << ::testing::PrintToString(out);
+    const int peak1 = spectrosim::PixelOf(532);
+    EXPECT_EQ(out.back().rfind("message " + std::to_string(peak1) + ";", 0), 0u) << out.back();
+    ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(5)));
+    sim.WriteLine("lamp red-laser");
+    ASSERT_TRUE(sim.ReadLine(hello, seconds(5)));
+    EXPECT_EQ(hello, "lamp red-laser");
+    program.WriteLine("go");
+    ASSERT_TRUE(program.ReadUntil("message ", out, seconds(15))) << ::testing::PrintToString(out);
+    const int peak2 = spectrosim::PixelOf(655);
+    EXPECT_EQ(out.back().rfind("message " + std::to_string(peak2) + ";", 0), 0u) << out.back();
+    ASSERT_TRUE(program.ReadUntil("value EI2", out, seconds(5)));
+    EXPECT_EQ(out[out.size() - 2], "value EI1 " + std::to_string(peak1));
+    EXPECT_EQ(out.back(), "value EI2 " + std::to_string(peak2));
+    EXPECT_EQ(program.Wait(seconds(10)), 0);
+
+    // The export: header, the list as shown, CR LF, Windows-1252.
+    std::string file = "Target: " + Ansi("Natrium-Lösung") + "\r\nComment: Schulspektrum\r\nExpTime: 1ms\r\n"
+                       "Factor: 0.001\r\nWL     CTS\r\n";
+    for (const auto& l : expected)
+        file += l + "\r\n";
+    EXPECT_EQ(ReadAll(Root / "out" / "Natrium-Lösung.dat"), file);
+
+    // The calibration from the two scans.
+    const TCalibration cal = ComputeCalibration(532, 655, peak1, peak2);
+    EXPECT_EQ(ReadAll(Root / "bin" / "data" / "conf.dat"),
+              ToUtf8(FloatToStr(cal.Slope)) + "\r\n" + ToUtf8(FloatToStr(cal.Offset)) + "\r\n");
+
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(seconds(5)), 0);
+    EXPECT_TRUE(fs::is_empty(Root / "ports"));  // the registration is gone
+}
+
+TEST_F(EndToEnd, PortListWithoutInstrumentAndSendWithoutPort)
+{
+    WriteAll(Root / "script",
+             "click bSend\n"
+             "print eSend\n"
+             "select COM9\n");
+    Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env);
+    std::vector<std::string> out;
+    // No calibration file: reported at start, the window works all the same.
+    ASSERT_TRUE(program.ReadUntil("message ", out, seconds(15))) << ::testing::PrintToString(out);
+    EXPECT_NE(out.back().find("kann nicht ge"), std::string::npos) << out.back();
+    ASSERT_TRUE(program.ReadUntil("value eSend", out, seconds(5)));
+    EXPECT_EQ(out.back(), "value eSend s1000");
+    ASSERT_TRUE(program.ReadUntil("error ", out, seconds(5)));
+    EXPECT_NE(out.back().find("no such port"), std::string::npos) << out.back();
+    EXPECT_EQ(program.Wait(seconds(10)), 1);
+}
+
+}  // namespace
