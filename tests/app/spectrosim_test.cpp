@@ -1,0 +1,154 @@
+// The simulated instrument: its replies are what the program's interpreter reads.
+#include "app/acquisition.h"
+#include "tools/spectrosim/instrument.h"
+#include "tools/spectrosim/virtual_instrument.h"
+#include "platform/posix/virtual_port.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include <winapi.h>
+
+using namespace spectrosim;
+
+namespace {
+
+struct View : TAcquisitionView {
+    UnicodeString Command;
+    std::vector<UnicodeString> List;
+    UnicodeString Celsius, Fahrenheit;
+    int Completed = 0;
+    UnicodeString CommandText() const override { return Command; }
+    void SetCommandText(const UnicodeString& S) override { Command = S; }
+    UnicodeString ExposureText() const override { return u"1"; }
+    void AddListLine(const UnicodeString& S) override { List.push_back(S); }
+    void ClearList() override { List.clear(); }
+    void SetCelsiusText(const UnicodeString& S) override { Celsius = S; }
+    void SetFahrenheitText(const UnicodeString& S) override { Fahrenheit = S; }
+    void SpectrumComplete() override { ++Completed; }
+};
+
+std::string Join(const std::vector<std::string>& Lines)
+{
+    std::string s;
+    for (const auto& l : Lines)
+        s += l;
+    return s;
+}
+
+void Interpret(const std::string& Bytes, View& V)
+{
+    FrameReceivedBytes(reinterpret_cast<const std::uint8_t*>(Bytes.data()), static_cast<std::uint32_t>(Bytes.size()),
+                       [&](const UnicodeString& L) { InterpretReplyLine(L, V); });
+}
+
+TEST(Simulator, RepliesAreReadByTheInterpreter)
+{
+    ResetAcquisitionState();
+    FormatSettings.DecimalSeparator = u'.';
+    TInstrument sim;
+    View v;
+    std::vector<std::string> replies;
+
+    sim.Receive("t\r\n", replies);
+    ASSERT_EQ(replies.size(), 1u);
+    v.Command = u"t";
+    Interpret(Join(replies), v);
+    EXPECT_EQ(v.Celsius.size(), 6u);
+    EXPECT_FALSE(v.Fahrenheit.empty());
+    EXPECT_EQ(v.Command, u"s1000");
+
+    replies.clear();
+    sim.Receive("s1500.4\r", replies);  // a lone CR ends a command too
+    ASSERT_EQ(replies.size(), 2u + Pixels);
+    EXPECT_EQ(replies[0], "CT:1500\r\n");
+    EXPECT_EQ(replies[1], "RN:1\r\n");
+    v.Command = u"s1500.4";
+    Interpret(Join(replies), v);
+    EXPECT_EQ(CaptureTime, 1500);
+    EXPECT_EQ(v.List.size(), static_cast<std::size_t>(Pixels));
+    EXPECT_EQ(v.Completed, 1);
+    const auto expected = CaptureSpectrum(TLamp::Fluorescent, 1500, 1, 1, 2.0);
+    for (int i = 0; i < Pixels; ++i)
+        EXPECT_EQ(Counts[i], expected[i]);
+
+    // "s" alone repeats the exposure; other text is ignored.
+    replies.clear();
+    sim.Receive("s\r\nx\r\ns12a\r\nT\r\n", replies);
+    ASSERT_EQ(replies.size(), 2u + Pixels);
+    EXPECT_EQ(replies[0], "CT:1500\r\n");
+    EXPECT_EQ(replies[1], "RN:2\r\n");
+}
+
+TEST(Simulator, SpectraScaleWithExposureAndSaturate)
+{
+    const auto dim = CaptureSpectrum(TLamp::Fluorescent, 100, 3, 1, 0);
+    const auto bright = CaptureSpectrum(TLamp::Fluorescent, 1000, 3, 1, 0);
+    const auto burnt = CaptureSpectrum(TLamp::Fluorescent, 30000, 3, 1, 0);
+    const int hg = PixelOf(546.1);
+    EXPECT_GT(bright[hg], 5 * (dim[hg] - 18));
+    EXPECT_LT(bright[hg], FullScale);
+    EXPECT_EQ(burnt[hg], FullScale);
+    for (int c : burnt)
+        EXPECT_LE(c, FullScale);
+    // The sodium doublet dominates its lamp's spectrum.
+    const auto na = CaptureSpectrum(TLamp::Sodium, 1000, 3, 1, 2);
+    int peak = 0;
+    for (int i = 1; i < Pixels; ++i)
+        if (na[i] > na[peak])
+            peak = i;
+    EXPECT_NEAR(PixelWavelength(peak), 589.3, 2.2);
+    // Noise: two runs differ a little, equal runs are equal.
+    EXPECT_EQ(CaptureSpectrum(TLamp::Sodium, 1000, 3, 1, 2), na);
+    EXPECT_NE(CaptureSpectrum(TLamp::Sodium, 1000, 3, 2, 2), na);
+}
+
+// A host on the virtual port, through the Win32 calls: the reply to a capture
+// arrives at the line's pace, or at once when pacing is off.
+double CaptureSeconds(bool Paced, std::string& Received)
+{
+    TVirtualInstrument sim(u"", {}, Paced);
+    const std::u16string name = u"\\\\?\\" + sim.ComName();
+    HANDLE h = CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return -1;
+    COMMTIMEOUTS t{};
+    t.ReadTotalTimeoutConstant = 200;
+    SetCommTimeouts(h, &t);
+    DWORD n = 0;
+    const auto start = std::chrono::steady_clock::now();
+    WriteFile(h, "s1000\r\n", 7, &n, nullptr);
+    char buf[512];
+    while (Received.size() < 1200 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+        if (!ReadFile(h, buf, sizeof buf, &n, nullptr))
+            break;
+        Received.append(buf, n);
+        if (Received.find("127 ") != std::string::npos && Received.size() > 2 && Received.back() == '\n')
+            break;
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    CloseHandle(h);
+    return seconds;
+}
+
+TEST(Simulator, VirtualPortRepliesArePacedAtTheBaudRate)
+{
+    std::vector<std::string> replies;
+    TInstrument reference;
+    reference.Receive("s1000\r\n", replies);
+    const std::string expected = Join(replies);
+
+    std::string fast, paced;
+    const double fastSeconds = CaptureSeconds(false, fast);
+    const double pacedSeconds = CaptureSeconds(true, paced);
+    ASSERT_GE(fastSeconds, 0);
+    EXPECT_EQ(fast, expected);
+    EXPECT_EQ(paced, expected);
+    // 10 bits per byte at 9600 baud.
+    EXPECT_GT(pacedSeconds, 0.8 * expected.size() / 960.0);
+    EXPECT_LT(fastSeconds, 0.5);
+}
+
+}  // namespace
