@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
+#include <QStyledItemDelegate>
 #include <QToolButton>
 
 TForm1* Form1 = nullptr;
@@ -69,6 +70,19 @@ QLabel* Panel(QWidget* Parent, const QRect& Bounds, const QColor& TextColor)
     panel->setFont(PixelFont(Parent->font(), 19, true));
     return panel;
 }
+
+// List items of a fixed height, like an owner list box's ItemHeight.
+class TFixedHeightDelegate : public QStyledItemDelegate {
+public:
+    TFixedHeightDelegate(int Height, QObject* Parent) : QStyledItemDelegate(Parent), fHeight(Height) {}
+    QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override
+    {
+        return QSize(QStyledItemDelegate::sizeHint(Option, Index).width(), fHeight);
+    }
+
+private:
+    int fHeight;
+};
 
 }  // namespace
 
@@ -207,7 +221,7 @@ void TForm1::CreateControls()
     ListBox1 = new QListWidget(client);
     ListBox1->setGeometry(24, 62, 185, 179);
     ListBox1->setUniformItemSizes(true);
-    ListBox1->setStyleSheet(QStringLiteral("QListWidget::item { height: 13px; padding: 0px; }"));
+    ListBox1->setItemDelegate(new TFixedHeightDelegate(13, ListBox1));
 
     bSend = new QPushButton(QStringLiteral("Aufnahme"), client);
     bSend->setGeometry(24, 247, 185, 25);
