@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -257,8 +259,16 @@ TEST_F(Acquisition, GermanLocaleDoesNotChangeConversions)
     // Qt sets the C locale from the environment; our conversions must not follow it.
     const char* old = std::setlocale(LC_ALL, nullptr);
     const std::string saved = old ? old : "C";
-    if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
-        GTEST_SKIP() << "no German locale installed";
+    if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
+        // The one compiled into the build folder.
+        setenv("LOCPATH", SPECTRO_LOCALE_DIR, 1);
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
+            GTEST_SKIP() << "no German locale available";
+    }
+    // The C library now writes a decimal comma; our conversions must not.
+    char probe[16];
+    std::snprintf(probe, sizeof probe, "%.1f", 1.5);
+    ASSERT_STREQ(probe, "1,5");
     CalSlope = 2.5;
     CalOffset = 0.25;
     Receive("1.5 7\r\n");

@@ -155,7 +155,10 @@ protected:
         fs::copy_file(SPECTROMETER_EXE, Root / "bin" / "spectrometer");
         Env = {"SPECTRO_SYSFS_ROOT=" + (Root / "sys").string(), "SPECTRO_PORTMAP_DIR=" + (Root / "ports").string(),
                "SPECTRO_REGISTRY=" + (Root / "registry").string(), "SPECTRO_PORTS=", "QT_QPA_PLATFORM=offscreen",
-               "LC_ALL=de_DE.UTF-8"};
+               "LC_ALL=de_DE.UTF-8",
+               // A German locale (the system's, or the one built for the tests): Qt
+               // switches the C library to it, the program's numbers must not follow.
+               std::string("LOCPATH=") + SPECTRO_LOCALE_DIR};
     }
     void TearDown() override { fs::remove_all(Root); }
     fs::path Root;
