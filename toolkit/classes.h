@@ -108,7 +108,7 @@ public:
     // Files: read with BOM detection (UTF-8, UTF-16LE), otherwise as
     // Windows-1252; written as Windows-1252 with CR LF. Failures raise
     // EFOpenError "Datei %s kann nicht geöffnet werden. %s" / EFCreateError
-    // "Datei %s kann nicht erstellt werden. %s" with the system's reason.
+    // "Datei \"%s\" kann nicht erstellt werden. %s" with the system's reason.
     void LoadFromFile(const UnicodeString& FileName);
     void SaveToFile(const UnicodeString& FileName) const;
 

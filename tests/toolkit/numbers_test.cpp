@@ -206,7 +206,7 @@ TEST_F(Numbers, RuntimeErrorTexts)
     EXPECT_EQ(S(EInOutError(103).Message()), "E/A-Fehler 103");
     EXPECT_EQ(EInOutError(103).ErrorCode, 103);
     EXPECT_EQ(S(Format(RuntimeText::FOpenError, {u"a.dat", u"Grund"})), "Datei a.dat kann nicht geöffnet werden. Grund");
-    EXPECT_EQ(S(Format(RuntimeText::FCreateError, {u"a.dat", u"Grund"})), "Datei a.dat kann nicht erstellt werden. Grund");
+    EXPECT_EQ(S(Format(RuntimeText::FCreateError, {u"a.dat", u"Grund"})), "Datei \"a.dat\" kann nicht erstellt werden. Grund");
     EXPECT_EQ(MessageOf<EAbstractError>([] { AbstractErrorProc(); }), "Abstrakter Fehler");
 }
 

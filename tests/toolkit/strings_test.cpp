@@ -209,7 +209,7 @@ TEST(StringList, FilesAreWindows1252WithCrLfAndFailuresCarryTheRuntimesTexts)
         L.SaveToFile(NoDir);
         FAIL() << "no error";
     } catch (const EFCreateError& E) {
-        EXPECT_EQ(E.Message(), u"Datei " + NoDir + u" kann nicht erstellt werden. Das System kann den angegebenen Pfad nicht finden");
+        EXPECT_EQ(E.Message(), u"Datei \"" + NoDir + u"\" kann nicht erstellt werden. Das System kann den angegebenen Pfad nicht finden");
     }
     EXPECT_THROW(R.LoadFromFile(Utf8ToUnicode(Dir.string())), EFOpenError);  // a folder
     std::filesystem::remove_all(Dir);
