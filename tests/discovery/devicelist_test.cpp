@@ -304,17 +304,6 @@ TEST_F(DeviceListTest, MergeDecoratesMatchedPortsAndAddsScanOnlyPortsBehindTheCo
     EXPECT_EQ(Comm.GetDevice(1)->Driver, u"drv-com7");
 }
 
-TEST_F(DeviceListTest, MergeInQuickModeIgnoresTheScans)
-{
-    TStringList Ports, Scans;
-    FillPorts(Ports, {{u"COM1=\\Device\\Serial0", 1}});
-    FillScans(Scans, {{u"COM1", u"USB Serial Port"}, {u"CNCA0"}});
-    TnrComm Comm(nullptr);
-    DeviceListMerge(&Comm, Ports, Scans, epQuickAll);
-    EXPECT_EQ(Listed(Comm), (Strings{"COM1#1"}));
-    EXPECT_EQ(Scans.Count(), 0);
-}
-
 TEST_F(DeviceListTest, PresentModeDropsMappedPortsWhileUnmatchedScanRecordsRemain)
 {
     {
