@@ -368,6 +368,13 @@ Area AreaOf(Hive hive, const std::vector<std::u16string>& parts) {
   return Area::Store;
 }
 
+// SYSTEM and SYSTEM\CurrentControlSet exist above the computed Enum tree
+// even when the store has no entry for them.
+bool IsImpliedKey(Hive hive, const std::vector<std::u16string>& parts) {
+  if (hive != Hive::Machine || parts.empty() || parts.size() > 2 || !Is(parts, 0, u"SYSTEM")) return false;
+  return parts.size() == 1 || Is(parts, 1, u"CurrentControlSet");
+}
+
 std::vector<RegValue> SerialCommValues() {
   std::vector<RegValue> values;
   for (const auto& e : PlatformPortMap()) {
@@ -460,9 +467,7 @@ LONG OpenPath(Hive hive, const std::vector<std::u16string>& parts, REGSAM access
       auto it = store.data.find(StoreId(hive, joined));
       if (it != store.data.end()) {
         key->path = it->second.path;
-      } else if (hive == Hive::Machine &&
-                 ((parts.size() == 1 && Is(parts, 0, u"SYSTEM")) ||
-                  (parts.size() == 2 && Is(parts, 0, u"SYSTEM") && Is(parts, 1, u"CurrentControlSet")))) {
+      } else if (IsImpliedKey(hive, parts)) {
         key->path = parts.size() == 1 ? u"SYSTEM" : u"SYSTEM\\CurrentControlSet";  // above Enum
       } else {
         return ERROR_FILE_NOT_FOUND;
@@ -498,9 +503,7 @@ LONG CurrentValues(const KeyRef& ref, std::vector<RegValue>* values) {
   if (store.status != LoadStatus::Ok) return StoreError(store.status);
   auto it = store.data.find(StoreId(ref.hive, ref.path));
   if (it == store.data.end()) {
-    // Keys implied above the Enum tree have no values.
-    if (AreaOf(ref.hive, Split(ref.path)) == Area::Store && ref.hive == Hive::Machine &&
-        (EqualsNoCase(ref.path, u"SYSTEM") || EqualsNoCase(ref.path, u"SYSTEM\\CurrentControlSet"))) {
+    if (IsImpliedKey(ref.hive, Split(ref.path))) {
       values->clear();
       return ERROR_SUCCESS;
     }
@@ -731,7 +734,11 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
   if (cbData) value.Data.assign(lpData, lpData + cbData);
   return ModifyStore([&](StoreData& data) {
     auto it = data.find(StoreId(ref.hive, ref.path));
-    if (it == data.end()) return LONG(ERROR_KEY_DELETED);
+    if (it == data.end()) {
+      if (!IsImpliedKey(ref.hive, Split(ref.path))) return LONG(ERROR_KEY_DELETED);
+      if (ref.path.find(u'\\') != std::u16string::npos) data[StoreId(ref.hive, u"SYSTEM")].path = u"SYSTEM";
+      it = data.emplace(StoreId(ref.hive, ref.path), StoreKey{ref.path, {}}).first;
+    }
     auto& values = it->second.values;
     for (auto& v : values) {
       if (EqualsNoCase(v.Name, value.Name)) {

@@ -100,6 +100,17 @@ TEST_F(Registry, ValuesRoundTripThroughTheStoreFile) {
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
   EXPECT_EQ(winapi_posix::OpenHandleCount(), handles);
 
+  // The keys above the computed device tree exist without the store and take values.
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
+  DWORD seven = 7;
+  EXPECT_EQ(RegSetValueExW(key, u"Mark", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seven), 4), ERROR_SUCCESS);
+  size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, u"Mark", nullptr, &type, reinterpret_cast<BYTE*>(&seven), &size), ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Enum", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"\\Software", 0, KEY_READ, &key), ERROR_BAD_PATHNAME);
   EXPECT_EQ(RegOpenKeyExW(reinterpret_cast<HKEY>(0x777), u"x", 0, KEY_READ, &key), ERROR_INVALID_HANDLE);
 }
