@@ -2,6 +2,10 @@
 // DWORD are 32 bits, pointers and *_PTR types 64 bits.
 #pragma once
 
+#ifdef _WIN32
+#error "platform/posix/ is the POSIX implementation; on Windows include <winapi.h> only (and build POSIX-only tests under if(NOT WIN32))"
+#endif
+
 #include <cstddef>
 #include <cstdint>
 
