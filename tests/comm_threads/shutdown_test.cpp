@@ -14,6 +14,10 @@ using winapi_posix::VirtualPort;
 
 namespace {
 
+// Used by handlers that destroy their component (and with it their closure).
+std::atomic<int> gDestroyCalls{0};
+std::atomic<TnrComm*> gDestroyed{nullptr};
+
 bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout = 5000ms) {
   const auto end = std::chrono::steady_clock::now() + Timeout;
   while (!Predicate()) {
@@ -89,22 +93,23 @@ TEST_F(Shutdown, CloseFromInsideOnAfterReceiveThenReopen) {
 
 TEST_F(Shutdown, DestroyFromInsideOnAfterReceiveStopsTheRemainingPieces) {
   Open();
-  int calls = 0;
-  comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
-    // The closure goes with the component: copy what is needed afterwards.
-    TnrComm*& slot = comm;
-    int& counter = calls;
-    TnrComm* self = slot;
-    slot = nullptr;
-    ++counter;
+  // The handler's closure is destroyed with the component, so what it needs
+  // afterwards lives outside it.
+  gDestroyCalls = 0;
+  gDestroyed = nullptr;
+  comm->SetOnAfterReceive([](TObject* Sender, const uint8_t*, uint32_t) {
+    ++gDestroyCalls;
+    TnrComm* self = static_cast<TnrComm*>(Sender);
     delete self;
+    gDestroyed.store(self);
   });
   // Longer than the receive buffer: the handler is destroyed in the first piece.
   port.Write(std::string(20000, 'x'));
   ASSERT_TRUE(WaitNoPump([&] { return comm->GetReadyForRead() == 20000; }));
-  ASSERT_TRUE(WaitMain([&] { return comm == nullptr; }));
+  ASSERT_TRUE(WaitMain([&] { return gDestroyed.load() != nullptr; }));
+  comm = nullptr;
   PumpFor(30ms);
-  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(gDestroyCalls.load(), 1);
 }
 
 TEST_F(Shutdown, CloseAndDestroyFromAHandlerOnTheMessageThread) {
@@ -121,16 +126,16 @@ TEST_F(Shutdown, CloseAndDestroyFromAHandlerOnTheMessageThread) {
   ASSERT_EQ(SettledThreadCount(baseThreads), baseThreads);
   EXPECT_FALSE(comm->GetActive());
 
-  std::atomic<TnrComm*> gone{nullptr};
+  gDestroyed = nullptr;
   comm->SetActive(true);
-  comm->SetOnAfterReceive([&](TObject* Sender, const uint8_t*, uint32_t) {
-    std::atomic<TnrComm*>* done = &gone;  // the closure dies with the component
-    delete static_cast<TnrComm*>(Sender);
-    done->store(static_cast<TnrComm*>(Sender));
+  comm->SetOnAfterReceive([](TObject* Sender, const uint8_t*, uint32_t) {
+    TnrComm* self = static_cast<TnrComm*>(Sender);
+    delete self;
+    gDestroyed.store(self);
     Application->Wake();
   });
   port.Write("b");
-  ASSERT_TRUE(WaitMain([&] { return gone.load() != nullptr; }));
+  ASSERT_TRUE(WaitMain([&] { return gDestroyed.load() != nullptr; }));
   comm = nullptr;
 }
 
