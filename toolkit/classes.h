@@ -269,7 +269,10 @@ using enum TThreadPriority;
 // base constructor: Execute is not ready there).
 //
 // Synchronize(Method) runs Method on the main thread and waits for it. Called
-// on the main thread it runs Method directly. An exception raised by Method is
+// on the main thread it runs Method directly. The request waits until the main
+// thread runs CheckSynchronize (the installed Application does so in its
+// event loop, ProcessMessages and WaitUntil; WaitFor and TThreadDone::Wait on
+// the main thread do too); with no Application installed nobody else will. An exception raised by Method is
 // passed back and re-raised in the calling thread.
 //
 // Cancellation: Terminate() cancels a request of this thread that the main

@@ -66,6 +66,9 @@ public:
     virtual std::unique_ptr<TTimerHandle> StartTimer(unsigned Interval, std::function<void()> OnFire) = 0;
 
     UnicodeString Title = u"Spektrometer";
+    // Full path of the running program (the Qt dispatcher sets it; empty headless
+    // unless a test sets it).
+    UnicodeString ExeName;
     // Asks the program's main loop to end.
     virtual void Terminate() { fTerminated = true; }
     bool Terminated() const { return fTerminated; }

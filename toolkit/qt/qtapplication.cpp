@@ -35,6 +35,7 @@ private:
 TQtApplication::TQtApplication()
 {
     SetMainThreadID(std::this_thread::get_id());
+    ExeName = FromQString(QCoreApplication::applicationFilePath());
     fPrevious = Application;
     Application = this;
     fPreviousWake = SetWakeMainThread([this] {
