@@ -2,6 +2,7 @@
 // provider that the GUI installs; headless answers without it.
 #include "platform/posix/desktop.h"
 
+#include <cstdio>
 #include <mutex>
 
 #include "platform/posix/text.h"
@@ -67,7 +68,10 @@ int WINAPI MessageBoxW(HWND hWnd, LPCWSTR lpText, LPCWSTR lpCaption, UINT uType)
   std::u16string caption = lpCaption ? std::u16string(lpCaption) : std::u16string(u"Error");
   auto p = Provider();
   if (p.MessageBox) return p.MessageBox(hWnd, text, caption, uType);
+  // Nobody can see a box here: say it on stderr rather than swallow it.
+  std::fprintf(stderr, "[message box] %s: %s\n", ToUtf8(caption).c_str(), ToUtf8(text).c_str());
   std::lock_guard lock(g_desktopMutex);
+  if (g_recorded.size() >= 100) g_recorded.erase(g_recorded.begin());
   g_recorded.push_back(RecordedMessageBox{hWnd, std::move(text), std::move(caption), uType});
   return HeadlessAnswer(uType);
 }

@@ -10,11 +10,13 @@
 
 namespace winapi_posix {
 
+// The functions run on the thread that made the call; a GUI provider hands
+// the work to its GUI thread itself.
 struct DesktopProvider {
   // GetForegroundWindow. Headless: no window (null).
   std::function<HWND()> ForegroundWindow;
-  // MessageBoxW. Headless: records the box (see RecordedMessageBoxes) and
-  // answers IDOK (IDYES for MB_YESNO/MB_YESNOCANCEL, IDRETRY for MB_RETRYCANCEL,
+  // MessageBoxW. Headless: writes the box to stderr, records it (see
+  // RecordedMessageBoxes; the last 100 are kept) and answers IDOK (IDYES for MB_YESNO/MB_YESNOCANCEL, IDRETRY for MB_RETRYCANCEL,
   // IDABORT for MB_ABORTRETRYIGNORE).
   std::function<int(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type)> MessageBox;
   // CommConfigDialogW: edits the COMMCONFIG in place; true = accepted.
