@@ -149,9 +149,16 @@ bool Take(Queue& q, MSG* out, HWND filter, UINT low, UINT high, bool remove) {
   return false;
 }
 
-Clock::time_point NextTimer(const Queue& q) {
+// When the next timer that the filter would take falls due. Timers the
+// filter skips must not wake the wait, or it would spin on an overdue one.
+Clock::time_point NextTimer(const Queue& q, HWND filter, UINT low, UINT high) {
   auto next = Clock::time_point::max();
-  for (auto& t : q.timers) next = std::min(next, t.due);
+  for (auto& t : q.timers) {
+    MSG m{};
+    m.hwnd = t.window;
+    m.message = WM_TIMER;
+    if (Matches(m, filter, low, high)) next = std::min(next, t.due);
+  }
   return next;
 }
 
@@ -250,7 +257,7 @@ BOOL WINAPI GetMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFil
   auto q = OwnQueue();
   std::unique_lock lock(q->mutex);
   while (!Take(*q, lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, true)) {
-    auto next = NextTimer(*q);
+    auto next = NextTimer(*q, hWnd, wMsgFilterMin, wMsgFilterMax);
     if (next == Clock::time_point::max())
       q->cv.wait(lock);
     else

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <ctime>
 #include <future>
 #include <thread>
 #include <vector>
@@ -131,6 +132,34 @@ TEST(Windows, SendCallsTheProcedureAndDispatchDeliversPostedMessagesAndTimers) {
   EXPECT_EQ(SendMessageW(w, WM_USER, 0, 0), 0);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_WINDOW_HANDLE));
   EXPECT_EQ(std::count(seen.begin(), seen.end(), UINT(WM_TIMER)), 3);
+}
+
+double ThreadCpuMs() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return ts.tv_sec * 1e3 + ts.tv_nsec / 1e6;
+}
+
+TEST(Windows, TimerOutsideTheFilterDoesNotWakeTheWait) {
+  UINT registered = RegisterWindowMessageW(u"platformTimerFilter");
+  HWND w = winapi_posix::CreateMessageWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+  ASSERT_NE(SetTimer(w, 1, 10, nullptr), 0u);
+  DWORD self = GetCurrentThreadId();
+  std::thread poster([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    PostThreadMessageW(self, registered, 1, 0);
+  });
+  double cpu0 = ThreadCpuMs();
+  MSG m;
+  ASSERT_GT(GetMessageW(&m, nullptr, 0xC000, 0xFFFF), 0);
+  double cpu = ThreadCpuMs() - cpu0;
+  poster.join();
+  EXPECT_EQ(m.message, registered);
+  EXPECT_LT(cpu, 50.0);  // an overdue timer the filter skips must not spin the wait
+  // The timer was due all along and is still delivered to an unfiltered read.
+  ASSERT_TRUE(PeekMessageW(&m, w, 0, 0, PM_REMOVE));
+  EXPECT_EQ(m.message, UINT(WM_TIMER));
+  winapi_posix::DestroyMessageWindow(w);
 }
 
 TEST(Desktop, HeadlessDefaultsAndInstalledProvider) {
