@@ -303,7 +303,7 @@ void SerialPort::ServeWrites(Clock::time_point now) {
     if (!w.started) {
       w.started = true;
       if (w.totalLength.count() > 0) w.totalDeadline = now + w.totalLength;
-      if (rtsToggleEmulated_) backend_->SetRts(true);
+      if (rtsToggleEmulated_ && w.size > 0) backend_->SetRts(true);
     }
     if (!xoffHold_ && w.done < w.size) {
       DWORD error = 0;
