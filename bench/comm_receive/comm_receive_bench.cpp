@@ -197,10 +197,21 @@ int main(int argc, char** argv) {
   const uint64_t total = mib * 1024 * 1024;
   THeadlessApplication app;
 
+  // Interleaved runs, best of each: on a shared machine single runs mostly
+  // measure the other processes.
   uint64_t plainErrors = 0, compErrors = 0, events = 0;
-  const double plain = PlainReadLoop(total, plainErrors);
-  const double comp = ComponentThroughput(total, 4096, compErrors, events);
-  std::printf("throughput over a pty, %llu MiB: plain read() %.1f MiB/s, OnAfterReceive (UseMainThread) %.1f MiB/s, ratio %.2f\n",
+  double plain = 0, comp = 0;
+  for (int run = 0; run < 3; ++run) {
+    uint64_t e1 = 0, e2 = 0;
+    const double p = PlainReadLoop(total, e1);
+    const double c = ComponentThroughput(total, 4096, e2, events);
+    std::printf("  run %d: plain read() %.1f MiB/s, OnAfterReceive %.1f MiB/s\n", run + 1, p, c);
+    plain = std::max(plain, p);
+    comp = std::max(comp, c);
+    plainErrors += e1;
+    compErrors += e2;
+  }
+  std::printf("throughput over a pty, %llu MiB, best of 3: plain read() %.1f MiB/s, OnAfterReceive (UseMainThread) %.1f MiB/s, ratio %.2f\n",
               static_cast<unsigned long long>(mib), plain, comp, comp / plain);
   std::printf("  component: %llu OnAfterReceive calls (%.0f bytes each), content errors %llu (plain loop %llu)\n",
               static_cast<unsigned long long>(events), events ? double(total) / double(events) : 0.0,
