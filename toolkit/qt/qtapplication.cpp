@@ -121,7 +121,11 @@ int TQtApplication::ShowBox(const UnicodeString& Text, const UnicodeString& Capt
     }
     QMessageBox::StandardButtons Set;
     for (auto& B : Buttons) Set |= B.Qt;
-    QMessageBox Box(Icon, ToQString(Caption), ToQString(Text), Set, QApplication::activeWindow());
+    // A Win32 message box breaks lines at CR as well as at CR LF and LF.
+    QString Shown = ToQString(Text);
+    Shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    Shown.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QMessageBox Box(Icon, ToQString(Caption), Shown, Set, QApplication::activeWindow());
     const int R = Box.exec();
     for (auto& B : Buttons)
         if (R == B.Qt) return B.Id;

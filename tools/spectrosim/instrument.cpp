@@ -11,7 +11,7 @@ namespace {
 
 struct TEmissionLine {
     double Nm;
-    double Intensity;  // relative, 1 = about 700 counts per millisecond
+    double Intensity;  // relative, 1 = about 750 counts at 10 ms
     double Width;      // Gaussian sigma in nm, instrument resolution included
 };
 
@@ -56,7 +56,7 @@ double LampEmission(TLamp Lamp, double Nm)
 }
 
 constexpr double DarkCounts = 18;
-constexpr double CountsPerMs = 700;
+constexpr double CountsPerMs = 75;  // the default 10 ms exposure shows the lines unsaturated
 
 void AppendInt(std::string& S, long long V)
 {
