@@ -136,8 +136,10 @@ bool CheckSynchronize()
             GuardedCall([&] { std::rethrow_exception(Error); });
             Error = nullptr;
         }
+        // Moved, not copied: the waiting thread then holds the only reference,
+        // so the exception is released on the thread that handles it.
         std::lock_guard<std::mutex> L(SyncMutex());
-        R->Error = Error;
+        R->Error = std::move(Error);
         R->State = TState::Done;
         SyncCond().notify_all();
     }
@@ -338,7 +340,7 @@ void TThread::Synchronize(TThread* AThread, const TThreadMethod& Method)
             }
         return;
     }
-    std::exception_ptr Error = R->Error;
+    std::exception_ptr Error = std::move(R->Error);
     L.unlock();
     if (Error) std::rethrow_exception(Error);
 }
