@@ -1,15 +1,20 @@
 // The program entry: the main window, the hidden calibration dialog, the event loop.
 //
 //   spectrometer [--simulator [LAMP]] [--simulator-fast] [--automate FILE]
+//                [--log FILE|-] [--log-level simple|detail|debug]
 //
 // --simulator puts the simulated instrument on an in-process virtual port
 // (COM9, or the next free name) before the port list is built; LAMP is
 // fluorescent (default), sodium, green-laser or red-laser. --simulator-fast
 // lets it answer without the line's pacing. --automate drives the windows
-// from a script (see app/automation.h).
+// from a script (see app/automation.h). --log writes the serial component's
+// trace lines to FILE ("-": standard error), --log-level chooses how much
+// (default debug); without --log nothing is logged.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/automation.h"
+#include "comm/nrclasses/nrlogfile.h"
+#include "comm/nrcomm/nrcomm.h"
 #include "platform/posix/portmap.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
@@ -47,10 +52,15 @@ int main(int argc, char** argv)
             simulatorFast = true;
         } else if (a == QLatin1String("--automate") && i + 1 < args.size()) {
             script = args[++i];
+        } else if ((a == QLatin1String("--log") || a == QLatin1String("--log-level")) && i + 1 < args.size()) {
+            ++i;  // read by AttachLogFromCommandLine below
+        } else if (a.startsWith(QLatin1String("--log=")) || a.startsWith(QLatin1String("--log-level="))) {
+            // read by AttachLogFromCommandLine below
         } else {
             std::fprintf(stderr,
                          "usage: spectrometer [--simulator [fluorescent|sodium|green-laser|red-laser]]\n"
-                         "                    [--simulator-fast] [--automate FILE]\n");
+                         "                    [--simulator-fast] [--automate FILE]\n"
+                         "                    [--log FILE|-] [--log-level simple|detail|debug]\n");
             return 2;
         }
     }
@@ -74,6 +84,12 @@ int main(int argc, char** argv)
     {
         auto form1 = std::make_unique<TForm1>();
         new TForm2(form1.get());  // hidden; owned by the main window
+        std::string logError;
+        AttachLogFromCommandLine(form1->nrComm1, argc, argv, logError);
+        if (!logError.empty()) {
+            std::fprintf(stderr, "spectrometer: %s\n", logError.c_str());
+            return 2;
+        }
         form1->show();
         if (!script.isEmpty())
             StartAutomation(form1.get());
