@@ -92,6 +92,7 @@ TEST(Component, FreeNotificationWorksBothWaysAndCanBeRemoved)
     delete Comm;
     EXPECT_EQ(Processor->Link, nullptr);
     EXPECT_EQ(Processor->FreeNotifyCount(), 0);
+    delete Processor;
 
     Log.clear();
     auto* X = new TProbe(nullptr, "x", Log);
