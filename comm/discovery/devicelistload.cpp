@@ -51,21 +51,6 @@ UnicodeString PortListValue(const TStringList& Ports, const UnicodeString& Name)
     return UnicodeString();
 }
 
-bool DecimalNumber(const UnicodeString& S, int& Value)
-{
-    if (S.empty())
-        return false;
-    long long V = 0;
-    for (char16_t C : S) {
-        if (C < u'0' || C > u'9')
-            return false;
-        V = V * 10 + (C - u'0');
-        if (V > 0x7FFFFFFF)
-            return false;
-    }
-    Value = static_cast<int>(V);
-    return true;
-}
 
 }  // namespace
 
@@ -121,7 +106,7 @@ void DeviceListMerge(TnrBaseIO* Target, const TStringList& Ports, TStringList& S
         Device->NamePDO = PortListValue(Ports, Device->NameFriendly);
         if (StartsWith(Scan->PortName, u"COM")) {
             int Number = 0;
-            Device->Data = DecimalNumber(Device->NameFriendly.substr(3), Number) ? Number : 0;
+            Device->Data = DecimalToInt(Device->NameFriendly.substr(3), Number) ? Number : 0;
         } else {
             Device->Data = ++Unnumbered;
         }

@@ -44,6 +44,9 @@ void EnumComPortNames(TStringList* List, bool WithValues);
 // Inserts Entry behind every entry whose number is <= Number; nothing when
 // List already holds Entry as a whole text.
 void AddPortSorted(const UnicodeString& Entry, int Number, TStringList* List);
+// Strict decimal conversion of a port number ("3" of "COM3"): digits only, no
+// sign, no blanks, no hex prefix, within the 32-bit range.
+bool DecimalToInt(const UnicodeString& S, int& Value);
 // The port number kept beside an entry of a port list.
 int PortNumberOfEntry(const TStringList* List, int Index);
 // The registry path of an open key. With Root: the root it lies under

@@ -12,23 +12,6 @@ const UnicodeString SerialCommKey = u"HARDWARE\\DEVICEMAP\\SERIALCOMM";
 constexpr DWORD EnumNameChars = 260;  // value-name buffer of RegEnumValueW, in characters
 constexpr DWORD EnumDataBytes = 260;  // data buffer of RegEnumValueW, in bytes
 
-// Strict decimal conversion of the part after "COM": digits only, no sign, no
-// blanks, no hex prefix, within the 32-bit range.
-bool DecimalToInt(const UnicodeString& S, int& Value)
-{
-    if (S.empty())
-        return false;
-    long long V = 0;
-    for (char16_t C : S) {
-        if (C < u'0' || C > u'9')
-            return false;
-        V = V * 10 + (C - u'0');
-        if (V > 0x7FFFFFFF)
-            return false;
-    }
-    Value = static_cast<int>(V);
-    return true;
-}
 
 // True when an entry of List has an "=" and the part before it equals Name.
 // Bare entries never match; their duplicates are caught by AddPortSorted.
@@ -129,6 +112,22 @@ void EnumFromSpooler(TStringList* List)
 }
 
 }  // namespace
+
+bool DecimalToInt(const UnicodeString& S, int& Value)
+{
+    if (S.empty())
+        return false;
+    long long V = 0;
+    for (char16_t C : S) {
+        if (C < u'0' || C > u'9')
+            return false;
+        V = V * 10 + (C - u'0');
+        if (V > 0x7FFFFFFF)
+            return false;
+    }
+    Value = static_cast<int>(V);
+    return true;
+}
 
 void EnumComPortNames(TStringList* List, bool WithValues)
 {
