@@ -185,7 +185,6 @@ TEST_F(Shutdown, OpenCloseAThousandTimesWithReceptionLeaksNoThreadOrHandle) {
   comm->SetActive(true);
   comm->SetActive(false);
   const size_t handles = winapi_posix::OpenHandleCount();
-  const int threads = ProcessThreadCount();
   for (int i = 0; i < 1000; ++i) {
     comm->SetActive(true);
     ASSERT_TRUE(comm->GetActive()) << "cycle " << i;
@@ -196,5 +195,7 @@ TEST_F(Shutdown, OpenCloseAThousandTimesWithReceptionLeaksNoThreadOrHandle) {
     rec.Clear();
   }
   EXPECT_EQ(winapi_posix::OpenHandleCount(), handles);
-  EXPECT_EQ(SettledThreadCount(threads), threads);
+  // Against the settled count of the fixture: a count taken right after the
+  // warm-up close may still include a thread that is just ending.
+  EXPECT_EQ(SettledThreadCount(baseThreads), baseThreads);
 }
