@@ -219,12 +219,20 @@ void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
   DWORD flags = DcbFlags(dcb_);
   size_t stored = 0;
   size_t tail = (inputHead_ + inputCount_) % input_.size();
-  for (size_t i = 0; i < count && inputCount_ < input_.size(); ++i) {
-    if ((flags & kDcbNull) && data[i] == 0) continue;
-    input_[tail] = data[i];
-    tail = tail + 1 == input_.size() ? 0 : tail + 1;
-    ++inputCount_;
-    ++stored;
+  if (flags & kDcbNull) {
+    for (size_t i = 0; i < count && inputCount_ < input_.size(); ++i) {
+      if (data[i] == 0) continue;
+      input_[tail] = data[i];
+      tail = tail + 1 == input_.size() ? 0 : tail + 1;
+      ++inputCount_;
+      ++stored;
+    }
+  } else {
+    stored = std::min(count, InputFree());
+    size_t first = std::min(stored, input_.size() - tail);
+    std::memcpy(input_.data() + tail, data, first);
+    std::memcpy(input_.data(), data + first, stored - first);
+    inputCount_ += stored;
   }
   if (stored < count && !(flags & kDcbNull)) AddErrors(CE_RXOVER);
   if (stored == 0) return;
@@ -763,7 +771,6 @@ bool SerialPort::ServiceOnce() {
     count = 2;
   }
   int timeout = PollTimeoutMs(Clock::now());
-  size_t capacity = std::min(scratch_.size(), InputFree());
   lock.unlock();
 
   int ready = poll(fds, count, timeout);
@@ -776,7 +783,16 @@ bool SerialPort::ServiceOnce() {
   ServiceResult result;
   short revents = count == 2 ? fds[1].revents : 0;
   bool serviced = count == 2 && (revents != 0 || !dataFd);
-  if (serviced) result = backend_->Service(scratch_.data(), capacity, revents);
+  if (serviced) {
+    // The room is taken after the wait: a reader may have emptied a full queue
+    // meanwhile, and a virtual device hands over its bytes only when asked.
+    // Only this thread fills the queue, so the room cannot shrink until the
+    // bytes are stored below.
+    lock.lock();
+    size_t capacity = std::min(scratch_.size(), InputFree());
+    lock.unlock();
+    result = backend_->Service(scratch_.data(), capacity, revents);
+  }
 
   lock.lock();
   if (stopping_) return false;

@@ -138,9 +138,13 @@ class TtyBackend : public SerialBackend {
       // hand-overs to the reading thread.
       size_t got = 0;
       while (got < capacity) {
-        ssize_t n = read(fd_, buffer + got, capacity - got);
+        size_t room = capacity - got;
+        ssize_t n = read(fd_, buffer + got, room);
         if (n > 0) {
           got += markErrors_ ? Unmark(buffer + got, static_cast<size_t>(n), &result) : static_cast<size_t>(n);
+          // A short read took all the line discipline had; asking again only
+          // to hear EAGAIN costs the tty a flush of its buffer work.
+          if (static_cast<size_t>(n) < room) break;
           continue;
         }
         if (n == 0) {

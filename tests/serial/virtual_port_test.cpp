@@ -4,8 +4,11 @@
 #include "platform/posix/virtual_port.h"
 #include "platform/posix/portmap.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "tests/serial/serial_test_util.h"
@@ -60,6 +63,53 @@ TEST_F(VirtualPortTest, BytesBothWaysAndExclusiveOpen) {
   char buffer[7];
   ASSERT_TRUE(ReadFile(port, buffer, 7, &n, nullptr));
   EXPECT_EQ(std::string(buffer, n), "to host");
+}
+
+TEST_F(VirtualPortTest, InputQueueKeepsOrderAcrossItsWrapAndDropsNullsWhenAsked) {
+  std::string sent;
+  for (int i = 0; i < 70000; ++i) sent.push_back(static_cast<char>(i * 7 % 251));
+  std::string got(sent.size(), '\0');
+  DWORD n = 0;
+  COMMTIMEOUTS timeouts{0, 0, 5000, 0, 0};  // a lost byte fails the read instead of hanging it
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  auto queued = [this](DWORD want) {  // waits until the driver holds `want` bytes
+    COMSTAT stat{};
+    for (int i = 0; i < 500 && stat.cbInQue != want; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(2));
+      ClearCommError(port, nullptr, &stat);
+    }
+    return stat.cbInQue;
+  };
+  // 30000 in, 20000 out, 40000 more: the 32 KiB queue wraps and fills up.
+  peer->Write(sent.substr(0, 30000));
+  ASSERT_EQ(queued(30000), 30000u);
+  ASSERT_TRUE(ReadFile(port, got.data(), 20000, &n, nullptr));
+  ASSERT_EQ(n, 20000u);
+  peer->Write(sent.substr(30000));
+  ASSERT_EQ(queued(32768), 32768u);
+  auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(ReadFile(port, got.data() + 20000, 50000, &n, nullptr));
+  ASSERT_EQ(n, 50000u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2))
+      << "the bytes held back by the full queue must follow as soon as it has room";
+  EXPECT_TRUE(got == sent) << "first difference at " << std::mismatch(got.begin(), got.end(), sent.begin()).first - got.begin();
+  DWORD errors = 0;
+  COMSTAT stat{};
+  ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+  EXPECT_EQ(errors, 0u) << "a full queue holds the peer back, nothing overruns";
+  EXPECT_EQ(stat.cbInQue, 0u);
+
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fNull = 1;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  peer->Write(std::string("a\0b\0\0c", 6));
+  char three[3];
+  ASSERT_TRUE(ReadFile(port, three, 3, &n, nullptr));
+  EXPECT_EQ(std::string(three, n), "abc");
+  ASSERT_TRUE(ClearCommError(port, &errors, &stat));
+  EXPECT_EQ(stat.cbInQue, 0u);
+  EXPECT_EQ(errors, 0u);
 }
 
 TEST_F(VirtualPortTest, LineErrorsRaiseEvErrAndAreClearedByClearCommError) {
