@@ -298,30 +298,15 @@ RegValue StringValue(const std::u16string& name, const std::u16string& text) {
   return v;
 }
 
-std::vector<std::u16string> SplitPath(const std::u16string& path) {
-  std::vector<std::u16string> parts;
-  std::u16string part;
-  for (char16_t c : path) {
-    if (c == u'\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
-
 }  // namespace
 
 bool EnumTreeKey(const std::u16string& path, std::vector<RegValue>* values, std::vector<std::u16string>* subkeys) {
   values->clear();
   subkeys->clear();
-  const auto wanted = SplitPath(path);
+  const auto wanted = SplitKeyPath(path);
   bool exists = wanted.empty();
   for (const auto& d : ScanDevices()) {
-    auto parts = SplitPath(d.InstanceId);
+    auto parts = SplitKeyPath(d.InstanceId);
     if (d.IsPort) parts.push_back(u"Device Parameters");
     if (wanted.size() > parts.size()) continue;
     bool prefix = true;

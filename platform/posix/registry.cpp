@@ -31,6 +31,22 @@
 #include "platform/posix/win32_registry.h"
 
 namespace winapi_posix {
+
+std::vector<std::u16string> SplitKeyPath(const std::u16string& path) {
+  std::vector<std::u16string> parts;
+  std::u16string part;
+  for (char16_t c : path) {
+    if (c == u'\\') {
+      if (!part.empty()) parts.push_back(part);
+      part.clear();
+    } else {
+      part += c;
+    }
+  }
+  if (!part.empty()) parts.push_back(part);
+  return parts;
+}
+
 namespace {
 
 enum class Hive { Machine, User };
@@ -322,21 +338,6 @@ LONG ModifyStore(const std::function<LONG(StoreData&)>& change) {
 
 // ---- paths --------------------------------------------------------------
 
-std::vector<std::u16string> Split(const std::u16string& path) {
-  std::vector<std::u16string> parts;
-  std::u16string part;
-  for (char16_t c : path) {
-    if (c == u'\\') {
-      if (!part.empty()) parts.push_back(part);
-      part.clear();
-    } else {
-      part += c;
-    }
-  }
-  if (!part.empty()) parts.push_back(part);
-  return parts;
-}
-
 std::u16string Join(const std::vector<std::u16string>& parts, std::size_t from = 0, std::size_t to = SIZE_MAX) {
   std::u16string out;
   for (std::size_t i = from; i < parts.size() && i < to; ++i) {
@@ -480,10 +481,10 @@ LONG OpenPath(Hive hive, const std::vector<std::u16string>& parts, REGSAM access
 }
 
 LONG SplitSubKey(const KeyRef& base, LPCWSTR subKey, std::vector<std::u16string>* parts) {
-  *parts = Split(base.path);
+  *parts = SplitKeyPath(base.path);
   if (subKey && *subKey) {
     if (subKey[0] == u'\\') return ERROR_BAD_PATHNAME;
-    for (auto& p : Split(subKey)) parts->push_back(p);
+    for (auto& p : SplitKeyPath(subKey)) parts->push_back(p);
   }
   return ERROR_SUCCESS;
 }
@@ -503,7 +504,7 @@ LONG CurrentValues(const KeyRef& ref, std::vector<RegValue>* values) {
   if (store.status != LoadStatus::Ok) return StoreError(store.status);
   auto it = store.data.find(StoreId(ref.hive, ref.path));
   if (it == store.data.end()) {
-    if (IsImpliedKey(ref.hive, Split(ref.path))) {
+    if (IsImpliedKey(ref.hive, SplitKeyPath(ref.path))) {
       values->clear();
       return ERROR_SUCCESS;
     }
@@ -735,7 +736,7 @@ LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwTyp
   return ModifyStore([&](StoreData& data) {
     auto it = data.find(StoreId(ref.hive, ref.path));
     if (it == data.end()) {
-      if (!IsImpliedKey(ref.hive, Split(ref.path))) return LONG(ERROR_KEY_DELETED);
+      if (!IsImpliedKey(ref.hive, SplitKeyPath(ref.path))) return LONG(ERROR_KEY_DELETED);
       if (ref.path.find(u'\\') != std::u16string::npos) data[StoreId(ref.hive, u"SYSTEM")].path = u"SYSTEM";
       it = data.emplace(StoreId(ref.hive, ref.path), StoreKey{ref.path, {}}).first;
     }

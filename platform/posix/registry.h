@@ -23,6 +23,9 @@ struct RegValue {
   std::vector<BYTE> Data;
 };
 
+// "A\\B\\\\C\\" -> {"A", "B", "C"}: a key path's names, empty parts dropped.
+std::vector<std::u16string> SplitKeyPath(const std::u16string& path);
+
 // Path of the store file in use (after the environment).
 std::string RegistryStorePath();
 

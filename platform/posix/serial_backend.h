@@ -64,6 +64,9 @@ class SerialBackend {
   virtual DWORD SetRts(bool on) = 0;
   virtual DWORD SetBreak(bool on) = 0;
   virtual DWORD SetXoffHold(bool held) = 0;  // act as if XOFF (true) / XON (false) was received
+  // True when the device sends XOFF/XON for a filling input queue itself
+  // (fInX); otherwise the engine sends them by its own queue's level.
+  virtual bool SendsInputFlow() const = 0;
   virtual DWORD HoldFlags() = 0;             // COMSTAT fCtsHold .. fXoffSent bits
 
   virtual void PurgeInput() = 0;

@@ -236,6 +236,7 @@ void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
   }
   if (stored < count && !(flags & kDcbNull)) AddErrors(CE_RXOVER);
   if (stored == 0) return;
+  InputFlow();
   DWORD events = EV_RXCHAR;
   if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
   if (!rx80Reported_ && inputCount_ >= input_.size() * 8 / 10) {
@@ -243,6 +244,18 @@ void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
     events |= EV_RX80FULL;
   }
   RaiseEvents(events);
+}
+
+void SerialPort::InputFlow() {
+  bool wanted = (DcbFlags(dcb_) & kDcbInX) && !backend_->SendsInputFlow() && !removed_;
+  DWORD error = 0;
+  if (!xoffSent_) {
+    if (wanted && InputFree() < dcb_.XoffLim && backend_->TransmitAhead(static_cast<uint8_t>(dcb_.XoffChar), &error))
+      xoffSent_ = true;
+  } else if (!wanted || inputCount_ <= dcb_.XonLim) {
+    xoffSent_ = false;
+    if (!removed_) backend_->TransmitAhead(static_cast<uint8_t>(dcb_.XonChar), &error);
+  }
 }
 
 void SerialPort::ServeReads(Clock::time_point now) {
@@ -263,6 +276,7 @@ void SerialPort::ServeReads(Clock::time_point now) {
     Complete(r, kStatusSuccess);
     reads_.pop_front();
   }
+  if (xoffSent_) InputFlow();
 }
 
 BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
@@ -499,7 +513,7 @@ BOOL SerialPort::ClearError(DWORD* errors, COMSTAT* stat) {
   if (errors) *errors = errors_;
   errors_ = 0;
   if (stat) {
-    DWORD hold = backend_->HoldFlags() | (xoffHold_ ? kHoldXoff : 0);
+    DWORD hold = backend_->HoldFlags() | (xoffHold_ ? kHoldXoff : 0) | (xoffSent_ ? kHoldXoffSent : 0);
     std::memset(stat, 0, sizeof *stat);
     std::memcpy(stat, &hold, sizeof hold);
     stat->cbInQue = static_cast<DWORD>(inputCount_);
@@ -589,6 +603,7 @@ BOOL SerialPort::Purge(DWORD flags) {
     inputHead_ = inputCount_ = 0;
     rx80Reported_ = false;
     backend_->PurgeInput();
+    InputFlow();
     WakeService();  // room again for a device held back by a full queue
   }
   CheckDrain(Clock::now());
@@ -647,6 +662,7 @@ BOOL SerialPort::SetState(const DCB* dcb) {
     if (oldRts == RTS_CONTROL_TOGGLE && !rtsToggleEmulated_) backend_->SetRs485(false);
     rtsToggleEmulated_ = false;
   }
+  InputFlow();
   WakeService();  // pacing of a virtual port follows the new baud rate
   return TRUE;
 }

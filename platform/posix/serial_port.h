@@ -77,6 +77,7 @@ class SerialPort : public KernelObject {
   void AddErrors(DWORD errors);
   void ReceiveBytes(const uint8_t* data, size_t count);
   void LinesChanged();
+  void InputFlow();  // fInX: XOFF when the queue fills, XON when it has emptied
   void AbortReads(ULONG_PTR status, bool onlyThisThread);
   void AbortWrites(ULONG_PTR status, bool onlyThisThread);
   void AbortAll(ULONG_PTR status);
@@ -109,6 +110,7 @@ class SerialPort : public KernelObject {
   bool txBusy_ = false;
   bool writeBlocked_ = false;  // last Transmit took less than offered
   bool xoffHold_ = false;
+  bool xoffSent_ = false;  // the engine sent XOFF for a filling queue
   bool rx80Reported_ = false;
   Clock::time_point drainCheck_ = Clock::time_point::max();
 

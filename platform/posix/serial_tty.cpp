@@ -123,6 +123,7 @@ class TtyBackend : public SerialBackend {
   }
 
   int PollFd() const override { return fd_; }
+  bool SendsInputFlow() const override { return true; }  // IXOFF
   bool PollsData() const override { return true; }
 
   ServiceResult Service(uint8_t* buffer, size_t capacity, short revents) override {

@@ -58,7 +58,7 @@ class VirtualPortDevice {
   }
 
   bool TransmitHeldLocked() const {
-    if (stalled || xoffHold) return true;
+    if (stalled || xoffHold || flowHold) return true;
     if ((dcbFlags & kDcbOutxCtsFlow) && !(inputs & MS_CTS_ON)) return true;
     if ((dcbFlags & kDcbOutxDsrFlow) && !(inputs & MS_DSR_ON)) return true;
     return false;
@@ -94,6 +94,8 @@ class VirtualPortDevice {
 
   std::string txFifo;   // accepted by the host's transmitter, not yet sent
   bool stalled = false, paced = false, xoffHold = false;
+  bool flowHold = false;  // fOutX: the peer sent XOFF
+  uint8_t xonChar = 0x11, xoffChar = 0x13;
   Clock::time_point nextCharacter;
 
   std::function<void(const std::string&)> dataCallback;
@@ -148,7 +150,7 @@ class VirtualBackend : public SerialBackend {
       if (n > 0) {
         std::copy_n(d_->toHost.begin(), n, buffer);
         d_->toHost.erase(0, n);
-        result.Received = n;
+        result.Received = (d_->dcbFlags & kDcbOutX) ? TakeFlowCharacters(buffer, n) : n;
         if (!d_->toHost.empty()) d_->Signal();  // more than the host had room for this pass
       }
       result.Errors = std::exchange(d_->pendingErrors, 0);
@@ -176,6 +178,22 @@ class VirtualBackend : public SerialBackend {
     // Outside the lock: a callback may answer through the peer's methods.
     for (auto& callback : callbacks) callback();
     return result;
+  }
+
+  // fOutX: XOFF holds the host's output, XON releases it; neither reaches
+  // the input queue.
+  size_t TakeFlowCharacters(uint8_t* data, size_t count) {
+    size_t kept = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (data[i] == d_->xoffChar) {
+        d_->flowHold = true;
+      } else if (data[i] == d_->xonChar) {
+        d_->flowHold = false;
+      } else {
+        data[kept++] = data[i];
+      }
+    }
+    return kept;
   }
 
   int ServiceDelayMs() const override {
@@ -232,6 +250,9 @@ class VirtualBackend : public SerialBackend {
       }
     }
     d_->dcbFlags = DcbFlags(dcb);
+    d_->xonChar = static_cast<uint8_t>(dcb.XonChar);
+    d_->xoffChar = static_cast<uint8_t>(dcb.XoffChar);
+    if (!(d_->dcbFlags & kDcbOutX)) d_->flowHold = false;
     DWORD dtrControl = DcbDtrControl(d_->dcbFlags), rtsControl = DcbRtsControl(d_->dcbFlags);
     bool dtr = dtrControl != DTR_CONTROL_DISABLE;
     bool rts = rtsControl == RTS_CONTROL_ENABLE || rtsControl == RTS_CONTROL_HANDSHAKE;
@@ -284,9 +305,11 @@ class VirtualBackend : public SerialBackend {
     return 0;
   }
 
+  bool SendsInputFlow() const override { return false; }
+
   DWORD HoldFlags() override {
     std::lock_guard<std::mutex> lock(d_->mutex);
-    DWORD hold = 0;
+    DWORD hold = d_->flowHold ? kHoldXoff : 0;
     if ((d_->dcbFlags & kDcbOutxCtsFlow) && !(d_->inputs & MS_CTS_ON)) hold |= kHoldCts;
     if ((d_->dcbFlags & kDcbOutxDsrFlow) && !(d_->inputs & MS_DSR_ON)) hold |= kHoldDsr;
     return hold;

@@ -135,6 +135,26 @@ inline void PumpFor(std::chrono::milliseconds Duration) {
 }
 
 // Threads of this process (entries of /proc/self/task).
+// Waits without running the main thread's requests (so a message thread
+// stays blocked in Synchronize).
+inline bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout = 5000ms) {
+  const auto end = std::chrono::steady_clock::now() + Timeout;
+  while (!Predicate()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
+// The component with its threads stopped before its dynamic type changes,
+// and RS485 emulation on demand.
+class TTestComm : public TnrComm {
+ public:
+  using TnrComm::TnrComm;
+  ~TTestComm() override { StopThreadsForDestroy(); }
+  void EmulateRS485() { fIsNotSupportRS485 = true; }
+};
+
 inline int ProcessThreadCount() {
   int n = 0;
   if (DIR* d = opendir("/proc/self/task")) {

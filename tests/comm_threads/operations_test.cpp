@@ -15,13 +15,6 @@ using winapi_posix::VirtualPort;
 
 namespace {
 
-class TTestComm : public TnrComm {
- public:
-  using TnrComm::TnrComm;
-  ~TTestComm() override { StopThreadsForDestroy(); }
-  void EmulateRS485() { fIsNotSupportRS485 = true; }
-};
-
 class Operations : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -13,28 +13,10 @@ using winapi_posix::VirtualPort;
 
 namespace {
 
-class TTestComm : public TnrComm {
- public:
-  using TnrComm::TnrComm;
-  ~TTestComm() override { StopThreadsForDestroy(); }
-  void EmulateRS485() { fIsNotSupportRS485 = true; }
-};
-
 std::string Pattern(size_t n, unsigned seed = 7) {
   std::string s(n, '\0');
   for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed + i / 251) & 0xFF);
   return s;
-}
-
-// Waits without running the main thread's requests (so the message thread
-// stays blocked in Synchronize).
-bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + Timeout;
-  while (!Predicate()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
 }
 
 class ReceiveDispatch : public ::testing::Test {

@@ -18,15 +18,6 @@ namespace {
 std::atomic<int> gDestroyCalls{0};
 std::atomic<TnrComm*> gDestroyed{nullptr};
 
-bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + Timeout;
-  while (!Predicate()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
-
 class Shutdown : public ::testing::Test {
  protected:
   void SetUp() override {

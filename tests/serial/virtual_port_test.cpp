@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -336,6 +337,62 @@ TEST_F(VirtualPortTest, CtsFlowControlHoldsOutput) {
   DWORD n;
   ASSERT_TRUE(GetOverlappedResult(port, &ovl, &n, TRUE));
   EXPECT_EQ(peer->ReadExactly(4, 1000), "flow");
+}
+
+TEST_F(VirtualPortTest, XonXoffFlowControlBothWays) {
+  COMMTIMEOUTS timeouts{0, 0, 3000, 0, 0};
+  ASSERT_TRUE(SetCommTimeouts(port, &timeouts));
+  auto stat = [this] {
+    COMSTAT s{};
+    ClearCommError(port, nullptr, &s);
+    return s;
+  };
+  auto eventually = [](const std::function<bool()>& done) {
+    for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return done();
+  };
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fOutX = 1;
+  dcb.fInX = 1;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+
+  // Output: the peer's XOFF holds it, XON lets it go; neither is input.
+  peer->Write("\x13");
+  ASSERT_TRUE(eventually([&] { return stat().fXoffHold != 0; }));
+  Overlapped ovl;
+  ASSERT_FALSE(WriteFile(port, "soft", 4, nullptr, &ovl));
+  ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  EXPECT_EQ(peer->ReadExactly(4, 100), "");
+  peer->Write("a\x11" "b");
+  DWORD n = 0;
+  ASSERT_TRUE(GetOverlappedResult(port, &ovl, &n, TRUE));
+  EXPECT_EQ(peer->ReadExactly(4, 1000), "soft");
+  EXPECT_EQ(stat().fXoffHold, 0u);
+  char two[2];
+  ASSERT_TRUE(ReadFile(port, two, 2, &n, nullptr));
+  EXPECT_EQ(std::string(two, n), "ab");
+
+  // Input: XOFF once fewer than XoffLim bytes are free, XON once no more
+  // than XonLim are queued.
+  COMMPROP prop{};
+  ASSERT_TRUE(GetCommProperties(port, &prop));
+  const DWORD size = prop.dwCurrentRxQueue;
+  peer->Write(std::string(size - dcb.XoffLim, 'x'));
+  ASSERT_TRUE(eventually([&] { return stat().cbInQue == size - dcb.XoffLim; }));
+  EXPECT_EQ(peer->ReadExactly(1, 100), "") << "exactly XoffLim bytes free is not yet too few";
+  peer->Write("y");
+  EXPECT_EQ(peer->ReadExactly(1, 1000), "\x13");
+  EXPECT_NE(stat().fXoffSent, 0u);
+  std::string sink(size, '\0');
+  const DWORD aboveXonLim = size - dcb.XoffLim + 1 - (dcb.XonLim + 1);
+  ASSERT_TRUE(ReadFile(port, sink.data(), aboveXonLim, &n, nullptr));
+  ASSERT_EQ(n, aboveXonLim);
+  EXPECT_EQ(stat().cbInQue, DWORD(dcb.XonLim) + 1);
+  EXPECT_EQ(peer->ReadExactly(1, 100), "") << "still more than XonLim queued";
+  ASSERT_TRUE(ReadFile(port, sink.data(), 1, &n, nullptr));
+  EXPECT_EQ(peer->ReadExactly(1, 1000), "\x11");
+  EXPECT_EQ(stat().fXoffSent, 0u);
 }
 
 TEST_F(VirtualPortTest, EmulatedRtsToggleRaisesRtsOnlyWhileTransmitting) {
