@@ -2,12 +2,14 @@
 #include "toolkit/qt/qtapplication.h"
 #include "toolkit/qt/qtcontrols.h"
 #include "toolkit/qt/qtguard.h"
+#include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/extctrls.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -230,6 +232,70 @@ TEST_F(QtBinding, PlainTextEditTakesReceivedTextFromAnyThread)
     Edit->PerformChar(u'T');
     EXPECT_EQ(Edit->Text(), u"T\n23.4 C\n");
     EXPECT_EQ(Edit->SelStart(), 1);
+}
+
+TEST_F(QtBinding, PortSettingsDialogShowsTheDcbAndWritesTheChosenFlowControl)
+{
+    DCB In{};
+    In.BaudRate = 19200;
+    In.ByteSize = 7;
+    In.Parity = EVENPARITY;
+    In.StopBits = TWOSTOPBITS;
+    In.fOutxCtsFlow = 1;
+    In.fRtsControl = RTS_CONTROL_HANDSHAKE;
+    In.fOutxDsrFlow = 1;
+    In.XonChar = 0x11;
+    TPortSettingsDialog D(u"COM3", In);
+    EXPECT_EQ(D.windowTitle(), QStringLiteral("Eigenschaften von COM3"));
+    EXPECT_EQ(D.BaudRate->currentText(), QStringLiteral("19200"));
+    EXPECT_EQ(D.DataBits->currentText(), QStringLiteral("7"));
+    EXPECT_EQ(D.Parity->currentText(), QStringLiteral("Gerade"));
+    EXPECT_EQ(D.StopBits->currentText(), QStringLiteral("2"));
+    EXPECT_EQ(D.FlowControl->currentText(), QStringLiteral("Hardware"));
+
+    struct TFlags {
+        unsigned OutX, InX, Cts, Rts;
+    };
+    auto Applied = [&](int FlowIndex) {
+        D.FlowControl->setCurrentIndex(FlowIndex);
+        DCB Out = In;
+        D.ApplyTo(Out);
+        EXPECT_EQ(Out.BaudRate, 19200u);
+        EXPECT_EQ(Out.ByteSize, 7);
+        EXPECT_EQ(Out.Parity, EVENPARITY);
+        EXPECT_EQ(Out.fParity, 1u);
+        EXPECT_EQ(Out.StopBits, TWOSTOPBITS);
+        EXPECT_EQ(Out.fBinary, 1u);
+        EXPECT_EQ(Out.fDtrControl, static_cast<DWORD>(DTR_CONTROL_ENABLE));
+        EXPECT_EQ(Out.fOutxDsrFlow, 0u);
+        EXPECT_EQ(Out.XonChar, 0x11);  // not the dialog's
+        return TFlags{Out.fOutX, Out.fInX, Out.fOutxCtsFlow, Out.fRtsControl};
+    };
+    auto Is = [](TFlags F, TFlags E) {
+        return F.OutX == E.OutX && F.InX == E.InX && F.Cts == E.Cts && F.Rts == E.Rts;
+    };
+    EXPECT_TRUE(Is(Applied(0), {0, 0, 0, RTS_CONTROL_ENABLE}));
+    EXPECT_TRUE(Is(Applied(1), {1, 1, 0, RTS_CONTROL_ENABLE}));
+    EXPECT_TRUE(Is(Applied(2), {0, 0, 1, RTS_CONTROL_HANDSHAKE}));
+
+    // A rate outside the list is offered as it is; the reset button restores 9600 8N1.
+    DCB Odd{};
+    Odd.BaudRate = 250;
+    Odd.ByteSize = 8;
+    TPortSettingsDialog O(u"COM4", Odd);
+    EXPECT_EQ(O.BaudRate->currentText(), QStringLiteral("250"));
+    QPushButton* Reset = nullptr;
+    for (auto* B : O.findChildren<QPushButton*>())
+        if (B->text() == QStringLiteral("Standard wiederherstellen")) Reset = B;
+    ASSERT_NE(Reset, nullptr);
+    O.Parity->setCurrentIndex(2);
+    O.FlowControl->setCurrentIndex(1);
+    Reset->click();
+    EXPECT_EQ(O.BaudRate->currentText(), QStringLiteral("9600"));
+    EXPECT_EQ(O.DataBits->currentText(), QStringLiteral("8"));
+    EXPECT_EQ(O.Parity->currentText(), QStringLiteral("Keine"));
+    EXPECT_EQ(O.StopBits->currentText(), QStringLiteral("1"));
+    EXPECT_EQ(O.FlowControl->currentText(), QStringLiteral("Keine"));
 }
 
 }  // namespace
