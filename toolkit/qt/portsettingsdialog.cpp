@@ -111,26 +111,11 @@ void TPortSettingsDialog::ApplyTo(DCB& Dcb) const
     Dcb.fBinary = 1;
     Dcb.fDtrControl = DTR_CONTROL_ENABLE;
     Dcb.fOutxDsrFlow = 0;
-    switch (FlowControl->currentData().toInt()) {
-    case FlowXonXoff:
-        Dcb.fOutX = 1;
-        Dcb.fInX = 1;
-        Dcb.fOutxCtsFlow = 0;
-        Dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        break;
-    case FlowHardware:
-        Dcb.fOutX = 0;
-        Dcb.fInX = 0;
-        Dcb.fOutxCtsFlow = 1;
-        Dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-        break;
-    default:
-        Dcb.fOutX = 0;
-        Dcb.fInX = 0;
-        Dcb.fOutxCtsFlow = 0;
-        Dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        break;
-    }
+    const int Flow = FlowControl->currentData().toInt();
+    Dcb.fOutX = Flow == FlowXonXoff;
+    Dcb.fInX = Flow == FlowXonXoff;
+    Dcb.fOutxCtsFlow = Flow == FlowHardware;
+    Dcb.fRtsControl = Flow == FlowHardware ? RTS_CONTROL_HANDSHAKE : RTS_CONTROL_ENABLE;
 }
 
 bool PortSettingsDialogExecute(const std::u16string& Port, COMMCONFIG* Config, QWidget* Parent)
