@@ -21,6 +21,15 @@ T* FindChildSide(const QWidget* Widget)
         if (auto* S = dynamic_cast<T*>(C)) return S;
     return nullptr;
 }
+
+// The widget's component side, created on first use.
+template <class T, class W>
+T* SideFor(W* Widget)
+{
+    if (!Widget) return nullptr;
+    if (auto* S = FindChildSide<T>(Widget)) return S;
+    return new T(Widget);
+}
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -48,9 +57,7 @@ TQtCheckBoxControl::TQtCheckBoxControl(QAbstractButton* Button) : TQtWidgetContr
 
 TQtCheckBoxControl* TQtCheckBoxControl::For(QAbstractButton* Button)
 {
-    if (!Button) return nullptr;
-    if (auto* S = FindChildSide<TQtCheckBoxControl>(Button)) return S;
-    return new TQtCheckBoxControl(Button);
+    return SideFor<TQtCheckBoxControl>(Button);
 }
 
 bool TQtCheckBoxControl::Checked() const
@@ -96,16 +103,12 @@ void TQtEditAdapter::Attach(QWidget* W)
 
 TQtEditAdapter* TQtEditAdapter::For(QLineEdit* Edit)
 {
-    if (!Edit) return nullptr;
-    if (auto* S = FindChildSide<TQtEditAdapter>(Edit)) return S;
-    return new TQtEditAdapter(Edit);
+    return SideFor<TQtEditAdapter>(Edit);
 }
 
 TQtEditAdapter* TQtEditAdapter::For(QPlainTextEdit* Edit)
 {
-    if (!Edit) return nullptr;
-    if (auto* S = FindChildSide<TQtEditAdapter>(Edit)) return S;
-    return new TQtEditAdapter(Edit);
+    return SideFor<TQtEditAdapter>(Edit);
 }
 
 QWidget* TQtEditAdapter::Widget() const
