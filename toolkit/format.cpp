@@ -1,6 +1,8 @@
 // The runtime's Format.
 #include "toolkit/sysutils.h"
 
+#include <span>
+
 namespace {
 
 [[noreturn]] void FormatError(const UnicodeString& Fmt)
@@ -29,14 +31,8 @@ UnicodeString WithMinDigits(UnicodeString Digits, bool Negative, int Prec)
     return Negative ? u"-" + Digits : Digits;
 }
 
-}  // namespace
-
-UnicodeString Format(const UnicodeString& Fmt, std::initializer_list<TFormatArg> Args)
-{
-    return Format(Fmt, std::vector<TFormatArg>(Args));
-}
-
-UnicodeString Format(const UnicodeString& Fmt, const std::vector<TFormatArg>& Args)
+// Both overloads format over the arguments in place (no copy).
+UnicodeString FormatArgs(const UnicodeString& Fmt, std::span<const TFormatArg> Args)
 {
     UnicodeString R;
     std::size_t ArgIndex = 0;
@@ -155,4 +151,16 @@ UnicodeString Format(const UnicodeString& Fmt, const std::vector<TFormatArg>& Ar
         R += Pad(std::move(Out), Width, Left);
     }
     return R;
+}
+
+}  // namespace
+
+UnicodeString Format(const UnicodeString& Fmt, std::initializer_list<TFormatArg> Args)
+{
+    return FormatArgs(Fmt, std::span<const TFormatArg>(Args.begin(), Args.size()));
+}
+
+UnicodeString Format(const UnicodeString& Fmt, const std::vector<TFormatArg>& Args)
+{
+    return FormatArgs(Fmt, Args);
 }
