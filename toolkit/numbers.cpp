@@ -131,9 +131,9 @@ void AppendExponent(std::u16string& R, int Exp, int MinDigits, bool PlusSign)
     R += u'E';
     if (Exp < 0) R += u'-';
     else if (PlusSign) R += u'+';
-    std::string Num = std::to_string(Exp < 0 ? -Exp : Exp);
-    for (int I = static_cast<int>(Num.size()); I < MinDigits; ++I) R += u'0';
-    for (char C : Num) R += static_cast<char16_t>(C);
+    const UnicodeString Num = IntToStr(Exp < 0 ? -Exp : Exp);
+    if (MinDigits > static_cast<int>(Num.size())) R.append(static_cast<std::size_t>(MinDigits) - Num.size(), u'0');
+    R += Num;
 }
 
 UnicodeString NonFinite(double Value)
@@ -330,18 +330,24 @@ double StrToFloatDef(const UnicodeString& S, double Default)
 // ---------------------------------------------------------------------------
 // Integers
 
-UnicodeString IntToStr(long long Value)
+namespace {
+template <class T>
+UnicodeString DecimalText(T Value)
 {
     char Buf[32];
     auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
     return UnicodeString(Buf, R.ptr);
 }
+}  // namespace
+
+UnicodeString IntToStr(long long Value)
+{
+    return DecimalText(Value);
+}
 
 UnicodeString UIntToStr(unsigned long long Value)
 {
-    char Buf[32];
-    auto R = std::to_chars(Buf, Buf + sizeof Buf, Value);
-    return UnicodeString(Buf, R.ptr);
+    return DecimalText(Value);
 }
 
 UnicodeString IntToHex(unsigned long long Value, int Digits)
