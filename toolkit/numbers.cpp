@@ -360,10 +360,11 @@ UnicodeString IntToHex(unsigned long long Value, int Digits)
     return S;
 }
 
-bool TryStrToInt64(const UnicodeString& S, long long& Value)
+namespace {
+// The runtime's Val: leading blanks, sign, decimal digits or "$"/"0x" hex,
+// nothing after the digits. Hex tells which it was.
+bool ParseInteger(const UnicodeString& S, long long& Value, bool& Hex)
 {
-    // The runtime's Val: leading blanks, sign, decimal digits or "$"/"0x" hex,
-    // nothing after the digits.
     std::size_t I = 0, N = S.size();
     while (I < N && S[I] == u' ') ++I;
     bool Negative = false;
@@ -397,16 +398,23 @@ bool TryStrToInt64(const UnicodeString& S, long long& Value)
         Acc = Acc * Base + D;
     }
     Value = Negative ? static_cast<long long>(0 - Acc) : static_cast<long long>(Acc);
+    Hex = Base == 16;
     return true;
+}
+}  // namespace
+
+bool TryStrToInt64(const UnicodeString& S, long long& Value)
+{
+    bool Hex = false;
+    return ParseInteger(S, Value, Hex);
 }
 
 bool TryStrToInt(const UnicodeString& S, int& Value)
 {
     long long V = 0;
-    if (!TryStrToInt64(S, V)) return false;
+    bool Hex = false;
+    if (!ParseInteger(S, V, Hex)) return false;
     // Hexadecimal texts may give the 32-bit pattern ("$FFFFFFFF" is -1).
-    bool Hex = S.find(u'$') != UnicodeString::npos || S.find(u'x') != UnicodeString::npos ||
-               S.find(u'X') != UnicodeString::npos;
     if (Hex && V >= 0 && V <= 0xFFFFFFFFll) {
         Value = static_cast<int>(static_cast<std::uint32_t>(V));
         return true;
