@@ -37,8 +37,9 @@ TEST(Thread, SynchronizeRunsOnTheMainThreadAndWaits)
             EXPECT_TRUE(IsMainThread());
             Order.push_back(1);
         });
-        // Synchronize returned only after the method ran.
-        AfterSync = true;
+        // Synchronize returned only after the method ran (its end is ordered
+        // before the return, so Order may be read here).
+        AfterSync = Order.size() == 1;
         Self.Synchronize([&] { Order.push_back(2); });
         Self.SetReturnValue(7);
     });
@@ -165,14 +166,19 @@ TEST(Thread, DestroyingARunningThreadTerminatesAndJoinsIt)
     bool Woken = false;
     class TWaiter : public TThread {
     public:
-        TWaiter(std::mutex& M, std::condition_variable& C, bool& W) : fM(M), fC(C), fW(W) {}
+        TWaiter(std::mutex& M, std::condition_variable& C, bool& W, std::atomic<bool>& R)
+            : Returned(R), fM(M), fC(C), fW(W) {}
         ~TWaiter() override { TerminateAndWait(); }
+        std::atomic<bool>& Returned;
 
     protected:
         void Execute() override
         {
             std::unique_lock<std::mutex> L(fM);
             fC.wait(L, [&] { return fW; });
+            L.unlock();
+            std::this_thread::sleep_for(20ms);  // a join must wait for this
+            Returned = true;
         }
         void TerminatedSet() override
         {
@@ -186,10 +192,12 @@ TEST(Thread, DestroyingARunningThreadTerminatesAndJoinsIt)
         std::condition_variable& fC;
         bool& fW;
     };
-    auto* T = new TWaiter(M, C, Woken);
+    std::atomic<bool> Returned{false};
+    auto* T = new TWaiter(M, C, Woken, Returned);
     T->Start();
     delete T;
     EXPECT_TRUE(Woken);
+    EXPECT_TRUE(Returned);  // joined: Execute had ended
 }
 
 TEST(Thread, FreeOnTerminateDeletesItselfAndSignalsTheEnd)
