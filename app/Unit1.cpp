@@ -46,15 +46,6 @@ void SetTextColor(QWidget* W, const QColor& C)
     W->setPalette(p);
 }
 
-// A label placed at its top-left corner, sized to its text.
-QLabel* AutoSizeLabel(QWidget* Parent, const char* Text, int Left, int Top)
-{
-    auto* label = new QLabel(QString::fromUtf8(Text), Parent);
-    label->move(Left, Top);
-    label->adjustSize();
-    return label;
-}
-
 // A panel without bevels: 2 px border, 3 px bevel spacing, centred caption.
 QLabel* Panel(QWidget* Parent, const QRect& Bounds, const QColor& TextColor)
 {
@@ -85,6 +76,14 @@ private:
 };
 
 }  // namespace
+
+QLabel* AutoSizeLabel(QWidget* Parent, const char* Text, int Left, int Top)
+{
+    auto* label = new QLabel(QString::fromUtf8(Text), Parent);
+    label->move(Left, Top);
+    label->adjustSize();
+    return label;
+}
 
 UnicodeString EditText(const QLineEdit* Edit)
 {

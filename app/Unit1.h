@@ -159,3 +159,5 @@ extern TForm1* Form1;
 // for the text it already has.
 void SetEditText(QLineEdit* Edit, const UnicodeString& Text);
 UnicodeString EditText(const QLineEdit* Edit);
+// A label placed at its top-left corner, sized to its text.
+QLabel* AutoSizeLabel(QWidget* Parent, const char* Text, int Left, int Top);

@@ -11,13 +11,6 @@
 TForm2* Form2 = nullptr;
 
 namespace {
-QLabel* PlacedLabel(QWidget* Parent, const char* Text, int Left, int Top)
-{
-    auto* label = new QLabel(QString::fromUtf8(Text), Parent);
-    label->move(Left, Top);
-    label->adjustSize();
-    return label;
-}
 QLineEdit* PlacedEdit(QWidget* Parent, const char* Text, int Left, int Top)
 {
     auto* edit = new QLineEdit(QString::fromUtf8(Text), Parent);
@@ -38,17 +31,17 @@ TForm2::TForm2(QWidget* Parent) : QDialog(Parent), TComponent(nullptr)
     move(0, 0);
     setModal(false);
 
-    Label1 = PlacedLabel(this, "Wellenlänge 1(nm):", 16, 27);
+    Label1 = AutoSizeLabel(this, "Wellenlänge 1(nm):", 16, 27);
     EW1 = PlacedEdit(this, "532", 115, 24);
     Button1 = new QPushButton(QStringLiteral("Scan1"), this);
     Button1->setGeometry(192, 22, 75, 25);
-    Label2 = PlacedLabel(this, "Wellenlänge 2(nm):", 16, 58);
+    Label2 = AutoSizeLabel(this, "Wellenlänge 2(nm):", 16, 58);
     EW2 = PlacedEdit(this, "655", 115, 55);
     Button2 = new QPushButton(QStringLiteral("Scan2"), this);
     Button2->setGeometry(192, 53, 75, 25);
-    Label3 = PlacedLabel(this, "MaxIndex 1:", 16, 107);
+    Label3 = AutoSizeLabel(this, "MaxIndex 1:", 16, 107);
     EI1 = PlacedEdit(this, "57", 115, 104);
-    Label4 = PlacedLabel(this, "MaxIndex 2:", 16, 134);
+    Label4 = AutoSizeLabel(this, "MaxIndex 2:", 16, 134);
     EI2 = PlacedEdit(this, "114", 115, 131);
     // Docked to the bottom edge, full width.
     Button3 = new QPushButton(QStringLiteral("Eichung speichern"), this);
