@@ -317,10 +317,7 @@ void TForm1::ApplyStoredSettings()
     nrComm1->SetUseMainThread(true);
     nrComm1->SetTerminalUsage(tuNone);
     nrComm1->SetTerminalEcho(true);
-    nrComm1->SetOnAfterReceive(
-        [this](TObject* Com, const std::uint8_t* Buffer, std::uint32_t Received) {
-            nrComm1AfterReceive(Com, Buffer, Received);
-        });
+    nrComm1->SetOnAfterReceive(MethodOf(this, &TForm1::nrComm1AfterReceive));
     TTemp->SetInterval(60000);
     TTemp->SetEnabled(true);
     TTemp->SetOnTimer(MethodOf(this, &TForm1::TTempTimer));
