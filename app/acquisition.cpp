@@ -132,5 +132,5 @@ UnicodeString FahrenheitText(double Celsius)
 
 AnsiString CommandBytes(const UnicodeString& CommandLine)
 {
-    return UnicodeToAnsi(CommandLine + AnsiToUnicode(LineEnd));
+    return UnicodeToAnsi(CommandLine) + LineEnd;
 }
