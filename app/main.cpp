@@ -71,8 +71,7 @@ int main(int argc, char** argv)
     if (simulator) {
         instrument = std::make_unique<spectrosim::TVirtualInstrument>(winapi_posix::FreeComName(9), simOptions,
                                                                       !simulatorFast);
-        const std::u16string& name = instrument->ComName();
-        std::printf("Spektrometer-Simulator an %s\n", std::string(name.begin(), name.end()).c_str());
+        std::printf("Spektrometer-Simulator an %s\n", UnicodeToUtf8(instrument->ComName()).c_str());
         std::fflush(stdout);
     }
 
