@@ -5,6 +5,7 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/virtual_port.h"
+#include "tests/app/private_ports.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
@@ -528,14 +529,7 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
 
 int main(int argc, char** argv)
 {
-    // Private port map, registry and an empty sysfs: only our virtual ports exist.
-    const fs::path root = fs::temp_directory_path() / ("spectro-forms-" + std::to_string(::getpid()));
-    fs::create_directories(root / "sys");
-    fs::create_directories(root / "ports");
-    setenv("SPECTRO_SYSFS_ROOT", (root / "sys").c_str(), 1);
-    setenv("SPECTRO_PORTMAP_DIR", (root / "ports").c_str(), 1);
-    setenv("SPECTRO_REGISTRY", (root / "registry").c_str(), 1);
-    setenv("SPECTRO_PORTS", "", 1);
+    const fs::path root = UsePrivatePorts("spectro-forms-");
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication qt(argc, argv);
     TQtApplication app;

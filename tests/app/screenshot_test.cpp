@@ -4,6 +4,7 @@
 #include "app/Unit2.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
+#include "tests/app/private_ports.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
 #include "tools/spectrosim/virtual_instrument.h"
@@ -12,9 +13,7 @@
 
 #include <QApplication>
 
-#include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -59,13 +58,7 @@ TEST(Screenshot, MainWindowAfterCapture)
 
 int main(int argc, char** argv)
 {
-    const fs::path root = fs::temp_directory_path() / ("spectro-shot-" + std::to_string(::getpid()));
-    fs::create_directories(root / "sys");
-    fs::create_directories(root / "ports");
-    setenv("SPECTRO_SYSFS_ROOT", (root / "sys").c_str(), 1);
-    setenv("SPECTRO_PORTMAP_DIR", (root / "ports").c_str(), 1);
-    setenv("SPECTRO_REGISTRY", (root / "registry").c_str(), 1);
-    setenv("SPECTRO_PORTS", "", 1);
+    const fs::path root = UsePrivatePorts("spectro-shot-");
     QApplication qt(argc, argv);
     TQtApplication app;
     InstallQtDesktopProvider();
