@@ -4,7 +4,6 @@
 #include "tools/spectrosim/instrument.h"
 
 #include <condition_variable>
-#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
