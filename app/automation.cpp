@@ -14,9 +14,12 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <initializer_list>
 #include <iostream>
-#include <string>
 #include <memory>
+#include <string>
+#include <utility>
 
 namespace {
 
@@ -66,53 +69,35 @@ private:
         std::fflush(stdout);
     }
 
+    // The object of that name in Table, or null.
+    template <class T>
+    static T* Named(const QString& Name, std::initializer_list<std::pair<const char*, T*>> Table)
+    {
+        for (const auto& [name, object] : Table)
+            if (Name == QLatin1String(name))
+                return object;
+        return nullptr;
+    }
+
     QLineEdit* Edit(const QString& Name) const
     {
-        if (Name == QLatin1String("LECapture"))
-            return fForm->LECapture;
-        if (Name == QLatin1String("eSend"))
-            return fForm->eSend;
-        if (Name == QLatin1String("Edit1"))
-            return fForm->Edit1;
-        if (Name == QLatin1String("EW1"))
-            return Form2->EW1;
-        if (Name == QLatin1String("EW2"))
-            return Form2->EW2;
-        if (Name == QLatin1String("EI1"))
-            return Form2->EI1;
-        if (Name == QLatin1String("EI2"))
-            return Form2->EI2;
-        return nullptr;
+        return Named<QLineEdit>(Name, {{"LECapture", fForm->LECapture}, {"eSend", fForm->eSend},
+                                       {"Edit1", fForm->Edit1}, {"EW1", Form2->EW1}, {"EW2", Form2->EW2},
+                                       {"EI1", Form2->EI1}, {"EI2", Form2->EI2}});
     }
 
     QAbstractButton* Button(const QString& Name) const
     {
-        if (Name == QLatin1String("bSend"))
-            return fForm->bSend;
-        if (Name == QLatin1String("CLButton"))
-            return fForm->CLButton;
-        if (Name == QLatin1String("ProtokollButton"))
-            return fForm->ProtokollButton;
-        if (Name == QLatin1String("Button1"))
-            return Form2->Button1;
-        if (Name == QLatin1String("Button2"))
-            return Form2->Button2;
-        if (Name == QLatin1String("Button3"))
-            return Form2->Button3;
-        return nullptr;
+        return Named<QAbstractButton>(Name, {{"bSend", fForm->bSend}, {"CLButton", fForm->CLButton},
+                                             {"ProtokollButton", fForm->ProtokollButton},
+                                             {"Button1", Form2->Button1}, {"Button2", Form2->Button2},
+                                             {"Button3", Form2->Button3}});
     }
 
     QAction* MenuItem(const QString& Name) const
     {
-        if (Name == QLatin1String("Speichern1"))
-            return fForm->Speichern1;
-        if (Name == QLatin1String("Eichung1"))
-            return fForm->Eichung1;
-        if (Name == QLatin1String("Beenden1"))
-            return fForm->Beenden1;
-        if (Name == QLatin1String("Info1"))
-            return fForm->Info1;
-        return nullptr;
+        return Named<QAction>(Name, {{"Speichern1", fForm->Speichern1}, {"Eichung1", fForm->Eichung1},
+                                     {"Beenden1", fForm->Beenden1}, {"Info1", fForm->Info1}});
     }
 
     static bool Wait(const std::function<bool()>& Predicate, int Ms)
