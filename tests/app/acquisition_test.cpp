@@ -1,5 +1,6 @@
 // Reply framing, line interpretation and exposure conversions without widgets.
 #include "app/acquisition.h"
+#include "tests/app/message_of.h"
 
 #include <gtest/gtest.h>
 
@@ -117,12 +118,8 @@ TEST_F(Acquisition, KeyLines)
 TEST_F(Acquisition, KeyLineWithSpaceFailsOnIndexAfterStoringCount)
 {
     PointCount = 3;
-    try {
-        Receive("CT: 10000\r\n");
-        FAIL() << "no conversion error";
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), u"'CT:' ist kein gültiger Gleitkommawert");
-    }
+    EXPECT_EQ(MessageOf<EConvertError>([&] { Receive("CT: 10000\r\n"); }),
+              u"'CT:' ist kein gültiger Gleitkommawert");
     EXPECT_EQ(CaptureTime, 0);
     EXPECT_EQ(Counts[3], 10000);  // written before the index failed
     EXPECT_EQ(PointCount, 3);     // the next point overwrites the slot
@@ -152,12 +149,8 @@ TEST_F(Acquisition, FailedLineDoesNotLeakIntoNextAndRestOfChunkIsRead)
 
 TEST_F(Acquisition, SeveralFailuresInOneChunkAreAllReported)
 {
-    try {
-        Receive("a 1\r\nb 2\r\n");
-        FAIL();
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), u"'a' ist kein gültiger Gleitkommawert\r'b' ist kein gültiger Gleitkommawert");
-    }
+    EXPECT_EQ(MessageOf<EConvertError>([&] { Receive("a 1\r\nb 2\r\n"); }),
+              u"'a' ist kein gültiger Gleitkommawert\r'b' ist kein gültiger Gleitkommawert");
 }
 
 TEST_F(Acquisition, The128thPointCompletesTheSpectrumOnceAndExtraPointsStayInside)
@@ -233,12 +226,7 @@ TEST_F(Acquisition, ExposureConversions)
     EXPECT_EQ(TenthsFromExposure(u"45"), u"450");
     EXPECT_EQ(ExposureFromTenths(u"15"), u"1.5");
     EXPECT_EQ(ExposureFromTenths(u"300"), u"30");
-    try {
-        CaptureCommandFor(u"");
-        FAIL();
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), u"'' ist kein gültiger Gleitkommawert");
-    }
+    EXPECT_EQ(MessageOf<EConvertError>([] { CaptureCommandFor(u""); }), u"'' ist kein gültiger Gleitkommawert");
 }
 
 TEST_F(Acquisition, FahrenheitUsesFiveSignificantDigits)

@@ -2,6 +2,7 @@
 #include "app/calibration.h"
 #include "app/export.h"
 #include "app/plot.h"
+#include "tests/app/message_of.h"
 
 #include <gtest/gtest.h>
 
@@ -120,18 +121,10 @@ TEST(Calibration, TwoPointRule)
 
 TEST(Calibration, EqualIndicesFailLikeTheFpu)
 {
-    try {
-        ComputeCalibration(532, 655, 57, 57);
-        FAIL();
-    } catch (const EZeroDivide& e) {
-        EXPECT_EQ(e.Message(), u"Gleitkommadivision durch Null");
-    }
-    try {
-        ComputeCalibration(532, 532, 57, 57);
-        FAIL();
-    } catch (const EInvalidOp& e) {
-        EXPECT_EQ(e.Message(), u"Ungültige Gleitkommaoperation");
-    }
+    EXPECT_EQ(MessageOf<EZeroDivide>([] { ComputeCalibration(532, 655, 57, 57); }),
+              u"Gleitkommadivision durch Null");
+    EXPECT_EQ(MessageOf<EInvalidOp>([] { ComputeCalibration(532, 532, 57, 57); }),
+              u"Ungültige Gleitkommaoperation");
 }
 
 TEST_F(TempDir, CalibrationFileRoundTrip)
@@ -169,45 +162,28 @@ TEST_F(TempDir, CalibrationFileFailures)
     double slope = 0, offset = 0;
     EXPECT_THROW(LoadCalibration(Path(f), slope, offset), EFOpenError);
 
+    const auto load = [&] { LoadCalibration(Path(f), slope, offset); };
+
     WriteAll(f, "3\r\n");
-    try {
-        LoadCalibration(Path(f), slope, offset);
-        FAIL();
-    } catch (const EListError& e) {
-        EXPECT_EQ(e.Message(), u"Listenindex überschreitet das Maximum (1)");
-    }
+    EXPECT_EQ(MessageOf<EListError>(load), u"Listenindex überschreitet das Maximum (1)");
     EXPECT_EQ(slope, 3);  // read before the second line was missed
     EXPECT_EQ(offset, 0);
 
     WriteAll(f, "");
-    try {
-        LoadCalibration(Path(f), slope, offset);
-        FAIL();
-    } catch (const EListError& e) {
-        EXPECT_EQ(e.Message(), u"Listenindex überschreitet das Maximum (0)");
-    }
+    EXPECT_EQ(MessageOf<EListError>(load), u"Listenindex überschreitet das Maximum (0)");
 
     WriteAll(f, "4\r\nvier\r\n");
-    try {
-        LoadCalibration(Path(f), slope, offset);
-        FAIL();
-    } catch (const EConvertError& e) {
-        EXPECT_EQ(e.Message(), u"'vier' ist kein gültiger Gleitkommawert");
-    }
+    EXPECT_EQ(MessageOf<EConvertError>(load), u"'vier' ist kein gültiger Gleitkommawert");
     EXPECT_EQ(slope, 4);
 }
 
 TEST_F(TempDir, CalibrationSaveWithoutDataFolderFailsAndCreatesNothing)
 {
     const UnicodeString file = CalibrationFilePath(Path(Dir) + u"/");
-    try {
-        SaveCalibration(file, 2, 420);
-        FAIL();
-    } catch (const EFCreateError& e) {
-        const UnicodeString prefix = u"Datei \"" + file + u"\" kann nicht erstellt werden. ";
-        EXPECT_EQ(e.Message().substr(0, prefix.size()), prefix) << ToUtf8(e.Message());
-        EXPECT_GT(e.Message().size(), prefix.size());  // the system's reason follows
-    }
+    const UnicodeString message = MessageOf<EFCreateError>([&] { SaveCalibration(file, 2, 420); });
+    const UnicodeString prefix = u"Datei \"" + file + u"\" kann nicht erstellt werden. ";
+    EXPECT_EQ(message.substr(0, prefix.size()), prefix) << ToUtf8(message);
+    EXPECT_GT(message.size(), prefix.size());  // the system's reason follows
     EXPECT_FALSE(fs::exists(Dir / "data"));
 }
 
@@ -270,20 +246,12 @@ TEST_F(TempDir, ExportFailures)
         EXPECT_EQ(e.ErrorCode, 5);
     }
     // A missing folder: the system's error number.
-    try {
-        WriteSpectrumFile(Path(Dir / "missing" / "a.dat"), 0, {});
-        FAIL();
-    } catch (const EInOutError& e) {
-        EXPECT_EQ(e.Message(), u"E/A-Fehler 3");
-    }
+    EXPECT_EQ(MessageOf<EInOutError>([&] { WriteSpectrumFile(Path(Dir / "missing" / "a.dat"), 0, {}); }),
+              u"E/A-Fehler 3");
     // A full disk while writing the lines.
     if (fs::exists("/dev/full")) {
-        try {
-            WriteSpectrumFile(u"/dev/full", 0, {u"1 2"});
-            FAIL();
-        } catch (const EInOutError& e) {
-            EXPECT_EQ(e.Message(), u"Zu wenig Speicherplatz");
-        }
+        EXPECT_EQ(MessageOf<EInOutError>([] { WriteSpectrumFile(u"/dev/full", 0, {u"1 2"}); }),
+                  u"Zu wenig Speicherplatz");
     }
 }
 
