@@ -8,10 +8,18 @@
 #include <iterator>
 #include <sstream>
 
+namespace {
+// Deletes the objects of entries taken out of an owning list.
+template <class TItems>
+void FreeObjects(const TItems& Items)
+{
+    for (auto& It : Items) delete It.Obj;
+}
+}  // namespace
+
 TStringList::~TStringList()
 {
-    if (fOwnsObjects)
-        for (auto& It : fItems) delete It.Obj;
+    if (fOwnsObjects) FreeObjects(fItems);
 }
 
 void TStringList::CheckIndex(int Index) const
@@ -120,8 +128,7 @@ void TStringList::Clear()
     if (fItems.empty()) return;
     std::vector<TItem> Old;
     Old.swap(fItems);
-    if (fOwnsObjects)
-        for (auto& It : Old) delete It.Obj;
+    if (fOwnsObjects) FreeObjects(Old);
     Changed();
 }
 
@@ -138,9 +145,9 @@ void TStringList::Move(int CurIndex, int NewIndex)
     if (CurIndex == NewIndex) return;
     CheckIndex(CurIndex);
     CheckIndex(NewIndex);
-    TItem It = fItems[static_cast<std::size_t>(CurIndex)];
+    TItem It = std::move(fItems[static_cast<std::size_t>(CurIndex)]);
     fItems.erase(fItems.begin() + CurIndex);
-    fItems.insert(fItems.begin() + NewIndex, It);
+    fItems.insert(fItems.begin() + NewIndex, std::move(It));
     Changed();
 }
 
@@ -276,8 +283,7 @@ void TStringList::SetText(const UnicodeString& S)
 {
     std::vector<TItem> Old;
     Old.swap(fItems);
-    if (fOwnsObjects)
-        for (auto& It : Old) delete It.Obj;
+    if (fOwnsObjects) FreeObjects(Old);
     std::size_t I = 0;
     while (I < S.size()) {
         std::size_t B = I;

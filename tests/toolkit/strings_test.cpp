@@ -99,6 +99,10 @@ TEST(StringList, InsertDeleteAndObjectSlots)
     EXPECT_EQ(L[0], u"b");
     EXPECT_EQ(L.Objects(0), &B);
     EXPECT_EQ(L.IndexOfObject(&A), -1);
+    L.Move(0, 2);  // the object slot moves with its text
+    EXPECT_EQ(S(L.Text()), "c\r\nd\r\nb\r\n");
+    EXPECT_EQ(L.Objects(2), &B);
+    EXPECT_EQ(L.Integers(0), 4097);
 }
 
 TEST(StringList, LookupByTextAndNameIsCaseInsensitive)
@@ -160,6 +164,12 @@ TEST(StringList, OwnedObjectsAreFreedWithTheirEntries)
         L.AddObject(u"c", new TCounted(Alive));
         L.Delete(1);
         EXPECT_EQ(Alive, 2);
+        L.SetText(u"x\r\ny");  // new text replaces the entries and their objects
+        EXPECT_EQ(Alive, 0);
+        L.SetObjects(0, new TCounted(Alive));
+        L.Clear();
+        EXPECT_EQ(Alive, 0);
+        L.AddObject(u"z", new TCounted(Alive));
     }
     EXPECT_EQ(Alive, 0);
 }
