@@ -8,8 +8,8 @@
 
 void RunOnMainThread(const std::function<void()>& F)
 {
-    if (IsMainThread()) F();
-    else TThread::Synchronize(TThread::CurrentThread(), F);
+    // Synchronize runs F directly when called on the main thread.
+    TThread::Synchronize(TThread::CurrentThread(), F);
 }
 
 namespace {
