@@ -2,16 +2,11 @@
 // systems).
 #include "comm/utilities/utilities.h"
 
-#include <atomic>
 #include <cstring>
 
 namespace {
 
 typedef BOOL(WINAPI* CancelIoProc)(HANDLE);
-
-// Written by every CancelDeviceIo call that finds kernel32; all writers store
-// the same value.
-std::atomic<CancelIoProc> CancelIoEntry{nullptr};
 
 void ClearOverlappedStatus(LPOVERLAPPED Overlapped)
 {
@@ -96,7 +91,6 @@ bool CancelDeviceIo(HANDLE Handle)
     if (Module == nullptr)
         return false;
     CancelIoProc Entry = reinterpret_cast<CancelIoProc>(reinterpret_cast<void*>(GetProcAddress(Module, "CancelIo")));
-    CancelIoEntry.store(Entry);
     if (Entry == nullptr)
         return false;
     return Entry(Handle) != FALSE;
