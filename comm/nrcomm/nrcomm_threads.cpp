@@ -36,13 +36,6 @@ namespace {
 constexpr UINT kFirstRegisteredMessage = 0xC000;
 constexpr UINT kLastRegisteredMessage = 0xFFFF;
 
-void ClearOverlappedStatus(OVERLAPPED& Ovl) {
-  Ovl.Internal = 0;
-  Ovl.InternalHigh = 0;
-  Ovl.Offset = 0;
-  Ovl.OffsetHigh = 0;
-}
-
 }  // namespace
 
 struct TCommThreadsState {

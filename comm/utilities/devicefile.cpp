@@ -2,17 +2,9 @@
 // systems).
 #include "comm/utilities/utilities.h"
 
-#include <cstring>
-
 namespace {
 
 typedef BOOL(WINAPI* CancelIoProc)(HANDLE);
-
-void ClearOverlappedStatus(LPOVERLAPPED Overlapped)
-{
-    // Internal, InternalHigh, Offset, OffsetHigh; hEvent belongs to the owner.
-    std::memset(Overlapped, 0, 2 * sizeof(ULONG_PTR) + 2 * sizeof(DWORD));
-}
 
 }  // namespace
 
@@ -58,7 +50,7 @@ bool WaitOverlappedResult(HANDLE Handle, LPOVERLAPPED Overlapped, DWORD& Transfe
 
 bool WriteFileWait(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED Overlapped)
 {
-    ClearOverlappedStatus(Overlapped);
+    ClearOverlappedStatus(*Overlapped);
     DWORD Transferred = 0;
     if (WriteFile(Handle, Buffer, Count, &Transferred, Overlapped))
         return true;
@@ -68,7 +60,7 @@ bool WriteFileWait(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED 
 
 bool ReadFileWait(HANDLE Handle, void* Buffer, DWORD Count, LPOVERLAPPED Overlapped)
 {
-    ClearOverlappedStatus(Overlapped);
+    ClearOverlappedStatus(*Overlapped);
     DWORD Transferred = 0;
     if (ReadFile(Handle, Buffer, Count, &Transferred, Overlapped))
         return true;
@@ -78,7 +70,7 @@ bool ReadFileWait(HANDLE Handle, void* Buffer, DWORD Count, LPOVERLAPPED Overlap
 
 bool WriteFileAsync(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED Overlapped)
 {
-    ClearOverlappedStatus(Overlapped);
+    ClearOverlappedStatus(*Overlapped);
     DWORD Transferred = 0;
     if (WriteFile(Handle, Buffer, Count, &Transferred, Overlapped))
         return true;

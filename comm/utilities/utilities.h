@@ -19,6 +19,15 @@ HWND ForegroundWindowHandle();
 // INVALID_HANDLE_VALUE on failure, with the last error left by CreateFileW.
 HANDLE OpenDeviceFile(const UnicodeString& Name);
 
+// Clears the status fields of Overlapped for a new request; hEvent belongs
+// to the owner and stays.
+inline void ClearOverlappedStatus(OVERLAPPED& Overlapped) {
+    Overlapped.Internal = 0;
+    Overlapped.InternalHigh = 0;
+    Overlapped.Offset = 0;
+    Overlapped.OffsetHigh = 0;
+}
+
 // Waits for the pending operation of Overlapped, if the last error says it
 // is pending.
 bool WaitOverlappedResult(HANDLE Handle, LPOVERLAPPED Overlapped, DWORD& Transferred, DWORD& ErrorCode);
