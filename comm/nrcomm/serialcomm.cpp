@@ -62,16 +62,7 @@ UnicodeString TnrCustomSerialComm::QueryComName() {
 // Opening
 
 HANDLE TnrCustomSerialComm::DeviceOpen() {
-  HANDLE handle;
-  if (fExtHandle) {
-    handle = fExtHandle;
-  } else {
-    const int32_t index = GetDeviceIndex();
-    if (index >= 0)
-      handle = OpenDeviceFile(GetDevice(index)->PortName);
-    else
-      handle = OpenDeviceFile(Format(u"COM%u", {static_cast<unsigned>(fComPortNo)}));
-  }
+  const HANDLE handle = fExtHandle ? fExtHandle : OpenDeviceFile(TnrCustomSerialComm::QueryComName());
   fExtHandle = nullptr;
   return handle;
 }
