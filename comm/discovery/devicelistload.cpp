@@ -39,19 +39,6 @@ bool StartsWith(const UnicodeString& S, const UnicodeString& Prefix)
     return S.compare(0, Prefix.size(), Prefix) == 0;
 }
 
-// The value part of the port list's entry named Name ("" when there is none).
-UnicodeString PortListValue(const TStringList& Ports, const UnicodeString& Name)
-{
-    for (int i = 0; i < Ports.Count(); ++i) {
-        const UnicodeString& S = Ports.Strings(i);
-        const auto Eq = S.find(u'=');
-        if (Eq != UnicodeString::npos && SameText(S.substr(0, Eq), Name))
-            return S.substr(Eq + 1);
-    }
-    return UnicodeString();
-}
-
-
 }  // namespace
 
 void DeviceListMerge(TnrBaseIO* Target, const TStringList& Ports, TStringList& Scans, TnrEnumPorts Mode)
@@ -67,7 +54,7 @@ void DeviceListMerge(TnrBaseIO* Target, const TStringList& Ports, TStringList& S
         auto Device = std::make_unique<TnrDevice>();
         Device->NameFriendly = Trim(Entry.substr(0, Entry.find(u'=')));
         Device->NameDeviceDos = Device->NameFriendly;
-        Device->NamePDO = PortListValue(Ports, Device->NameFriendly);
+        Device->NamePDO = Ports.Values(Device->NameFriendly);
         Device->Data = PortNumberOfEntry(&Ports, i);
         Device->PortName = Device->NameDeviceDos;
         if (FullScan) {
@@ -103,7 +90,7 @@ void DeviceListMerge(TnrBaseIO* Target, const TStringList& Ports, TStringList& S
         auto Device = std::make_unique<TnrDevice>();
         Device->NameFriendly = Scan->PortName.substr(0, Scan->PortName.find(u'\0'));
         Device->NameDeviceDos = Device->NameFriendly;
-        Device->NamePDO = PortListValue(Ports, Device->NameFriendly);
+        Device->NamePDO = Ports.Values(Device->NameFriendly);
         if (StartsWith(Scan->PortName, u"COM")) {
             int Number = 0;
             Device->Data = DecimalToInt(Device->NameFriendly.substr(3), Number) ? Number : 0;

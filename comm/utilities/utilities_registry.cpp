@@ -13,19 +13,6 @@ constexpr DWORD EnumNameChars = 260;  // value-name buffer of RegEnumValueW, in 
 constexpr DWORD EnumDataBytes = 260;  // data buffer of RegEnumValueW, in bytes
 
 
-// True when an entry of List has an "=" and the part before it equals Name.
-// Bare entries never match; their duplicates are caught by AddPortSorted.
-bool HasNamedEntry(const TStringList* List, const UnicodeString& Name)
-{
-    for (int i = 0; i < List->Count(); ++i) {
-        const UnicodeString& S = List->Strings(i);
-        const auto Eq = S.find(u'=');
-        if (Eq != UnicodeString::npos && SameText(S.substr(0, Eq), Name))
-            return true;
-    }
-    return false;
-}
-
 bool IsWin9xPlatform()
 {
     OSVERSIONINFOW Info;
@@ -68,7 +55,8 @@ void EnumFromSerialComm(TStringList* List, bool WithValues)
         const UnicodeString Port = Trim(UpperCase(StrFromPWChar(Text.data(), Len)));
         if (Pos(u"COM", Port) != 1)
             continue;
-        if (HasNamedEntry(List, Port))
+        // Bare entries have no name; their duplicates are caught by AddPortSorted.
+        if (List->IndexOfName(Port) >= 0)
             continue;
         int Number = 0;
         if (!DecimalToInt(Port.substr(3), Number))
