@@ -119,15 +119,6 @@ void UnloadAtExit()
     SetupApiUnload();
 }
 
-// The text of a zero-filled WCHAR buffer up to its first zero, never beyond Max.
-UnicodeString TextUpToZero(const WCHAR* P, std::size_t Max)
-{
-    std::size_t Len = 0;
-    while (Len < Max && P[Len] != 0)
-        ++Len;
-    return StrFromPWChar(P, Len);
-}
-
 void ReadCommonProperties(HDEVINFO Set, PSP_DEVINFO_DATA Info, TnrDevice* Device)
 {
     Device->Driver = GetDevicePropertyString(Set, Info, SPDRP_DRIVER);

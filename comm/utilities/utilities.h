@@ -4,6 +4,8 @@
 
 #include <winapi.h>
 
+#include <cstddef>
+
 #include "toolkit/sysutils.h"
 
 // --- device files and overlapped I/O ---------------------------------------
@@ -66,6 +68,8 @@ void GetRegKeyName(HKEY Key, HKEY* Root, UnicodeString& Name);
 // A registry value as text: REG_SZ without its terminator, other types as
 // their raw bytes read as UTF-16. Empty when key or value is missing.
 UnicodeString ReadRegString(HKEY Root, const UnicodeString& SubKey, const UnicodeString& ValueName);
+// The text of a WCHAR buffer up to its first zero, never beyond Max characters.
+UnicodeString TextUpToZero(const WCHAR* P, std::size_t Max);
 // Joins a multi-string of Count characters (ended by a double zero) with
 // Separator; each inner zero becomes one Separator.
 UnicodeString JoinMultiString(const WCHAR* Buffer, int Count, const UnicodeString& Separator);

@@ -49,10 +49,7 @@ void EnumFromSerialComm(TStringList* List, bool WithValues)
         const std::size_t Chars = DataLen / sizeof(WCHAR);
         std::vector<WCHAR> Text(Chars);
         std::memcpy(Text.data(), Data, Chars * sizeof(WCHAR));
-        std::size_t Len = 0;
-        while (Len < Chars && Text[Len] != 0)
-            ++Len;
-        const UnicodeString Port = Trim(UpperCase(StrFromPWChar(Text.data(), Len)));
+        const UnicodeString Port = Trim(UpperCase(TextUpToZero(Text.data(), Chars)));
         if (Pos(u"COM", Port) != 1)
             continue;
         // Bare entries have no name; their duplicates are caught by AddPortSorted.
@@ -61,10 +58,7 @@ void EnumFromSerialComm(TStringList* List, bool WithValues)
         int Number = 0;
         if (!DecimalToInt(Port.substr(3), Number))
             continue;
-        std::size_t NameChars = 0;
-        while (NameChars < NameLen && Name[NameChars] != 0)
-            ++NameChars;
-        const UnicodeString Entry = WithValues ? Port + u"=" + StrFromPWChar(Name, NameChars) : Port;
+        const UnicodeString Entry = WithValues ? Port + u"=" + TextUpToZero(Name, NameLen) : Port;
         AddPortSorted(Entry, Number, List);
     }
     RegCloseKey(Key);
@@ -170,10 +164,7 @@ void GetRegKeyName(HKEY Key, HKEY* Root, UnicodeString& Name)
                     const std::size_t MaxChars = (Size - 4) / sizeof(WCHAR);
                     std::vector<WCHAR> Text(MaxChars);
                     std::memcpy(Text.data(), Info + 4, MaxChars * sizeof(WCHAR));
-                    std::size_t Len = 0;
-                    while (Len < MaxChars && Text[Len] != 0)
-                        ++Len;
-                    Name = StrFromPWChar(Text.data(), Len);
+                    Name = TextUpToZero(Text.data(), MaxChars);
                 }
                 LocalFree(Info);
             }
@@ -224,6 +215,14 @@ UnicodeString ReadRegString(HKEY Root, const UnicodeString& SubKey, const Unicod
     }
     RegCloseKey(Key);
     return Result;
+}
+
+UnicodeString TextUpToZero(const WCHAR* P, std::size_t Max)
+{
+    std::size_t Len = 0;
+    while (Len < Max && P[Len] != 0)
+        ++Len;
+    return StrFromPWChar(P, Len);
 }
 
 UnicodeString JoinMultiString(const WCHAR* Buffer, int Count, const UnicodeString& Separator)
