@@ -74,7 +74,7 @@ void TnrNotifyList::Delete(int Index) {
 }
 
 void TnrNotifyList::Clear() {
-  for (int n = Count(); n > 0; --n) Delete(0);
+  for (TnrNotifyEvent* item : fItems) delete item;
   fItems.clear();
 }
 
