@@ -63,7 +63,12 @@ struct Event : KernelObject {
   }
 };
 
-std::shared_ptr<Event> EventFor(HANDLE h) { return LookupAs<Event>(h); }
+// Null with ERROR_INVALID_HANDLE when h is no event.
+std::shared_ptr<Event> EventFor(HANDLE h) {
+  auto e = LookupAs<Event>(h);
+  if (!e) SetLastError(ERROR_INVALID_HANDLE);
+  return e;
+}
 
 DWORD WaitFor(const std::vector<std::shared_ptr<Event>>& objects, bool waitAll, DWORD ms) {
   using clock = std::chrono::steady_clock;
@@ -146,10 +151,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
 
 BOOL WINAPI SetEvent(HANDLE hEvent) {
   auto e = EventFor(hEvent);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!e) return FALSE;
   std::lock_guard lock(g_eventMutex);
   e->Signal(true);
   return TRUE;
@@ -157,10 +159,7 @@ BOOL WINAPI SetEvent(HANDLE hEvent) {
 
 BOOL WINAPI ResetEvent(HANDLE hEvent) {
   auto e = EventFor(hEvent);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!e) return FALSE;
   std::lock_guard lock(g_eventMutex);
   e->signaled = false;
   return TRUE;
@@ -168,10 +167,7 @@ BOOL WINAPI ResetEvent(HANDLE hEvent) {
 
 BOOL WINAPI PulseEvent(HANDLE hEvent) {
   auto e = EventFor(hEvent);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!e) return FALSE;
   std::lock_guard lock(g_eventMutex);
   e->Signal(false);
   e->signaled = false;
@@ -180,10 +176,7 @@ BOOL WINAPI PulseEvent(HANDLE hEvent) {
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   auto e = EventFor(hHandle);
-  if (!e) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return WAIT_FAILED;
-  }
+  if (!e) return WAIT_FAILED;
   return WaitFor({e}, false, dwMilliseconds);
 }
 
@@ -195,10 +188,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
   std::vector<std::shared_ptr<Event>> objects;
   for (DWORD i = 0; i < nCount; ++i) {
     auto e = EventFor(lpHandles[i]);
-    if (!e) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return WAIT_FAILED;
-    }
+    if (!e) return WAIT_FAILED;
     if (bWaitAll && std::find(objects.begin(), objects.end(), e) != objects.end()) {
       SetLastError(ERROR_INVALID_PARAMETER);  // as Windows: a duplicate in a wait-all
       return WAIT_FAILED;

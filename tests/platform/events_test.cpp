@@ -39,8 +39,12 @@ TEST(Handles, ClosedOrUnknownHandlesReportInvalidHandle) {
     SetLastError(0);
     EXPECT_FALSE(SetEvent(bad));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(0);
     EXPECT_FALSE(PulseEvent(bad));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+    SetLastError(0);
     EXPECT_FALSE(ResetEvent(bad));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
     SetLastError(0);
     EXPECT_EQ(WaitForSingleObject(bad, 0), WAIT_FAILED);
     EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
