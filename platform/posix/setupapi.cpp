@@ -22,7 +22,12 @@ struct DeviceInfoSet : KernelObject {
   bool interfaces = false;
 };
 
-std::shared_ptr<DeviceInfoSet> SetOf(HDEVINFO h) { return LookupAs<DeviceInfoSet>(h); }
+// Null with ERROR_INVALID_HANDLE when h is no device information set.
+std::shared_ptr<DeviceInfoSet> SetOf(HDEVINFO h) {
+  auto set = LookupAs<DeviceInfoSet>(h);
+  if (!set) SetLastError(ERROR_INVALID_HANDLE);
+  return set;
+}
 
 // Which interface classes a device registers.
 bool HasInterface(const PnpDevice& d, const GUID& g) {
@@ -177,10 +182,7 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet) {
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex, PSP_DEVINFO_DATA DeviceInfoData) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!set) return FALSE;
   if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA)) {
     SetLastError(ERROR_INVALID_USER_BUFFER);
     return FALSE;
@@ -197,10 +199,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
                                               DWORD Property, PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!set) return FALSE;
   const PnpDevice* d = DeviceFor(*set, DeviceInfoData);
   if (!d) return FALSE;
   DWORD type = 0;
@@ -223,10 +222,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyW(HDEVINFO DeviceInfoSet, PSP_DEVINF
 HKEY WINAPI SetupDiOpenDevRegKey(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Scope, DWORD,
                                  DWORD KeyType, REGSAM samDesired) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
-  }
+  if (!set) return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
   const PnpDevice* d = DeviceFor(*set, DeviceInfoData);
   if (!d) return reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE);
   if (Scope != DICS_FLAG_GLOBAL && Scope != DICS_FLAG_CONFIGSPECIFIC) {
@@ -252,10 +248,7 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         const GUID* InterfaceClassGuid, DWORD MemberIndex,
                                         PSP_DEVICE_INTERFACE_DATA DeviceInterfaceData) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!set) return FALSE;
   if (!InterfaceClassGuid || !DeviceInterfaceData ||
       DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA)) {
     SetLastError(!InterfaceClassGuid ? ERROR_INVALID_PARAMETER : ERROR_INVALID_USER_BUFFER);
@@ -280,10 +273,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet, PSP_DEVICE_
                                              PSP_DEVICE_INTERFACE_DETAIL_DATA_W Detail, DWORD DetailSize,
                                              PDWORD RequiredSize, PSP_DEVINFO_DATA DeviceInfoData) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!set) return FALSE;
   if (!DeviceInterfaceData || DeviceInterfaceData->cbSize != sizeof(SP_DEVICE_INTERFACE_DATA) ||
       DeviceInterfaceData->Reserved == 0 || DeviceInterfaceData->Reserved > set->devices.size()) {
     SetLastError(ERROR_INVALID_PARAMETER);
@@ -320,10 +310,7 @@ BOOL WINAPI SetupDiGetDeviceInterfaceDetailW(HDEVINFO DeviceInfoSet, PSP_DEVICE_
 BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize, PDWORD RequiredSize) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!set) return FALSE;
   const PnpDevice* d = DeviceFor(*set, DeviceInfoData);
   if (!d) return FALSE;
   DWORD needed = DWORD(d->InstanceId.size() + 1);
@@ -339,10 +326,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
 BOOL WINAPI SetupDiOpenDeviceInfoW(HDEVINFO DeviceInfoSet, PCWSTR DeviceInstanceId, HWND, DWORD,
                                    PSP_DEVINFO_DATA DeviceInfoData) {
   auto set = SetOf(DeviceInfoSet);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
+  if (!set) return FALSE;
   std::u16string id(WideView(DeviceInstanceId));
   for (auto& d : ScanDevices()) {
     if (!EqualsNoCase(d.InstanceId, id)) continue;

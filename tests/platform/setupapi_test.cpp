@@ -228,6 +228,15 @@ TEST_F(SetupApi, InterfaceClassesAndEmptyClasses) {
   SetupDiDestroyDeviceInfoList(set);
   EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  // Every call on a destroyed set says so.
+  data.cbSize = sizeof data;
+  SetLastError(0);
+  EXPECT_FALSE(SetupDiEnumDeviceInfo(set, 0, &data));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  SetLastError(0);
+  EXPECT_EQ(SetupDiOpenDevRegKey(set, &data, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ),
+            reinterpret_cast<HKEY>(INVALID_HANDLE_VALUE));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
 }
 
 TEST_F(SetupApi, PropertyBuffersFollowTheSizeRules) {
