@@ -29,6 +29,9 @@ std::shared_ptr<DeviceInfoSet> SetOf(HDEVINFO h) {
   return set;
 }
 
+// "USB" of "USB\VID_0403&PID_6001\A10K1ABC".
+std::u16string EnumeratorOf(const PnpDevice& d) { return d.InstanceId.substr(0, d.InstanceId.find(u'\\')); }
+
 // Which interface classes a device registers.
 bool HasInterface(const PnpDevice& d, const GUID& g) {
   if (!d.IsPort) return false;
@@ -72,7 +75,7 @@ bool PropertyOf(const PnpDevice& d, DWORD property, DWORD* type, std::u16string*
     case SPDRP_MFG: *value = d.Manufacturer; break;
     case SPDRP_FRIENDLYNAME: *value = d.IsPort ? d.Description + u" (" + d.PortName + u")" : u""; break;
     case SPDRP_PHYSICAL_DEVICE_OBJECT_NAME: *value = d.PdoName; break;
-    case SPDRP_ENUMERATOR_NAME: *value = d.InstanceId.substr(0, d.InstanceId.find(u'\\')); break;
+    case SPDRP_ENUMERATOR_NAME: *value = EnumeratorOf(d); break;
     default: return false;
   }
   return !value->empty();
@@ -106,7 +109,7 @@ bool IdList(PCWSTR filter, ULONG flags, std::vector<std::u16string>* ids) {
   std::u16string id(WideView(filter));
   if (flags == CM_GETIDLIST_FILTER_ENUMERATOR) {
     for (const auto& d : nodes)
-      if (EqualsNoCase(d.InstanceId.substr(0, d.InstanceId.find(u'\\')), id)) ids->push_back(d.InstanceId);
+      if (EqualsNoCase(EnumeratorOf(d), id)) ids->push_back(d.InstanceId);
     return true;
   }
   if (flags == CM_GETIDLIST_FILTER_SERVICE) {
@@ -151,9 +154,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR Enumerator, H
   // Every device here is present: absent devices are not remembered, so
   // DIGCF_PRESENT changes nothing.
   for (auto& d : ScanDevices()) {
-    if (!interfaces && !enumerator.empty() &&
-        !EqualsNoCase(d.InstanceId.substr(0, d.InstanceId.find(u'\\')), enumerator))
-      continue;
+    if (!interfaces && !enumerator.empty() && !EqualsNoCase(EnumeratorOf(d), enumerator)) continue;
     bool take;
     if (interfaces)
       take = allClasses ? d.IsPort : (ClassGuid && HasInterface(d, *ClassGuid));
