@@ -16,6 +16,8 @@
 #include <set>
 #include <sstream>
 
+#include "platform/posix/text.h"
+
 namespace winapi_posix {
 
 namespace {
@@ -26,12 +28,6 @@ std::string Env(const char* name, const std::string& fallback) {
 }
 
 std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-
-std::u16string Upper(std::u16string s) {
-  for (char16_t& c : s)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return s;
-}
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -154,7 +150,7 @@ void ScanSysfs(std::vector<PortMapEntry>* map) {
 // Adds or replaces: same COM name → replaced; the same device under another
 // name loses its old name.
 void Put(std::vector<PortMapEntry>* map, PortMapEntry entry) {
-  entry.ComName = Upper(entry.ComName);
+  entry.ComName = UpperAscii(entry.ComName);
   map->erase(std::remove_if(map->begin(), map->end(),
                             [&](const PortMapEntry& e) {
                               return e.ComName == entry.ComName ||
@@ -166,7 +162,7 @@ void Put(std::vector<PortMapEntry>* map, PortMapEntry entry) {
 
 PortMapEntry DeviceEntry(const std::string& comName, const std::string& devicePath) {
   PortMapEntry entry;
-  entry.ComName = Upper(Widen(comName));
+  entry.ComName = UpperAscii(Widen(comName));
   entry.DevicePath = devicePath;
   entry.KernelName = KernelNameOf(devicePath);
   return entry;
@@ -257,7 +253,7 @@ bool MakeDirs(const std::string& path) {
 }  // namespace
 
 unsigned ComNumber(const std::u16string& comName) {
-  std::u16string upper = Upper(comName);
+  std::u16string upper = UpperAscii(comName);
   if (upper.size() < 4 || upper.compare(0, 3, u"COM") != 0) return 0;
   unsigned n = 0;
   for (size_t i = 3; i < upper.size(); ++i) {
@@ -305,7 +301,7 @@ std::vector<PortMapEntry> CurrentPortMap() {
 }
 
 bool FindPort(const std::u16string& name, PortMapEntry* entry) {
-  std::u16string upper = Upper(name);
+  std::u16string upper = UpperAscii(name);
   std::string narrow = Narrow(name);
   for (const PortMapEntry& e : CurrentPortMap()) {
     if (e.ComName == upper || (!e.Virtual && e.DevicePath == narrow)) {
@@ -328,23 +324,23 @@ void RegisterLocalPort(const PortMapEntry& entry) {
   std::lock_guard<std::mutex> lock(localMutex);
   auto& ports = LocalPorts();
   ports.erase(std::remove_if(ports.begin(), ports.end(),
-                             [&](const PortMapEntry& e) { return e.ComName == Upper(entry.ComName); }),
+                             [&](const PortMapEntry& e) { return e.ComName == UpperAscii(entry.ComName); }),
               ports.end());
   PortMapEntry copy = entry;
-  copy.ComName = Upper(copy.ComName);
+  copy.ComName = UpperAscii(copy.ComName);
   ports.push_back(copy);
 }
 
 void UnregisterLocalPort(const std::u16string& comName) {
   std::lock_guard<std::mutex> lock(localMutex);
   auto& ports = LocalPorts();
-  std::u16string upper = Upper(comName);
+  std::u16string upper = UpperAscii(comName);
   ports.erase(std::remove_if(ports.begin(), ports.end(), [&](const PortMapEntry& e) { return e.ComName == upper; }),
               ports.end());
 }
 
 std::u16string RegisterSharedPort(const std::string& devicePath, const std::u16string& comName) {
-  std::u16string com = comName.empty() ? FreeComName(1) : Upper(comName);
+  std::u16string com = comName.empty() ? FreeComName(1) : UpperAscii(comName);
   if (ComNumber(com) == 0) return u"";
   std::string dir = PortRegistrationDir();
   if (!MakeDirs(dir)) return u"";
@@ -370,7 +366,7 @@ std::u16string RegisterSharedPort(const std::string& devicePath, const std::u16s
 }
 
 void UnregisterSharedPort(const std::u16string& comName) {
-  std::u16string com = Upper(comName);
+  std::u16string com = UpperAscii(comName);
   unlink((PortRegistrationDir() + "/" + Narrow(com) + ".port").c_str());
   std::lock_guard<std::mutex> lock(ownMutex);
   OwnRegistrations().erase(com);

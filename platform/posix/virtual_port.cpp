@@ -20,6 +20,7 @@
 
 #include "platform/posix/portmap.h"
 #include "platform/posix/serial_backend.h"
+#include "platform/posix/text.h"
 
 namespace winapi_posix {
 
@@ -114,17 +115,6 @@ std::map<std::u16string, std::weak_ptr<VirtualPortDevice>>& Registry() {
   return registry;
 }
 std::atomic<unsigned> nextIndex{0};
-
-std::u16string Upper(std::u16string s) {
-  for (char16_t& c : s)
-    if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
-  return s;
-}
-
-std::u16string Number(unsigned n) {
-  std::string digits = std::to_string(n);
-  return std::u16string(digits.begin(), digits.end());
-}
 
 class VirtualBackend : public SerialBackend {
  public:
@@ -360,7 +350,7 @@ std::unique_ptr<SerialBackend> OpenVirtualBackend(const std::u16string& comName,
   std::shared_ptr<VirtualPortDevice> device;
   {
     std::lock_guard<std::mutex> lock(registryMutex);
-    auto it = Registry().find(Upper(comName));
+    auto it = Registry().find(UpperAscii(comName));
     if (it != Registry().end()) device = it->second.lock();
   }
   if (!device) {
@@ -395,8 +385,8 @@ std::unique_ptr<SerialBackend> OpenVirtualBackend(const std::u16string& comName,
 VirtualPort::VirtualPort(const std::u16string& comName) : device_(std::make_shared<VirtualPortDevice>()) {
   unsigned index = nextIndex++;
   std::lock_guard<std::mutex> lock(registryMutex);
-  device_->comName = comName.empty() ? FreeComName(1) : Upper(comName);
-  device_->kernelName = u"\\Device\\nrVirtual" + Number(index);
+  device_->comName = comName.empty() ? FreeComName(1) : UpperAscii(comName);
+  device_->kernelName = u"\\Device\\nrVirtual" + FromUtf8(std::to_string(index));
   Registry()[device_->comName] = device_;
   PortMapEntry entry;
   entry.ComName = device_->comName;
