@@ -285,21 +285,6 @@ std::vector<PnpDevice> ScanDevices() {
   return ports;
 }
 
-namespace {
-
-RegValue StringValue(const std::u16string& name, const std::u16string& text) {
-  RegValue v;
-  v.Name = name;
-  v.Type = REG_SZ;
-  std::u16string data = text;
-  data.push_back(0);
-  v.Data.resize(data.size() * 2);
-  std::memcpy(v.Data.data(), data.data(), v.Data.size());
-  return v;
-}
-
-}  // namespace
-
 bool EnumTreeKey(const std::u16string& path, std::vector<RegValue>* values, std::vector<std::u16string>* subkeys) {
   values->clear();
   subkeys->clear();

@@ -47,6 +47,15 @@ std::vector<std::u16string> SplitKeyPath(const std::u16string& path) {
   return parts;
 }
 
+RegValue StringValue(const std::u16string& name, const std::u16string& text) {
+  RegValue v;
+  v.Name = name;
+  v.Type = REG_SZ;
+  v.Data.resize((text.size() + 1) * sizeof(char16_t));
+  std::memcpy(v.Data.data(), text.c_str(), v.Data.size());
+  return v;
+}
+
 namespace {
 
 enum class Hive { Machine, User };
@@ -378,16 +387,7 @@ bool IsImpliedKey(Hive hive, const std::vector<std::u16string>& parts) {
 
 std::vector<RegValue> SerialCommValues() {
   std::vector<RegValue> values;
-  for (const auto& e : PlatformPortMap()) {
-    RegValue v;
-    v.Name = e.KernelName;
-    v.Type = REG_SZ;
-    std::u16string data = e.ComName;
-    data.push_back(u'\0');
-    v.Data.resize(data.size() * 2);
-    std::memcpy(v.Data.data(), data.data(), v.Data.size());
-    values.push_back(std::move(v));
-  }
+  for (const auto& e : PlatformPortMap()) values.push_back(StringValue(e.KernelName, e.ComName));
   return values;
 }
 

@@ -23,6 +23,9 @@ struct RegValue {
   std::vector<BYTE> Data;
 };
 
+// A REG_SZ value (UTF-16 with its terminator).
+RegValue StringValue(const std::u16string& name, const std::u16string& text);
+
 // "A\\B\\\\C\\" -> {"A", "B", "C"}: a key path's names, empty parts dropped.
 std::vector<std::u16string> SplitKeyPath(const std::u16string& path);
 
