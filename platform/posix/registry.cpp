@@ -142,7 +142,6 @@ bool ParseStore(const std::string& text, StoreData* data, int* badLine) {
       std::string name;
       if (!Unescape(line.substr(1, line.size() - 2), &name)) return false;
       Hive hive;
-      std::string rest;
       auto slash = name.find('\\');
       std::string rootName = name.substr(0, slash);
       if (rootName == "HKEY_LOCAL_MACHINE")
