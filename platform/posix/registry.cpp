@@ -535,6 +535,14 @@ LONG CopyData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD size) {
   return ERROR_SUCCESS;
 }
 
+// Copies a name out with its terminator; *chars becomes its length.
+LONG CopyName(const std::u16string& name, LPWSTR out, LPDWORD chars) {
+  if (*chars < name.size() + 1) return ERROR_MORE_DATA;
+  std::memcpy(out, name.c_str(), (name.size() + 1) * sizeof(WCHAR));
+  *chars = DWORD(name.size());
+  return ERROR_SUCCESS;
+}
+
 std::optional<DWORD> g_platformIdOverride;
 std::mutex g_hookMutex;
 std::function<std::vector<PortMapEntry>()> g_portMapSource;
@@ -682,10 +690,7 @@ LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWO
   if (LONG rc = CurrentValues(ref, &values); rc != ERROR_SUCCESS) return rc;
   if (dwIndex >= values.size()) return ERROR_NO_MORE_ITEMS;
   const RegValue& v = values[dwIndex];
-  if (*lpcchValueName < v.Name.size() + 1) return ERROR_MORE_DATA;
-  std::memcpy(lpValueName, v.Name.data(), v.Name.size() * sizeof(WCHAR));
-  lpValueName[v.Name.size()] = 0;
-  *lpcchValueName = DWORD(v.Name.size());
+  if (LONG rc = CopyName(v.Name, lpValueName, lpcchValueName); rc != ERROR_SUCCESS) return rc;
   return CopyData(v, lpType, lpData, lpcbData);
 }
 
@@ -712,12 +717,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
     if (ref.hive == Hive::Machine && ref.path.empty()) names.push_back(u"HARDWARE");
   }
   if (dwIndex >= names.size()) return ERROR_NO_MORE_ITEMS;
-  const auto& n = names[dwIndex];
-  if (*lpcchName < n.size() + 1) return ERROR_MORE_DATA;
-  std::memcpy(lpName, n.data(), n.size() * sizeof(WCHAR));
-  lpName[n.size()] = 0;
-  *lpcchName = DWORD(n.size());
-  return ERROR_SUCCESS;
+  return CopyName(names[dwIndex], lpName, lpcchName);
 }
 
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
