@@ -496,11 +496,7 @@ BOOL SerialPort::SetMask(DWORD mask) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (DWORD e = Usable()) return Fail(e);
   // A pending wait completes with an empty mask, as on Windows.
-  if (wait_) {
-    *wait_->eventMask = 0;
-    Complete(*wait_, kStatusSuccess);
-    wait_.reset();
-  }
+  if (wait_) EndWait(kStatusSuccess);
   history_ = 0;
   mask_ = mask;
   backend_->ModemStatus(&modemStatus_);
@@ -525,6 +521,12 @@ BOOL SerialPort::ClearError(DWORD* errors, COMSTAT* stat) {
 }
 
 // --- aborts -------------------------------------------------------------------
+
+void SerialPort::EndWait(ULONG_PTR status) {
+  *wait_->eventMask = 0;
+  Complete(*wait_, status);
+  wait_.reset();
+}
 
 void SerialPort::AbortReads(ULONG_PTR status, bool onlyThisThread) {
   DWORD self = GetCurrentThreadId();
@@ -555,11 +557,7 @@ void SerialPort::AbortWrites(ULONG_PTR status, bool onlyThisThread) {
 void SerialPort::AbortAll(ULONG_PTR status) {
   AbortReads(status, false);
   AbortWrites(status, false);
-  if (wait_) {
-    *wait_->eventMask = 0;
-    Complete(*wait_, status);
-    wait_.reset();
-  }
+  if (wait_) EndWait(status);
   drained_.notify_all();
 }
 
@@ -575,11 +573,7 @@ BOOL SerialPort::Cancel() {
   if (closed_) return Fail(ERROR_INVALID_HANDLE);
   AbortReads(kStatusCancelled, true);
   AbortWrites(kStatusCancelled, true);
-  if (wait_ && wait_->thread == GetCurrentThreadId()) {
-    *wait_->eventMask = 0;
-    Complete(*wait_, kStatusCancelled);
-    wait_.reset();
-  }
+  if (wait_ && wait_->thread == GetCurrentThreadId()) EndWait(kStatusCancelled);
   CheckDrain(Clock::now());
   return TRUE;
 }

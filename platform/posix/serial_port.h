@@ -81,6 +81,7 @@ class SerialPort : public KernelObject {
   void AbortReads(ULONG_PTR status, bool onlyThisThread);
   void AbortWrites(ULONG_PTR status, bool onlyThisThread);
   void AbortAll(ULONG_PTR status);
+  void EndWait(ULONG_PTR status);  // the pending WaitCommEvent, with an empty mask
   void DeviceRemoved();
   void ResizeInput(size_t capacity);
   size_t InputFree() const { return input_.size() - inputCount_; }
