@@ -96,7 +96,7 @@ class TtyBackend : public SerialBackend {
   DWORD Init() {
     // flock first: it stops every process that also locks (and root, whom
     // TIOCEXCL does not stop); TIOCEXCL then stops plain opens by others.
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : OpenError(errno);
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return OpenError(errno);  // EWOULDBLOCK: access denied
     ioctl(fd_, TIOCEXCL);
     owned_ = true;
     if (tcgetattr(fd_, &original_) != 0) return ERROR_FILE_NOT_FOUND;  // not a tty
