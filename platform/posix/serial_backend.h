@@ -97,6 +97,9 @@ constexpr DWORD kDcbBinary = 0x0001, kDcbParity = 0x0002, kDcbOutxCtsFlow = 0x00
 inline DWORD DcbDtrControl(DWORD flags) { return (flags >> kDcbDtrControlShift) & 3; }
 inline DWORD DcbRtsControl(DWORD flags) { return (flags >> kDcbRtsControlShift) & 3; }
 
+// The provider's defaults: 9600 8N1, binary, DTR and RTS on, no flow control.
+void DefaultDcb(DCB* dcb);
+
 // Bits on the line per character (start + data + parity + stop), for pacing.
 double BitsPerCharacter(const DCB& dcb);
 

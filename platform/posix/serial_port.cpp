@@ -106,6 +106,21 @@ DWORD DcbFlags(const DCB& dcb) {
 
 void SetDcbFlags(DCB* dcb, DWORD flags) { std::memcpy(reinterpret_cast<char*>(dcb) + 8, &flags, sizeof flags); }
 
+void DefaultDcb(DCB* dcb) {
+  std::memset(dcb, 0, sizeof *dcb);
+  dcb->DCBlength = sizeof(DCB);
+  dcb->BaudRate = CBR_9600;
+  SetDcbFlags(dcb, kDcbBinary | (DTR_CONTROL_ENABLE << kDcbDtrControlShift) |
+                       (RTS_CONTROL_ENABLE << kDcbRtsControlShift));
+  dcb->XonLim = 2048;
+  dcb->XoffLim = 512;
+  dcb->ByteSize = 8;
+  dcb->Parity = NOPARITY;
+  dcb->StopBits = ONESTOPBIT;
+  dcb->XonChar = 0x11;
+  dcb->XoffChar = 0x13;
+}
+
 double BitsPerCharacter(const DCB& dcb) {
   double stop = dcb.StopBits == ONESTOPBIT ? 1.0 : dcb.StopBits == ONE5STOPBITS ? 1.5 : 2.0;
   return 1.0 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1.0 : 0.0) + stop;
@@ -975,22 +990,10 @@ BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD l
     *lpdwSize = sizeof(COMMCONFIG);
     return winapi_posix::Fail(ERROR_INSUFFICIENT_BUFFER);
   }
-  // The provider's defaults: 9600 8N1, DTR and RTS on, no flow control.
   std::memset(lpCC, 0, sizeof(COMMCONFIG));
   lpCC->dwSize = sizeof(COMMCONFIG);
   lpCC->wVersion = 1;
-  DCB& dcb = lpCC->dcb;
-  dcb.DCBlength = sizeof(DCB);
-  dcb.BaudRate = CBR_9600;
-  winapi_posix::SetDcbFlags(&dcb, winapi_posix::kDcbBinary | (DTR_CONTROL_ENABLE << winapi_posix::kDcbDtrControlShift) |
-                                      (RTS_CONTROL_ENABLE << winapi_posix::kDcbRtsControlShift));
-  dcb.XonLim = 2048;
-  dcb.XoffLim = 512;
-  dcb.ByteSize = 8;
-  dcb.Parity = NOPARITY;
-  dcb.StopBits = ONESTOPBIT;
-  dcb.XonChar = 0x11;
-  dcb.XoffChar = 0x13;
+  winapi_posix::DefaultDcb(&lpCC->dcb);
   lpCC->dwProviderSubType = PST_RS232;
   *lpdwSize = sizeof(COMMCONFIG);
   return TRUE;

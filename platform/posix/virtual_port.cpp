@@ -16,7 +16,6 @@
 #include <map>
 #include <mutex>
 #include <utility>
-#include <cstring>
 
 #include "platform/posix/portmap.h"
 #include "platform/posix/serial_backend.h"
@@ -257,18 +256,11 @@ class VirtualBackend : public SerialBackend {
 
   void CurrentSettings(DCB* dcb) override {
     std::lock_guard<std::mutex> lock(d_->mutex);
-    std::memset(dcb, 0, sizeof *dcb);
-    dcb->DCBlength = sizeof(DCB);
+    DefaultDcb(dcb);
     dcb->BaudRate = d_->settings.BaudRate;
     dcb->ByteSize = d_->settings.ByteSize;
     dcb->Parity = d_->settings.Parity;
     dcb->StopBits = d_->settings.StopBits;
-    SetDcbFlags(dcb, kDcbBinary | (DTR_CONTROL_ENABLE << kDcbDtrControlShift) |
-                         (RTS_CONTROL_ENABLE << kDcbRtsControlShift));
-    dcb->XonLim = 2048;
-    dcb->XoffLim = 512;
-    dcb->XonChar = 0x11;
-    dcb->XoffChar = 0x13;
   }
 
   bool SetRs485(bool) override { return false; }  // the engine toggles RTS itself

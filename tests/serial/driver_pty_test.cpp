@@ -463,8 +463,17 @@ TEST_F(PtyPort, ConfigPropertiesAndDefaults) {
   COMMCONFIG def{};
   size = sizeof def;
   ASSERT_TRUE(GetDefaultCommConfigW(u"COM3", &def, &size));
+  EXPECT_EQ(def.dcb.DCBlength, sizeof(DCB));
   EXPECT_EQ(def.dcb.BaudRate, 9600u);
   EXPECT_EQ(def.dcb.ByteSize, 8);
+  EXPECT_EQ(def.dcb.Parity, NOPARITY);
+  EXPECT_EQ(def.dcb.StopBits, ONESTOPBIT);
+  EXPECT_EQ(def.dcb.fBinary, 1u);
+  EXPECT_EQ(def.dcb.fDtrControl, DWORD(DTR_CONTROL_ENABLE));
+  EXPECT_EQ(def.dcb.fRtsControl, DWORD(RTS_CONTROL_ENABLE));
+  EXPECT_EQ(def.dcb.fOutxCtsFlow | def.dcb.fOutX | def.dcb.fInX, 0u);  // no flow control
+  EXPECT_EQ(def.dcb.XonChar, 0x11);
+  EXPECT_EQ(def.dcb.XoffChar, 0x13);
   EXPECT_FALSE(GetDefaultCommConfigW(u"COM77", &def, &size));
 
   COMMPROP prop{};
