@@ -17,18 +17,12 @@ namespace {
 
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new PrivatePortMap);
 
-std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
-
 class PortMap : public ::testing::Test {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/portmap-test-XXXXXX";
     root = mkdtemp(pattern);
-    setenv("SPECTRO_SYSFS_ROOT", (root + "/sys").c_str(), 1);
-    setenv("SPECTRO_DEV_ROOT", "/dev", 1);
-    setenv("SPECTRO_PORTMAP_DIR", (root + "/ports.d").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-    unsetenv("SPECTRO_PORTS");
+    UsePortMapRoot(root, "/dev");
   }
   void TearDown() override {
     std::string command = "rm -rf '" + root + "'";

@@ -24,6 +24,16 @@ inline long MsSince(Clock::time_point start) {
   return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
 }
 
+// Points every port-map source below root: sysfs, registrations, user file;
+// no SPECTRO_PORTS.
+inline void UsePortMapRoot(const std::string& root, const std::string& devRoot) {
+  setenv("SPECTRO_SYSFS_ROOT", (root + "/sys").c_str(), 1);
+  setenv("SPECTRO_DEV_ROOT", devRoot.c_str(), 1);
+  setenv("SPECTRO_PORTMAP_DIR", (root + "/ports.d").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+  unsetenv("SPECTRO_PORTS");
+}
+
 // Keeps the machine's own serial ports, user file and registrations out of
 // the tests.
 class PrivatePortMap : public ::testing::Environment {
@@ -31,11 +41,7 @@ class PrivatePortMap : public ::testing::Environment {
   void SetUp() override {
     char pattern[] = "/tmp/serial-test-XXXXXX";
     dir_ = mkdtemp(pattern);
-    setenv("SPECTRO_SYSFS_ROOT", (dir_ + "/sys").c_str(), 1);
-    setenv("SPECTRO_DEV_ROOT", (dir_ + "/dev").c_str(), 1);
-    setenv("SPECTRO_PORTMAP_DIR", (dir_ + "/ports.d").c_str(), 1);
-    setenv("XDG_CONFIG_HOME", (dir_ + "/config").c_str(), 1);
-    unsetenv("SPECTRO_PORTS");
+    UsePortMapRoot(dir_, dir_ + "/dev");
   }
   void TearDown() override {
     std::string command = "rm -rf '" + dir_ + "'";
@@ -110,6 +116,7 @@ inline void MapPort(const std::string& comName, const std::string& path) {
 }
 
 inline std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+inline std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
 
 inline HANDLE OpenPort(const std::string& comName, bool overlapped = true) {
   std::u16string path = u"\\\\?\\" + U16(comName);

@@ -22,8 +22,6 @@ namespace {
 
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new PrivatePortMap);
 
-std::string Narrow(const std::u16string& s) { return std::string(s.begin(), s.end()); }
-
 class VirtualPortTest : public ::testing::Test {
  protected:
   void SetUp() override {
