@@ -102,13 +102,27 @@ TEST_F(Registry, ValuesRoundTripThroughTheStoreFile) {
 
   // The keys above the computed device tree exist without the store and take values.
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet", 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-  DWORD seven = 7;
+  DWORD seven = 7, mark = 0;
   EXPECT_EQ(RegSetValueExW(key, u"Mark", 0, REG_DWORD, reinterpret_cast<BYTE*>(&seven), 4), ERROR_SUCCESS);
   size = 4;
-  EXPECT_EQ(RegQueryValueExW(key, u"Mark", nullptr, &type, reinterpret_cast<BYTE*>(&seven), &size), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(key, u"Mark", nullptr, &type, reinterpret_cast<BYTE*>(&mark), &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, DWORD(REG_DWORD));
+  EXPECT_EQ(mark, 7u);
   RegCloseKey(key);
   ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"SYSTEM\\CurrentControlSet\\Enum", 0, KEY_READ, &key),
             ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  // Subkeys are listed with the case they were created with.
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"software\\spectro", 0, KEY_READ, &key), ERROR_SUCCESS);
+  nameLen = 4;
+  EXPECT_EQ(RegEnumKeyExW(key, 0, name, &nameLen, nullptr, nullptr, nullptr, nullptr), ERROR_MORE_DATA);
+  nameLen = 5;
+  ASSERT_EQ(RegEnumKeyExW(key, 0, name, &nameLen, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(nameLen, 4u);
+  EXPECT_EQ(std::u16string(name), u"Port");
+  nameLen = 64;
+  EXPECT_EQ(RegEnumKeyExW(key, 1, name, &nameLen, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
   RegCloseKey(key);
 
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"\\Software", 0, KEY_READ, &key), ERROR_BAD_PATHNAME);
