@@ -1,6 +1,6 @@
 // Reply framing, line interpretation and exposure conversions without widgets.
 #include "app/acquisition.h"
-#include "tests/app/message_of.h"
+#include "tests/app/helpers.h"
 
 #include <gtest/gtest.h>
 

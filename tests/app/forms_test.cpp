@@ -5,6 +5,7 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/virtual_port.h"
+#include "tests/app/helpers.h"
 #include "tests/app/private_ports.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/qt/portsettingsdialog.h"
@@ -21,8 +22,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 namespace fs = std::filesystem;
 
@@ -34,12 +33,6 @@ std::vector<UnicodeString> Boxes;  // texts of the message boxes shown
 fs::path ProgramDir()
 {
     return fs::path(ToUtf8(TForm1::ProgramDirectory()));
-}
-
-std::string ReadAll(const fs::path& P)
-{
-    std::ifstream in(P, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 QString Q(const char* Utf8)
@@ -187,7 +180,7 @@ TEST_F(Forms, MissingCalibrationFileIsReportedAndWindowWorks)
 TEST_F(Forms, CalibrationFileIsLoadedAtStart)
 {
     fs::create_directories(ProgramDir() / "data");
-    std::ofstream(ProgramDir() / "data" / "conf.dat", std::ios::binary) << "2\n400\n";
+    WriteAll(ProgramDir() / "data" / "conf.dat", "2\n400\n");
     Boxes.clear();
     CreateForms();
     EXPECT_TRUE(Boxes.empty());

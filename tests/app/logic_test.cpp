@@ -2,30 +2,16 @@
 #include "app/calibration.h"
 #include "app/export.h"
 #include "app/plot.h"
-#include "tests/app/message_of.h"
+#include "tests/app/helpers.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string ReadAll(const fs::path& P)
-{
-    std::ifstream in(P, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& P, const std::string& Bytes)
-{
-    std::ofstream out(P, std::ios::binary);
-    out << Bytes;
-}
 
 UnicodeString Path(const fs::path& P)
 {

@@ -1,6 +1,7 @@
 // The program and the simulated instrument as two processes on a kernel pty:
 // pick the port, read the temperature, capture, save, calibrate.
 #include "app/calibration.h"
+#include "tests/app/helpers.h"
 #include "tools/spectrosim/instrument.h"
 #include "toolkit/sysutils.h"
 
@@ -9,8 +10,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -125,17 +124,6 @@ private:
     bool fExited = false;
     std::string fBuffer;
 };
-
-std::string ReadAll(const fs::path& P)
-{
-    std::ifstream in(P, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-void WriteAll(const fs::path& P, const std::string& Bytes)
-{
-    std::ofstream(P, std::ios::binary) << Bytes;
-}
 
 std::string Ansi(const char* Utf8)
 {
