@@ -11,11 +11,13 @@
 
 namespace {
 
-std::thread::id& MainThreadIdRef()
+// Atomic, not under the synchronize lock: every Synchronize and every call
+// of a Qt adapter asks for it.
+std::atomic<std::thread::id>& MainThreadIdRef()
 {
     // Initialised on first use; the static below forces that during static
     // initialisation, which runs on the main thread.
-    static std::thread::id Id = std::this_thread::get_id();
+    static std::atomic<std::thread::id> Id{std::this_thread::get_id()};
     return Id;
 }
 const std::thread::id MainThreadAtStart = MainThreadIdRef();
@@ -64,20 +66,17 @@ std::deque<std::shared_ptr<TThread::TSyncRequest>>& SyncQueue()
 
 bool IsMainThread()
 {
-    std::lock_guard<std::mutex> L(SyncMutex());
-    return std::this_thread::get_id() == MainThreadIdRef();
+    return std::this_thread::get_id() == MainThreadIdRef().load();
 }
 
 std::thread::id MainThreadID()
 {
-    std::lock_guard<std::mutex> L(SyncMutex());
-    return MainThreadIdRef();
+    return MainThreadIdRef().load();
 }
 
 void SetMainThreadID(std::thread::id Id)
 {
-    std::lock_guard<std::mutex> L(SyncMutex());
-    MainThreadIdRef() = Id;
+    MainThreadIdRef().store(Id);
 }
 
 std::function<void()> SetWakeMainThread(std::function<void()> Wake)
