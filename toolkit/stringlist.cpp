@@ -372,15 +372,10 @@ std::filesystem::path ToPath(const UnicodeString& FileName)
 UnicodeString OpenFailureReason(const std::filesystem::path& P, int Err, bool ForWriting)
 {
     std::error_code Ec;
-    if (!ForWriting && !std::filesystem::exists(P, Ec)) {
-        auto Parent = P.parent_path();
-        if (!Parent.empty() && !std::filesystem::exists(Parent, Ec)) return FileErrorReason(ENOTDIR);
-        return FileErrorReason(ENOENT);
-    }
-    if (ForWriting) {
-        auto Parent = P.parent_path();
-        if (!Parent.empty() && !std::filesystem::exists(Parent, Ec)) return FileErrorReason(ENOTDIR);
-    }
+    const auto Parent = P.parent_path();
+    const bool NoFolder = !Parent.empty() && !std::filesystem::exists(Parent, Ec);
+    if (!ForWriting && !std::filesystem::exists(P, Ec)) return FileErrorReason(NoFolder ? ENOTDIR : ENOENT);
+    if (ForWriting && NoFolder) return FileErrorReason(ENOTDIR);
     if (std::filesystem::is_directory(P, Ec)) return FileErrorReason(EACCES);
     return FileErrorReason(Err ? Err : EACCES);
 }

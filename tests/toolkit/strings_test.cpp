@@ -221,6 +221,12 @@ TEST(StringList, FilesAreWindows1252WithCrLfAndFailuresCarryTheRuntimesTexts)
     } catch (const EFCreateError& E) {
         EXPECT_EQ(E.Message(), u"Datei \"" + NoDir + u"\" kann nicht erstellt werden. Das System kann den angegebenen Pfad nicht finden");
     }
+    try {
+        R.LoadFromFile(NoDir);
+        FAIL() << "no error";
+    } catch (const EFOpenError& E) {
+        EXPECT_EQ(E.Message(), u"Datei " + NoDir + u" kann nicht geöffnet werden. Das System kann den angegebenen Pfad nicht finden");
+    }
     EXPECT_THROW(R.LoadFromFile(Utf8ToUnicode(Dir.string())), EFOpenError);  // a folder
     std::filesystem::remove_all(Dir);
 }
