@@ -321,14 +321,14 @@ std::u16string FreeComName(unsigned first) {
 }
 
 void RegisterLocalPort(const PortMapEntry& entry) {
+  PortMapEntry copy = entry;
+  copy.ComName = UpperAscii(copy.ComName);
   std::lock_guard<std::mutex> lock(localMutex);
   auto& ports = LocalPorts();
   ports.erase(std::remove_if(ports.begin(), ports.end(),
-                             [&](const PortMapEntry& e) { return e.ComName == UpperAscii(entry.ComName); }),
+                             [&](const PortMapEntry& e) { return e.ComName == copy.ComName; }),
               ports.end());
-  PortMapEntry copy = entry;
-  copy.ComName = UpperAscii(copy.ComName);
-  ports.push_back(copy);
+  ports.push_back(std::move(copy));
 }
 
 void UnregisterLocalPort(const std::u16string& comName) {
