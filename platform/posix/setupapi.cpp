@@ -81,8 +81,6 @@ bool PropertyOf(const PnpDevice& d, DWORD property, DWORD* type, std::u16string*
   return !value->empty();
 }
 
-std::vector<PnpDevice> AllNodes() { return ScanDevices(); }
-
 const PnpDevice* NodeByDevInst(const std::vector<PnpDevice>& nodes, DWORD devInst) {
   for (const auto& d : nodes)
     if (d.DevInst == devInst) return &d;
@@ -99,7 +97,7 @@ std::vector<const PnpDevice*> ChildrenOf(const std::vector<PnpDevice>& nodes, co
 
 // Instance IDs selected by a CM_Get_Device_ID_List filter.
 bool IdList(PCWSTR filter, ULONG flags, std::vector<std::u16string>* ids) {
-  auto nodes = AllNodes();
+  auto nodes = ScanDevices();
   ids->clear();
   if (flags == CM_GETIDLIST_FILTER_NONE) {
     ids->push_back(kRootInstanceId);
@@ -396,7 +394,7 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, 
     *pdnDevInst = kRootDevInst;
     return CR_SUCCESS;
   }
-  for (const auto& d : AllNodes()) {
+  for (const auto& d : ScanDevices()) {
     if (EqualsNoCase(d.InstanceId, id)) {
       *pdnDevInst = d.DevInst;
       return CR_SUCCESS;
@@ -408,7 +406,7 @@ CONFIGRET WINAPI CM_Locate_DevNodeW(PDEVINST pdnDevInst, DEVINSTID_W pDeviceID, 
 CONFIGRET WINAPI CM_Get_DevNode_Registry_PropertyW(DEVINST dnDevInst, ULONG ulProperty, PULONG pulRegDataType,
                                                    PVOID Buffer, PULONG pulLength, ULONG) {
   if (!pulLength) return CR_INVALID_POINTER;
-  auto nodes = AllNodes();
+  auto nodes = ScanDevices();
   const PnpDevice* d = NodeByDevInst(nodes, dnDevInst);
   if (!d) return CR_NO_SUCH_DEVNODE;
   if (ulProperty == 0) return CR_INVALID_PROPERTY;
@@ -430,7 +428,7 @@ CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG) {
   if (!pdnDevInst) return CR_INVALID_POINTER;
   *pdnDevInst = 0;
   if (dnDevInst == kRootDevInst) return CR_NO_SUCH_DEVNODE;
-  auto nodes = AllNodes();
+  auto nodes = ScanDevices();
   const PnpDevice* d = NodeByDevInst(nodes, dnDevInst);
   if (!d) return CR_INVALID_DEVNODE;
   *pdnDevInst = d->ParentId.empty() ? kRootDevInst : DevInstOf(d->ParentId);
@@ -440,7 +438,7 @@ CONFIGRET WINAPI CM_Get_Parent(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG) {
 CONFIGRET WINAPI CM_Get_Child(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG) {
   if (!pdnDevInst) return CR_INVALID_POINTER;
   *pdnDevInst = 0;
-  auto nodes = AllNodes();
+  auto nodes = ScanDevices();
   std::u16string id = InstanceIdOf(dnDevInst);
   if (id.empty() || (dnDevInst != kRootDevInst && !NodeByDevInst(nodes, dnDevInst))) return CR_INVALID_DEVNODE;
   auto children = ChildrenOf(nodes, id);
@@ -452,7 +450,7 @@ CONFIGRET WINAPI CM_Get_Child(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG) {
 CONFIGRET WINAPI CM_Get_Sibling(PDEVINST pdnDevInst, DEVINST dnDevInst, ULONG) {
   if (!pdnDevInst) return CR_INVALID_POINTER;
   *pdnDevInst = 0;
-  auto nodes = AllNodes();
+  auto nodes = ScanDevices();
   const PnpDevice* d = NodeByDevInst(nodes, dnDevInst);
   if (!d) return CR_INVALID_DEVNODE;
   auto siblings = ChildrenOf(nodes, d->ParentId.empty() ? std::u16string(kRootInstanceId) : d->ParentId);
@@ -490,7 +488,7 @@ CONFIGRET WINAPI CM_Get_Device_ID_ListW(PCWSTR pszFilter, PWCHAR Buffer, ULONG B
 
 CONFIGRET WINAPI CM_Request_Device_EjectW(DEVINST dnDevInst, PPNP_VETO_TYPE pVetoType, LPWSTR pszVetoName,
                                           ULONG ulNameLength, ULONG) {
-  auto nodes = AllNodes();
+  auto nodes = ScanDevices();
   if (!NodeByDevInst(nodes, dnDevInst)) return CR_INVALID_DEVNODE;
   // No safe-removal service: the request is vetoed.
   if (pVetoType) *pVetoType = PNP_VetoTypeUnknown;
