@@ -859,6 +859,25 @@ std::u16string PortName(const char16_t* path) {
   return name;
 }
 
+// Whether the caller's record can take a COMMCONFIG; if not, *size says how
+// much it needs.
+bool CommConfigFits(LPCOMMCONFIG cc, LPDWORD size) {
+  if (cc && *size >= sizeof(COMMCONFIG)) return true;
+  *size = sizeof(COMMCONFIG);
+  SetLastError(ERROR_INSUFFICIENT_BUFFER);
+  return false;
+}
+
+BOOL FillCommConfig(LPCOMMCONFIG cc, LPDWORD size, const DCB& dcb) {
+  std::memset(cc, 0, sizeof(COMMCONFIG));
+  cc->dwSize = sizeof(COMMCONFIG);
+  cc->wVersion = 1;
+  cc->dcb = dcb;
+  cc->dwProviderSubType = PST_RS232;
+  *size = sizeof(COMMCONFIG);
+  return TRUE;
+}
+
 }  // namespace
 
 extern "C" {
@@ -960,19 +979,10 @@ BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) 
   auto port = PortOf(hCommDev);
   if (!port) return FALSE;
   if (!lpdwSize) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
-  if (!lpCC || *lpdwSize < sizeof(COMMCONFIG)) {
-    *lpdwSize = sizeof(COMMCONFIG);
-    return winapi_posix::Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
+  if (!CommConfigFits(lpCC, lpdwSize)) return FALSE;
   DCB dcb;
   if (!port->GetState(&dcb)) return FALSE;
-  std::memset(lpCC, 0, sizeof(COMMCONFIG));
-  lpCC->dwSize = sizeof(COMMCONFIG);
-  lpCC->wVersion = 1;
-  lpCC->dcb = dcb;
-  lpCC->dwProviderSubType = PST_RS232;
-  *lpdwSize = sizeof(COMMCONFIG);
-  return TRUE;
+  return FillCommConfig(lpCC, lpdwSize, dcb);
 }
 
 BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize) {
@@ -986,17 +996,10 @@ BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD l
   if (!lpszName || !lpdwSize) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
   winapi_posix::PortMapEntry entry;
   if (!winapi_posix::FindPort(PortName(lpszName), &entry)) return winapi_posix::Fail(ERROR_FILE_NOT_FOUND);
-  if (!lpCC || *lpdwSize < sizeof(COMMCONFIG)) {
-    *lpdwSize = sizeof(COMMCONFIG);
-    return winapi_posix::Fail(ERROR_INSUFFICIENT_BUFFER);
-  }
-  std::memset(lpCC, 0, sizeof(COMMCONFIG));
-  lpCC->dwSize = sizeof(COMMCONFIG);
-  lpCC->wVersion = 1;
-  winapi_posix::DefaultDcb(&lpCC->dcb);
-  lpCC->dwProviderSubType = PST_RS232;
-  *lpdwSize = sizeof(COMMCONFIG);
-  return TRUE;
+  if (!CommConfigFits(lpCC, lpdwSize)) return FALSE;
+  DCB dcb;
+  winapi_posix::DefaultDcb(&dcb);
+  return FillCommConfig(lpCC, lpdwSize, dcb);
 }
 
 BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {

@@ -458,11 +458,19 @@ TEST_F(PtyPort, ConfigPropertiesAndDefaults) {
   EXPECT_EQ(size, sizeof(COMMCONFIG));
   ASSERT_TRUE(GetCommConfig(port, &cc, &size));
   EXPECT_EQ(cc.dwSize, 52u);
+  EXPECT_EQ(cc.wVersion, 1);
+  EXPECT_EQ(cc.dwProviderSubType, DWORD(PST_RS232));
   EXPECT_EQ(cc.dcb.DCBlength, 28u);
 
   COMMCONFIG def{};
-  size = sizeof def;
+  size = 10;
+  EXPECT_FALSE(GetDefaultCommConfigW(u"COM3", &def, &size));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(size, sizeof(COMMCONFIG));
   ASSERT_TRUE(GetDefaultCommConfigW(u"COM3", &def, &size));
+  EXPECT_EQ(def.dwSize, 52u);
+  EXPECT_EQ(def.wVersion, 1);
+  EXPECT_EQ(def.dwProviderSubType, DWORD(PST_RS232));
   EXPECT_EQ(def.dcb.DCBlength, sizeof(DCB));
   EXPECT_EQ(def.dcb.BaudRate, 9600u);
   EXPECT_EQ(def.dcb.ByteSize, 8);
