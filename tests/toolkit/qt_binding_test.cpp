@@ -4,6 +4,7 @@
 #include "toolkit/qt/qtguard.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/extctrls.h"
+#include "tests/toolkit/lambda_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -44,23 +45,11 @@ protected:
     std::vector<bool> BoxOnMain;
 };
 
-class TBodyThread : public TThread {
-public:
-    explicit TBodyThread(std::function<void(TBodyThread&)> B) : fBody(std::move(B)) {}
-    ~TBodyThread() override { TerminateAndWait(); }
-
-protected:
-    void Execute() override { fBody(*this); }
-
-private:
-    std::function<void(TBodyThread&)> fBody;
-};
-
 TEST_F(QtBinding, SynchronizeRunsOnTheQtEventLoop)
 {
     std::atomic<int> Ran{0};
     bool OnMain = false;
-    TBodyThread T([&](TBodyThread& Self) {
+    TLambdaThread T([&](TLambdaThread& Self) {
         for (int I = 0; I < 50; ++I)
             Self.Synchronize([&] {
                 OnMain = IsMainThread();
@@ -76,7 +65,7 @@ TEST_F(QtBinding, SynchronizeRunsOnTheQtEventLoop)
 TEST_F(QtBinding, ACancelledRequestNeverRunsInTheEventLoop)
 {
     std::atomic<bool> Ran{false};
-    TBodyThread T([&](TBodyThread& Self) { Self.Synchronize([&] { Ran = true; }); });
+    TLambdaThread T([&](TLambdaThread& Self) { Self.Synchronize([&] { Ran = true; }); });
     T.Start();
     while (!SynchronizeRequestsPending()) std::this_thread::yield();
     T.Terminate();
@@ -123,7 +112,7 @@ TEST_F(QtBinding, GuardShowsTheExceptionAndTheProgramCarriesOn)
 TEST_F(QtBinding, MessageBoxFromAThreadIsShownOnTheMainThread)
 {
     std::atomic<int> Answer{-1};
-    TBodyThread T([&](TBodyThread&) { Answer = App->MessageBox(u"error", u"Error", MsgBox::IconError); });
+    TLambdaThread T([&](TLambdaThread&) { Answer = App->MessageBox(u"error", u"Error", MsgBox::IconError); });
     T.Start();
     EXPECT_TRUE(App->WaitUntil([&] { return Answer != -1; }, 5s));
     EXPECT_EQ(Answer, MsgBox::IdOk);
@@ -163,7 +152,7 @@ TEST_F(QtBinding, CheckBoxHasAPublishedCheckedAndTellsOfItsDestruction)
     EXPECT_TRUE(SetCheckedProperty(W.Monitor, true));
     EXPECT_TRUE(Box->isChecked());
     // From another thread the change is made on the main thread.
-    TBodyThread T([&](TBodyThread&) { SetCheckedProperty(Side, false); });
+    TLambdaThread T([&](TLambdaThread&) { SetCheckedProperty(Side, false); });
     T.Start();
     EXPECT_TRUE(App->WaitUntil([&] { return T.Finished(); }, 5s));
     EXPECT_FALSE(Box->isChecked());
@@ -220,7 +209,7 @@ TEST_F(QtBinding, PlainTextEditTakesReceivedTextFromAnyThread)
     EXPECT_TRUE(Edit->MultiLine());
     Edit->SetReadOnly(true);  // received text still goes in
     Edit->ReplaceSelAnsi("t\r\n23.4");
-    TBodyThread T([&](TBodyThread&) {
+    TLambdaThread T([&](TLambdaThread&) {
         Edit->PerformAnsiChar('5');  // typed: a read-only edit ignores it
         Edit->ReplaceSelAnsi(" C\r\n");
     });

@@ -1,5 +1,6 @@
 // TThread, Synchronize (with cancellation) and the headless dispatcher.
 #include "toolkit/forms.h"
+#include "tests/toolkit/lambda_thread.h"
 
 #include <gtest/gtest.h>
 
@@ -11,21 +12,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// A thread that runs a body given by the test.
-class TLambdaThread : public TThread {
-public:
-    explicit TLambdaThread(std::function<void(TLambdaThread&)> Body) : fBody(std::move(Body)) {}
-    using TThread::SetReturnValue;
-    std::atomic<int> TerminatedSetCalls{0};
-
-protected:
-    void Execute() override { fBody(*this); }
-    void TerminatedSet() override { ++TerminatedSetCalls; }
-
-private:
-    std::function<void(TLambdaThread&)> fBody;
-};
 
 TEST(Thread, SynchronizeRunsOnTheMainThreadAndWaits)
 {
