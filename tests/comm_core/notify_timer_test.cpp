@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 
 #include "comm/nrclasses/nrclasses.h"
 #include "tests/comm_core/helpers.h"
@@ -35,6 +36,15 @@ TEST(NotifyList, BadIndexesRaiseTheListError) {
   EXPECT_EQ(list.Count(), 1);
 }
 
+namespace {
+struct Tagged : TObject {
+  Tagged(std::string& L, char T) : log(&L), tag(T) {}
+  std::string* log;
+  char tag;
+  void Handle(TObject*, int) { *log += tag; }
+};
+}  // namespace
+
 TEST(NotifyList, CallReachesEveryEntryInOrderAndClearEmptiesIt) {
   TNotifyRecorder a, b, c;
   TnrNotifyList list;
@@ -45,8 +55,17 @@ TEST(NotifyList, CallReachesEveryEntryInOrderAndClearEmptiesIt) {
   TObject sender;
   list.Call(&sender, 3);
   EXPECT_EQ(a.Codes, std::vector<int>{3});
+  EXPECT_EQ(b.Codes, std::vector<int>{3});
   EXPECT_EQ(c.Codes, std::vector<int>{3});
   EXPECT_EQ(a.Senders.front(), &sender);
+
+  std::string log;
+  Tagged x(log, 'x'), y(log, 'y');
+  list.Put(0, TnrNotifyEvent::Bind(&y, &Tagged::Handle));
+  list.Put(2, TnrNotifyEvent::Bind(&x, &Tagged::Handle));
+  list.Call(&sender, 4);
+  EXPECT_EQ(log, "yx");
+  EXPECT_EQ(b.Codes, (std::vector<int>{3, 4}));
   list.Clear();
   EXPECT_EQ(list.Count(), 0);
   EXPECT_EQ(list.IndexOf(b.Event()), -1);
