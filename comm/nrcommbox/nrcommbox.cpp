@@ -38,11 +38,8 @@ void TnrDeviceBox::SetnrComm(TnrBaseIO* Value)
         setCurrentIndex(Value->GetDeviceIndex());
         Value->NotifyAdd(NotifyHandler());
         FreeNotification(Value);
-        if (fComm && fComm != Value) {
-            fComm->NotifyDelete(NotifyHandler());
-            RemoveFreeNotification(fComm);
-        }
-    } else if (fComm) {
+    }
+    if (fComm && fComm != Value) {
         fComm->NotifyDelete(NotifyHandler());
         RemoveFreeNotification(fComm);
     }
