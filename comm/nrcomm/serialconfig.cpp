@@ -89,6 +89,14 @@ class TConfigRegistry {
   HKEY fKey = nullptr;
 };
 
+// Raises DTR with RTS low on a fresh line and waits for the device's DSR.
+bool DsrFollowsDtr(TnrCustomSerialComm& Com) {
+  Com.ClearDeviceBuffers();
+  Com.SetStateDTR(true);
+  Com.SetStateRTS(false);
+  return Com.WaitForSignal(msDSR, 200);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------
@@ -96,10 +104,7 @@ class TConfigRegistry {
 
 void TnrCustomSerialComm::InitDeviceConnect() {
   if (!IsDeviceOpen()) return;
-  ClearDeviceBuffers();
-  SetStateDTR(true);
-  SetStateRTS(false);
-  if (WaitForSignal(msDSR, 200)) {
+  if (DsrFollowsDtr(*this)) {
     SetStateRTS(true);
     LogMessage(dlDetail, u"The device connection was succesful tested");
   } else {
@@ -116,10 +121,7 @@ UnicodeString TnrCustomSerialComm::GetPNPDeviceString() {
   SetActive(true);
   if (!IsDeviceOpen()) return result;
 
-  ClearDeviceBuffers();
-  SetStateDTR(true);
-  SetStateRTS(false);
-  if (!WaitForSignal(msDSR, 200)) {
+  if (!DsrFollowsDtr(*this)) {
     // The port stays open; nothing else to restore yet.
     ReportFatalError(1, 0, kConnectError, false);
     return result;
