@@ -21,6 +21,9 @@ void LetApplicationRun() {
 // this right across the wrap of the 32-bit tick counter.
 bool TicksPassed(DWORD Start, DWORD Ms) { return GetTickCount() - Start > Ms; }
 
+// A failed send: the system's error code goes to the error event.
+void ReportSendError(TnrCustomComm& Com) { Com.DoCommError(0, GetLastError(), TComStateFlags()); }
+
 }  // namespace
 
 // --- queue and status properties ---------------------------------------------
@@ -110,8 +113,7 @@ void TnrCustomComm::SendChar(char16_t Ch) {
   if (WriteFileWait(hPort, &byte, 1, &fOvlWrite)) {
     fTotalSent += 1;
   } else {
-    const DWORD err = GetLastError();
-    DoCommError(0, err, TComStateFlags());
+    ReportSendError(*this);
   }
 }
 
@@ -121,8 +123,7 @@ void TnrCustomComm::SendAheadChar(char16_t Ch) {
   if (TransmitCommChar(hPort, static_cast<char>(Ch & 0xFF))) {
     fTotalSent += 1;
   } else {
-    const DWORD err = GetLastError();
-    DoCommError(0, err, TComStateFlags());
+    ReportSendError(*this);
   }
 }
 
@@ -134,8 +135,7 @@ void TnrCustomComm::SendString(const AnsiString& S) {
   if (WriteFileWait(hPort, S.data(), count, &fOvlWrite)) {
     fTotalSent += count;
   } else {
-    const DWORD err = GetLastError();
-    DoCommError(0, err, TComStateFlags());
+    ReportSendError(*this);
   }
 }
 
@@ -149,8 +149,7 @@ void TnrCustomComm::SendData(const uint8_t* Buff, uint32_t N) {
     fTotalSent += N;
     LogMessage(dlDebug, u"... the data transmittion is OK!");
   } else {
-    const DWORD err = GetLastError();
-    DoCommError(0, err, TComStateFlags());
+    ReportSendError(*this);
   }
 }
 
