@@ -4,6 +4,7 @@
 #include "app/calibration.h"
 #include "app/export.h"
 #include "app/plot.h"
+#include "app/porthint.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/extctrls.h"
@@ -333,7 +334,10 @@ void TForm1::FormCreate(TObject*)
     PointCount = 0;
     FormatSettings.DecimalSeparator = u'.';
     // A missing or bad calibration file is reported; the window opens anyway.
-    GuardedCall([] { LoadCalibration(CalibrationFilePath(ProgramDirectory()), CalSlope, CalOffset); });
+    GuardedCall([] {
+        PrepareCalibrationFile(ProgramDirectory());
+        LoadCalibration(CalibrationFilePath(ProgramDirectory()), CalSlope, CalOffset);
+    });
 }
 
 UnicodeString TForm1::ProgramDirectory()
@@ -346,7 +350,15 @@ UnicodeString TForm1::ProgramDirectory()
 
 void TForm1::nrDeviceBox1Change(TObject*)
 {
-    nrComm1->SetActive(true);
+    try {
+        nrComm1->SetActive(true);
+    } catch (Exception& e) {
+        // The component's message stays; below it, how to get access.
+        const UnicodeString hint = PortAccessHint(nrComm1->GetComName());
+        if (!hint.empty())
+            e.SetMessage(e.Message() + u"\r\n\r\n" + hint);
+        throw;
+    }
     TTemp->SetEnabled(false);
     TTemp->SetInterval(2000);
     TTemp->SetEnabled(true);

@@ -3,10 +3,55 @@
 #include "toolkit/classes.h"
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The user's data folder of an installed copy, nullopt for any other program.
+std::optional<fs::path> UserDataFolder(const UnicodeString& ProgramDirectory)
+{
+    fs::path dir(ProgramDirectory);
+    if (!dir.has_filename())
+        dir = dir.parent_path();
+    std::error_code ec;
+    if (dir.filename() != "bin" || fs::is_directory(dir / "data", ec))
+        return std::nullopt;
+    // XDG: a relative XDG_DATA_HOME is to be ignored.
+    const char* xdg = std::getenv("XDG_DATA_HOME");
+    if (xdg && fs::path(xdg).is_absolute())
+        return fs::path(xdg) / "spectrometer";
+    const char* home = std::getenv("HOME");
+    if (home && *home)
+        return fs::path(home) / ".local" / "share" / "spectrometer";
+    return std::nullopt;
+}
+
+}  // namespace
 
 UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory)
 {
+    if (auto folder = UserDataFolder(ProgramDirectory))
+        return (*folder / "data" / "conf.dat").u16string();
     return ProgramDirectory + u"data/conf.dat";
+}
+
+void PrepareCalibrationFile(const UnicodeString& ProgramDirectory)
+{
+    const auto folder = UserDataFolder(ProgramDirectory);
+    if (!folder)
+        return;
+    const UnicodeString file = CalibrationFilePath(ProgramDirectory);
+    if (FileExists(file))
+        return;
+    std::error_code ec;
+    fs::create_directories(*folder / "data", ec);  // a failure shows as the file's
+    const TCalibration cal = ComputeCalibration(InitialWavelength1, InitialWavelength2, InitialIndex1, InitialIndex2);
+    SaveCalibration(file, cal.Slope, cal.Offset);
 }
 
 void LoadCalibration(const UnicodeString& FileName, double& Slope, double& Offset)

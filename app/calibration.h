@@ -3,8 +3,23 @@
 
 #include "toolkit/sysutils.h"
 
-// "data/conf.dat" in the given directory (which ends with a separator or is empty).
+// The calibration file of a program whose executable lies in
+// ProgramDirectory (which ends with a separator or is empty): "data/conf.dat"
+// in that directory. An installed copy cannot write there; it is recognised
+// by its executable lying in a folder named "bin" with no "data" folder beside
+// it, and uses $XDG_DATA_HOME/spectrometer/data/conf.dat (default
+// ~/.local/share/spectrometer/data/conf.dat; beside the executable after all
+// when neither XDG_DATA_HOME nor HOME is set).
 UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory);
+
+// The calibration dialog's initial lines: 532 nm at index 57, 655 nm at 114.
+constexpr double InitialWavelength1 = 532, InitialWavelength2 = 655;
+constexpr double InitialIndex1 = 57, InitialIndex2 = 114;
+
+// First run of an installed copy: creates its data folder and a calibration
+// file from the initial lines when the file is missing. A program that keeps
+// its data beside the executable gets nothing created. Raises EFCreateError.
+void PrepareCalibrationFile(const UnicodeString& ProgramDirectory);
 
 // Reads the file into Slope and Offset. Slope is assigned as soon as line 1
 // converts, so a failure on line 2 leaves the new slope in place. Raises

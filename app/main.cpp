@@ -1,18 +1,14 @@
-// The program entry: the main window, the hidden calibration dialog, the event loop.
-//
-//   spectrometer [--simulator [LAMP]] [--simulator-fast] [--automate FILE]
-//                [--log FILE|-] [--log-level simple|detail|debug]
+// The program entry: the command line, the main window, the hidden
+// calibration dialog, the event loop. The options are in app/commandline.h.
 //
 // --simulator puts the simulated instrument on an in-process virtual port
-// (COM9, or the next free name) before the port list is built; LAMP is
-// fluorescent (default), sodium, green-laser or red-laser. --simulator-fast
-// lets it answer without the line's pacing. --automate drives the windows
-// from a script (see app/automation.h). --log writes the serial component's
-// trace lines to FILE ("-": standard error), --log-level chooses how much
-// (default debug); without --log nothing is logged.
+// (COM9, or the next free name) before the port list is built.
+// --automate drives the windows from a script (see app/automation.h). --log
+// writes the serial component's trace lines to FILE ("-": standard error).
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/automation.h"
+#include "app/commandline.h"
 #include "comm/nrclasses/nrlogfile.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "platform/posix/portmap.h"
@@ -24,53 +20,50 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> Arguments(int argc, char** argv)
+{
+    return {argv, argv + argc};
+}
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
+    // Checked before Qt starts, so --help, --version and a wrong option need no
+    // display. Qt then takes its own options out of argv: what is left must be ours.
+    const std::vector<std::string> lamps = spectrosim::LampNames();
+    TProgramOptions options;
+    int exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Leave, options),
+                                       options, lamps);
+    if (exitCode >= 0)
+        return exitCode;
+
     QApplication qtApp(argc, argv);
+    options = {};
+    exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Refuse, options),
+                                   options, lamps);
+    if (exitCode >= 0)
+        return exitCode;
     TQtApplication application;
     application.Title = u"Spektrometer";
     InstallQtDesktopProvider();
 
-    bool simulator = false;
-    bool simulatorFast = false;
     spectrosim::TInstrumentOptions simOptions;
-    QString script;
-    const QStringList args = QApplication::arguments();
-    for (int i = 1; i < args.size(); ++i) {
-        const QString& a = args[i];
-        if (a == QLatin1String("--simulator")) {
-            simulator = true;
-            if (i + 1 < args.size()) {
-                if (auto lamp = spectrosim::LampFromName(args[i + 1].toStdString())) {
-                    simOptions.Lamp = *lamp;
-                    ++i;
-                }
-            }
-        } else if (a == QLatin1String("--simulator-fast")) {
-            simulator = true;
-            simulatorFast = true;
-        } else if (a == QLatin1String("--automate") && i + 1 < args.size()) {
-            script = args[++i];
-        } else if ((a == QLatin1String("--log") || a == QLatin1String("--log-level")) && i + 1 < args.size()) {
-            ++i;  // read by AttachLogFromCommandLine below
-        } else if (a.startsWith(QLatin1String("--log=")) || a.startsWith(QLatin1String("--log-level="))) {
-            // read by AttachLogFromCommandLine below
-        } else {
-            std::fprintf(stderr,
-                         "usage: spectrometer [--simulator [fluorescent|sodium|green-laser|red-laser]]\n"
-                         "                    [--simulator-fast] [--automate FILE]\n"
-                         "                    [--log FILE|-] [--log-level simple|detail|debug]\n");
-            return 2;
-        }
-    }
+    if (!options.Lamp.empty())
+        simOptions.Lamp = *spectrosim::LampFromName(options.Lamp);
+    const QString script = QString::fromLocal8Bit(options.Script);
 
     // The simulated instrument must be in the port map before the window
     // builds its port list.
     std::unique_ptr<spectrosim::TVirtualInstrument> instrument;
-    if (simulator) {
+    if (options.Simulator) {
         instrument = std::make_unique<spectrosim::TVirtualInstrument>(winapi_posix::FreeComName(9), simOptions,
-                                                                      !simulatorFast);
+                                                                      !options.SimulatorFast);
         std::printf("Spektrometer-Simulator an %s\n", UnicodeToUtf8(instrument->ComName()).c_str());
         std::fflush(stdout);
     }

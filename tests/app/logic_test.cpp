@@ -173,6 +173,43 @@ TEST_F(TempDir, CalibrationSaveWithoutDataFolderFailsAndCreatesNothing)
     EXPECT_FALSE(fs::exists(Dir / "data"));
 }
 
+// An installed copy (bin/ without data/ beside it) keeps the file in the
+// user's data folder and starts it with the dialog's initial lines; a program
+// with data/ beside it keeps the file there and gets nothing created.
+TEST_F(TempDir, CalibrationFileOfAnInstalledCopy)
+{
+    const std::string oldXdg = getenv("XDG_DATA_HOME") ? getenv("XDG_DATA_HOME") : "";
+    const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+    const UnicodeString bin = Path(Dir / "usr" / "bin") + u"/";
+    fs::create_directories(Dir / "usr" / "bin");
+
+    setenv("XDG_DATA_HOME", (Dir / "xdg").c_str(), 1);
+    const fs::path user = Dir / "xdg" / "spectrometer" / "data" / "conf.dat";
+    EXPECT_EQ(CalibrationFilePath(bin), Path(user));
+    PrepareCalibrationFile(bin);
+    EXPECT_EQ(ReadAll(user), "2.15789473684211\r\n409\r\n");
+    SaveCalibration(CalibrationFilePath(bin), 2, 420);
+    PrepareCalibrationFile(bin);  // a saved calibration is kept
+    EXPECT_EQ(ReadAll(user), "2\r\n420\r\n");
+
+    // A relative XDG_DATA_HOME does not count: HOME's .local/share.
+    setenv("XDG_DATA_HOME", "relative", 1);
+    setenv("HOME", (Dir / "home").c_str(), 1);
+    EXPECT_EQ(CalibrationFilePath(bin), Path(Dir / "home" / ".local" / "share" / "spectrometer" / "data" / "conf.dat"));
+
+    // bin/ with data/ beside it, and any other folder: beside the executable.
+    fs::create_directories(Dir / "usr" / "bin" / "data");
+    EXPECT_EQ(CalibrationFilePath(bin), bin + u"data/conf.dat");
+    const UnicodeString other = Path(Dir / "build") + u"/";
+    EXPECT_EQ(CalibrationFilePath(other), other + u"data/conf.dat");
+    PrepareCalibrationFile(other);
+    EXPECT_FALSE(fs::exists(Dir / "build"));
+    EXPECT_FALSE(fs::exists(Dir / "home"));
+
+    oldXdg.empty() ? unsetenv("XDG_DATA_HOME") : setenv("XDG_DATA_HOME", oldXdg.c_str(), 1);
+    setenv("HOME", oldHome.c_str(), 1);
+}
+
 // --- export ------------------------------------------------------------------
 
 TEST(Export, FileNameAndTargetRules)

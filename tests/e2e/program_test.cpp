@@ -15,7 +15,9 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -27,7 +29,8 @@ namespace {
 // A child process with pipes on its standard input and output.
 class Process {
 public:
-    Process(const std::vector<std::string>& Argv, const std::vector<std::string>& Env)
+    // AsNobody: run as the user nobody when the test runs as root.
+    Process(const std::vector<std::string>& Argv, const std::vector<std::string>& Env, bool AsNobody = false)
     {
         int in[2], out[2];
         if (pipe(in) != 0 || pipe(out) != 0)
@@ -40,6 +43,8 @@ public:
             close(out[0]);
             for (const auto& e : Env)
                 putenv(const_cast<char*>(e.c_str()));
+            if (AsNobody && getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(126);
             std::vector<char*> args;
             for (const auto& a : Argv)
                 args.push_back(const_cast<char*>(a.c_str()));
@@ -265,6 +270,46 @@ TEST_F(EndToEnd, PortListWithoutInstrumentAndSendWithoutPort)
     ASSERT_TRUE(program.ReadUntil("error ", out, seconds(5)));
     EXPECT_NE(out.back().find("no such port"), std::string::npos) << out.back();
     EXPECT_EQ(program.Wait(seconds(10)), 1);
+}
+
+// A port whose device file this user may not read and write: the component's
+// message stays as it is, the program adds the file, its group and the fix.
+TEST_F(EndToEnd, PortWithoutPermissionGetsAHint)
+{
+    WriteAll(Root / "bin" / "data" / "conf.dat", "2\r\n420\r\n");
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string pts = ptsname(master);
+    // Root may open anything: the program runs as nobody then, and the group
+    // becomes dialout where it exists. The owner's bits are cleared so that
+    // the file is closed to its owner too when the test runs as an ordinary user.
+    const group* dialout = getuid() == 0 ? getgrnam("dialout") : nullptr;
+    if (dialout) {
+        ASSERT_EQ(chown(pts.c_str(), 0, dialout->gr_gid), 0);
+    }
+    ASSERT_EQ(chmod(pts.c_str(), 0060), 0);
+    struct stat st{};
+    ASSERT_EQ(stat(pts.c_str(), &st), 0);
+    const group* owner = getgrgid(st.st_gid);
+    const std::string groupName = owner ? owner->gr_name : std::to_string(st.st_gid);
+
+    Env.push_back("SPECTRO_PORTS=COM7=" + pts);
+    WriteAll(Root / "script", "select COM7\nwait message 8000\nquit\n");
+    Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env,
+                    true);
+    std::vector<std::string> out;
+    ASSERT_TRUE(program.ReadUntil("message ", out, seconds(15))) << ::testing::PrintToString(out);
+    EXPECT_EQ(out.back(), "message Device \"COM7\" Open Error !!!\\rAccess is denied\\r");
+    ASSERT_TRUE(program.ReadUntil("Hinweis: ", out, seconds(5))) << ::testing::PrintToString(out);
+    const std::string hint = out.back();
+    EXPECT_NE(hint.find("Gerätedatei " + pts + " nicht lesen und schreiben"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("Gruppe \u201E" + groupName + "\u201C"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("sudo usermod -aG " + groupName + " $USER"), std::string::npos) << hint;
+    EXPECT_NE(hint.find("ab und wieder an"), std::string::npos) << hint;
+    EXPECT_EQ(program.Wait(seconds(10)), 0);
+    close(master);
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 // overrides, cross-process registrations with stale-entry handling.
 #include "platform/posix/portmap.h"
 
+#include "platform/device_access.h"
+
+#include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -125,6 +129,51 @@ TEST_F(PortMap, RegistrationsFromOtherProcessesAndTheirStaleEntries) {
   EXPECT_NE(stat((root + "/ports.d/COM12.port").c_str(), &st), 0);
   winapi_posix::UnregisterSharedPort(u"COM6");
   EXPECT_EQ(Names(), "");
+}
+
+// Whether this user may use the device behind a COM name, asked as a user
+// other than root (root may open anything): as nobody when the test runs as
+// root, else as the file's owner, whose bits the modes below leave empty.
+TEST_F(PortMap, DeviceAccessOfAFileThisUserMayNotUse) {
+  Pty pty;
+  MapPort("COM7", pty.path);
+  const group* dialout = getuid() == 0 ? getgrnam("dialout") : nullptr;
+  if (dialout) {
+    ASSERT_EQ(chown(pty.path.c_str(), 0, dialout->gr_gid), 0);
+  }
+  struct stat st{};
+  ASSERT_EQ(stat(pty.path.c_str(), &st), 0);
+  const group* owner = getgrgid(st.st_gid);
+  const std::string groupName = owner ? owner->gr_name : std::to_string(st.st_gid);
+
+  // "denied path group group-may-read-write", as the other user sees it.
+  auto accessOf = [](const std::u16string& com) {
+    int out[2];
+    if (pipe(out) != 0) return std::string("pipe failed");
+    pid_t child = fork();
+    if (child == 0) {
+      if (getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+      const platform::TDeviceAccess a = platform::DeviceAccessOf(com);
+      const std::string text = std::to_string(a.Denied) + " " + a.DevicePath + " " + a.GroupName + " " +
+                               std::to_string(a.GroupMayReadWrite);
+      _exit(write(out[1], text.data(), text.size()) == static_cast<ssize_t>(text.size()) ? 0 : 1);
+    }
+    close(out[1]);
+    char buffer[512];
+    const ssize_t n = read(out[0], buffer, sizeof buffer);
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0 && n > 0 ? std::string(buffer, n) : "child failed";
+  };
+
+  ASSERT_EQ(chmod(pty.path.c_str(), 0060), 0);
+  EXPECT_EQ(accessOf(u"com7"), "1 " + pty.path + " " + groupName + " 1");
+  ASSERT_EQ(chmod(pty.path.c_str(), 0040), 0);  // the group may only read
+  EXPECT_EQ(accessOf(u"COM7"), "1 " + pty.path + " " + groupName + " 0");
+  ASSERT_EQ(chmod(pty.path.c_str(), 0666), 0);
+  EXPECT_EQ(accessOf(u"COM7"), "0   0");
+  EXPECT_EQ(accessOf(u"COM8"), "0   0");  // not in the map
 }
 
 TEST(PortMapNames, ComNumbers) {

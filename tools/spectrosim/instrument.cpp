@@ -95,6 +95,14 @@ const char* LampName(TLamp Lamp)
     return "?";
 }
 
+std::vector<std::string> LampNames()
+{
+    std::vector<std::string> names;
+    for (TLamp l : {TLamp::Fluorescent, TLamp::Sodium, TLamp::GreenLaser, TLamp::RedLaser})
+        names.push_back(LampName(l));
+    return names;
+}
+
 double PixelWavelength(int Pixel)
 {
     return 400.0 + 2.2 * Pixel;

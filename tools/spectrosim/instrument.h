@@ -27,6 +27,8 @@ enum class TLamp { Fluorescent, Sodium, GreenLaser, RedLaser };
 // "fluorescent", "sodium", "green-laser", "red-laser".
 std::optional<TLamp> LampFromName(std::string_view Name);
 const char* LampName(TLamp Lamp);
+// Every light source's name, the default (TInstrumentOptions) first.
+std::vector<std::string> LampNames();
 
 struct TInstrumentOptions {
     TLamp Lamp = TLamp::Fluorescent;

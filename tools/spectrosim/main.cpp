@@ -1,7 +1,7 @@
 // spectrosim: the simulated spectrometer on a pseudo-terminal.
 //
 //   spectrosim [--lamp fluorescent|sodium|green-laser|red-laser] [--fast]
-//              [--seed N] [--noise SIGMA] [--com COMn]
+//              [--seed N] [--noise SIGMA] [--com COMn] [--help]
 //
 // Opens a pty, prints its slave path and the COM name it registered in the
 // port map ("/dev/pts/5 COM7"), and answers the instrument's commands on it.
@@ -57,12 +57,13 @@ std::uint32_t BaudOf(int Fd)
     }
 }
 
-int Usage()
+// On standard error with 2 for a wrong command line, on standard output with 0 for --help.
+int Usage(std::FILE* To = stderr)
 {
-    std::fprintf(stderr,
+    std::fprintf(To,
                  "usage: spectrosim [--lamp fluorescent|sodium|green-laser|red-laser] [--fast]\n"
-                 "                  [--seed N] [--noise SIGMA] [--com COMn]\n");
-    return 2;
+                 "                  [--seed N] [--noise SIGMA] [--com COMn] [--help]\n");
+    return To == stderr ? 2 : 0;
 }
 
 }  // namespace
@@ -75,7 +76,9 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        if (arg == "--fast") {
+        if (arg == "--help") {
+            return Usage(stdout);
+        } else if (arg == "--fast") {
             fast = true;
         } else if (arg == "--lamp") {
             const char* v = next();

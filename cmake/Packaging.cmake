@@ -1,0 +1,84 @@
+# What `cmake --install` puts where, and the packages CPack builds from it:
+#   Linux:   bin/spectrometer, bin/spectrosim, the menu entry, the icon in the
+#            hicolor theme, the man pages; `cpack -G DEB` makes the Debian package.
+#   Windows: spectrometer.exe, data\conf.dat with the calibration dialog's
+#            initial lines and LIESMICH.txt; `cpack -G ZIP` makes the zip.
+# Included by the top-level CMakeLists.txt after every target exists.
+
+set(spectro_package_dir ${CMAKE_BINARY_DIR}/package)
+
+if(WIN32)
+  if(NOT TARGET spectrometer)
+    message(STATUS "No spectrometer target in this build: no Windows zip")
+    return()
+  endif()
+  install(TARGETS spectrometer RUNTIME DESTINATION .)
+  file(WRITE ${spectro_package_dir}/data/conf.dat "${SPECTRO_INITIAL_CALIBRATION}")
+  install(FILES ${spectro_package_dir}/data/conf.dat DESTINATION data)
+  # Windows text: UTF-8 with a byte-order mark (so every Notepad reads it so), CR LF.
+  file(READ ${PROJECT_SOURCE_DIR}/app/LIESMICH.txt spectro_readme)
+  string(CONFIGURE "${spectro_readme}" spectro_readme @ONLY)
+  string(REPLACE "\n" "\r\n" spectro_readme "${spectro_readme}")
+  string(ASCII 239 187 191 spectro_bom)
+  file(WRITE ${spectro_package_dir}/LIESMICH.txt "${spectro_bom}${spectro_readme}")
+  install(FILES ${spectro_package_dir}/LIESMICH.txt DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+else()
+  if(NOT TARGET spectrometer)
+    return()
+  endif()
+  include(GNUInstallDirs)
+  install(TARGETS spectrometer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  if(TARGET spectrosim)
+    install(TARGETS spectrosim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  install(FILES ${PROJECT_SOURCE_DIR}/app/spectrometer.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES ${PROJECT_SOURCE_DIR}/app/spectrometer.png
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/32x32/apps)
+  install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/CHANGELOG.md
+          DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # Man pages, compressed as Debian keeps them (gzip -n: no time stamp inside).
+  find_program(GZIP gzip REQUIRED)
+  set(spectro_man_pages)
+  foreach(page app/spectrometer.1 tools/spectrosim/spectrosim.1)
+    get_filename_component(name ${page} NAME)
+    configure_file(${PROJECT_SOURCE_DIR}/${page} ${spectro_package_dir}/${name} @ONLY)
+    add_custom_command(OUTPUT ${spectro_package_dir}/${name}.gz
+                       COMMAND ${GZIP} -9nf -k ${spectro_package_dir}/${name}
+                       DEPENDS ${spectro_package_dir}/${name} VERBATIM)
+    list(APPEND spectro_man_pages ${spectro_package_dir}/${name}.gz)
+  endforeach()
+  add_custom_target(man_pages ALL DEPENDS ${spectro_man_pages})
+  install(FILES ${spectro_man_pages} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)  # spectrometer_<version>_<arch>.deb
+  set(CPACK_DEBIAN_PACKAGE_SECTION science)
+  # The Qt and C++ runtime libraries from the binaries themselves.
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+endif()
+
+set(CPACK_PACKAGE_NAME spectrometer)
+set(CPACK_PACKAGE_VENDOR "Spektrometer")
+set(CPACK_PACKAGE_CONTACT "Spektrometer maintainers <maintainers@users.noreply.c-seed-dc90feec.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Messprogramm für ein Schulspektrometer am seriellen Port")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+       "Port wählen, Temperatur lesen, ein Spektrum mit 128 Punkten aufnehmen, als Liste und Kurve "
+       "zeigen, Wellenlängen mit zwei bekannten Linien kalibrieren und als .dat-Datei speichern. "
+       "Mit einem simulierten Gerät (spectrosim) zum Ausprobieren.")
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_STRIP_FILES ON)
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+include(CPack)
