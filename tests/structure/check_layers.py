@@ -23,7 +23,7 @@ ALLOWED = {
     "comm/nrcommbox/": TOOLKIT + ["comm/"],
     "tools/spectrosim/": ["tools/spectrosim/", "platform/"],
     "app/": ["app/", "comm/", "toolkit/", "tools/spectrosim/", "platform/winapi.h",
-             "platform/posix/portmap.h"],
+             "platform/posix/portmap.h", "platform/device_access.h"],
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')
