@@ -27,4 +27,23 @@ inline bool RunningUnderWine() {
 // cannot find the file specified."; both end with a full stop and CR LF.
 inline bool SystemTextsAsWindows() { return !RunningUnderWine(); }
 
+// CreateFileW with share mode 0: Wine lets a second open of a COM port succeed
+// where Windows fails it with ERROR_ACCESS_DENIED.
+inline bool ShareModeZeroIsExclusive() { return !RunningUnderWine(); }
+
+// A serial read with only a total time-out and no data arriving: Windows ends
+// it with 0 bytes when the time-out runs out; Wine keeps it pending.
+inline bool TotalTimeOutEndsAnEmptyRead() { return !RunningUnderWine(); }
+
+// WaitCommEvent on a pty: Wine reads the modem lines (TIOCMGET) for every wait,
+// which a pty has not; each wait then ends at once with no event (the comm-event
+// thread spins), and a wait still in flight when that thread leaves is neither
+// cancelled by CancelIo nor finished by GetOverlappedResult: Wine writes its
+// mask later into the gone thread's stack and the process crashes. The serial
+// component's receive and close paths are therefore not run on a Wine pty
+// (the Linux pty tests cover them); real Windows ports have modem lines.
+
+// PurgeComm(PURGE_RXABORT) aborts a pending read on Windows; Wine's does not.
+inline bool PurgeAbortsAPendingRead() { return !RunningUnderWine(); }
+
 }  // namespace wine_differences
