@@ -1,222 +1,169 @@
-// Receive path of the serial component over a kernel pty:
-//  1. throughput through OnAfterReceive with UseMainThread (comm-event thread
-//     -> message thread -> Synchronize -> main thread) against a plain read()
-//     loop on a pty in the same run, with every byte checked;
-//  2. latency from a peer write to OnAfterReceive on the main thread
-//     (median and p99 over 1000 round trips);
-//  3. CPU used by a process with an open, idle port over 5 s.
-// Usage: comm_receive_bench [MiB=64] [round-trips=1000] [idle-seconds=5]
-#include <fcntl.h>
-#include <pty.h>
-#include <sys/resource.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <atomic>
-#include <chrono>
+// Receive path side by side: a plain poll()/read() loop, QSerialPort and
+// TnrComm (OnAfterReceive with UseMainThread), each on its own fresh pty, in
+// one process, interleaved over the rounds (the order rotates every round).
+// Per round and host: receive throughput of the stream with every byte
+// checked, the echo round trip seen by the peer (p50, p99), and the CPU the
+// process uses while the host's port is open and idle. Printed: the median of
+// the rounds with the spread (min-max), and ratios of the medians.
+// Usage: comm_receive_bench [MiB=64] [rounds=7] [round-trips=1000] [idle-seconds=1] [only=plain|qt|comm]
+// (only: run one host, e.g. under a profiler; no ratios then).
+#include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "comm/nrcomm/nrcomm.h"
-#include "toolkit/forms.h"
+#include "bench/common/bench_stats.h"
+#include "bench/comm_receive/hosts.h"
+#include "toolkit/qt/qtapplication.h"
 
-using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
 
 namespace {
 
-inline uint8_t PatternByte(uint64_t i) { return static_cast<uint8_t>((i * 131 + 7 + i / 251) & 0xFF); }
-
-struct TPty {
-  int master = -1;
-  int slave = -1;
-  std::string name;
-  TPty() {
-    char buf[256] = {};
-    if (openpty(&master, &slave, buf, nullptr, nullptr) != 0) {
-      perror("openpty");
-      std::exit(2);
-    }
-    name = buf;
-    termios t{};
-    tcgetattr(slave, &t);
-    cfmakeraw(&t);
-    tcsetattr(slave, TCSANOW, &t);
-  }
-  ~TPty() {
-    if (slave >= 0) close(slave);
-    if (master >= 0) close(master);
-  }
+struct TFigures {
+  std::vector<double> MiBps, CpuPerMiB, SwitchesPerMiB, EchoP50, EchoP99, IdleMsPer5s;
+  uint64_t Errors = 0;      // stream: lost, changed, reordered or extra bytes
+  uint64_t EchoErrors = 0;  // echoes missing or changed
 };
 
-// Writes Total pattern bytes to Fd in 64 KiB blocks (blocks while the pty is full).
-void WritePattern(int Fd, uint64_t Total) {
-  std::vector<uint8_t> block(65536);
-  uint64_t pos = 0;
-  while (pos < Total) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(block.size(), Total - pos));
-    for (size_t i = 0; i < n; ++i) block[i] = PatternByte(pos + i);
-    size_t off = 0;
-    while (off < n) {
-      const ssize_t w = write(Fd, block.data() + off, n - off);
-      if (w < 0) {
-        perror("write");
-        std::exit(2);
-      }
-      off += static_cast<size_t>(w);
-    }
-    pos += n;
-  }
-}
-
-// Checks received bytes against the pattern; counts mismatches.
-struct TChecker {
-  uint64_t pos = 0;
-  uint64_t errors = 0;
-  void Feed(const uint8_t* Data, size_t N) {
-    for (size_t i = 0; i < N; ++i)
-      if (Data[i] != PatternByte(pos + i)) ++errors;
-    pos += N;
-  }
-};
-
-double MiBPerSecond(uint64_t Bytes, Clock::duration D) {
-  return static_cast<double>(Bytes) / (1024.0 * 1024.0) / std::chrono::duration<double>(D).count();
-}
-
-double PlainReadLoop(uint64_t Total, uint64_t& Errors) {
-  TPty pty;
-  TChecker check;
-  std::vector<uint8_t> buf(65536);
-  const auto start = Clock::now();
-  std::thread writer(WritePattern, pty.master, Total);
-  while (check.pos < Total) {
-    const ssize_t r = read(pty.slave, buf.data(), buf.size());
-    if (r <= 0) {
-      perror("read");
-      std::exit(2);
-    }
-    check.Feed(buf.data(), static_cast<size_t>(r));
-  }
-  const auto elapsed = Clock::now() - start;
-  writer.join();
-  Errors = check.errors + (check.pos != Total);
-  return MiBPerSecond(Total, elapsed);
-}
-
-// A component on a pty's slave, mapped as COM250.
-struct TComponentOnPty {
-  TPty pty;
-  TnrComm comm{nullptr};
-  TChecker check;
-  std::atomic<uint64_t> received{0};
-  uint64_t events = 0;
-  explicit TComponentOnPty(uint16_t BufferInSize) {
-    // The component opens the slave itself; ours would hold the exclusive lock.
-    close(pty.slave);
-    pty.slave = -1;
-    setenv("SPECTRO_PORTS", ("COM250=" + pty.name).c_str(), 1);
-    comm.SetComPortNo(250);
-    comm.SetBaudRate(115200);
-    comm.SetBufferInSize(BufferInSize);
-    comm.SetBufferOutSize(4096);
-    comm.SetTraceStates({tsRxChar});
-    comm.SetUseMainThread(true);
-    comm.SetOnAfterReceive([this](TObject*, const uint8_t* Buffer, uint32_t Len) {
-      check.Feed(Buffer, Len);
-      ++events;
-      received.store(check.pos, std::memory_order_relaxed);
-    });
-    comm.SetActive(true);
-    if (!comm.GetActive()) {
-      std::fprintf(stderr, "cannot open %s\n", pty.name.c_str());
-      std::exit(2);
-    }
-  }
-};
-
-double ComponentThroughput(uint64_t Total, uint16_t BufferInSize, uint64_t& Errors, uint64_t& Events) {
-  TComponentOnPty c(BufferInSize);
-  const auto start = Clock::now();
-  std::thread writer(WritePattern, c.pty.master, Total);
-  Application->WaitUntil([&] { return c.check.pos >= Total; }, 600s);
-  const auto elapsed = Clock::now() - start;
-  writer.join();
-  Errors = c.check.errors + (c.check.pos != Total);
-  Events = c.events;
-  return MiBPerSecond(Total, elapsed);
-}
-
-void Latency(int RoundTrips) {
-  TComponentOnPty c(4096);
-  std::vector<double> us;
-  us.reserve(static_cast<size_t>(RoundTrips));
-  for (int i = 0; i < RoundTrips; ++i) {
-    // Every round trip sends the byte the checker expects next.
-    const uint8_t b = PatternByte(c.check.pos);
-    const uint64_t before = c.check.pos;
-    const auto t0 = Clock::now();
-    if (write(c.pty.master, &b, 1) != 1) std::exit(2);
-    Application->WaitUntil([&] { return c.check.pos > before; }, 5s);
-    us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-  }
-  std::sort(us.begin(), us.end());
-  const double median = us[us.size() / 2];
-  const double p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-  std::printf("latency peer write -> OnAfterReceive (main thread), %d round trips: median %.1f us, p99 %.1f us, max %.1f us, errors %llu\n",
-              RoundTrips, median, p99, us.back(), static_cast<unsigned long long>(c.check.errors));
-}
-
-double CpuMs() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return (u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000.0 + (u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000.0;
-}
-
-void IdleCpu(int Seconds) {
-  TComponentOnPty c(4096);
-  Application->WaitUntil([] { return false; }, 100ms);  // let the open settle
-  const double cpu0 = CpuMs();
+void Throughput(bench::THost& Host, uint64_t Total, TFigures& F) {
+  bench::TPty pty;
+  Host.Open(pty, false);
+  Host.Check.Expected = &bench::ReferenceStream(Total);
+  const bench::TUsage u0 = bench::ProcessUsage();
   const auto t0 = Clock::now();
-  Application->WaitUntil([] { return false; }, std::chrono::seconds(Seconds));
+  std::thread writer(bench::WriteStream, pty.Master, std::cref(*Host.Check.Expected), Total);
+  const bool done = Host.RunUntil([&] { return Host.Check.Pos >= Total; }, 600s);
+  const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+  const bench::TUsage u1 = bench::ProcessUsage();
+  writer.join();
+  Host.Close();
+  const double mib = static_cast<double>(Total) / (1024.0 * 1024.0);
+  F.MiBps.push_back(mib / seconds);
+  F.CpuPerMiB.push_back((u1.CpuMs - u0.CpuMs) / mib);
+  F.SwitchesPerMiB.push_back((u1.Switches - u0.Switches) / mib);
+  F.Errors += Host.Check.Errors + (done && Host.Check.Pos == Total ? 0 : 1);
+}
+
+void Echo(bench::THost& Host, int Trips, TFigures& F) {
+  bench::TPty pty;
+  Host.Open(pty, true);
+  std::vector<double> samples;
+  uint64_t errors = 0;
+  std::thread peer(bench::RunEchoPeer, pty.Master, Trips, std::ref(samples), std::ref(errors));
+  const bool done = Host.RunUntil([&] { return Host.Echoed >= static_cast<uint64_t>(Trips); }, 60s);
+  peer.join();
+  Host.Close();
+  F.EchoP50.push_back(bench::Quantile(samples, 0.50));
+  F.EchoP99.push_back(bench::Quantile(samples, 0.99));
+  F.EchoErrors += errors + (done ? 0 : 1);
+}
+
+void Idle(bench::THost& Host, int Seconds, TFigures& F) {
+  bench::TPty pty;
+  Host.Open(pty, false);
+  Host.RunUntil([] { return false; }, 100ms);  // let the open settle
+  const bench::TUsage u0 = bench::ProcessUsage();
+  const auto t0 = Clock::now();
+  Host.RunUntil([] { return false; }, std::chrono::seconds(Seconds));
   const double wall = std::chrono::duration<double>(Clock::now() - t0).count();
-  const double cpu = CpuMs() - cpu0;
-  std::printf("idle CPU with an open port: %.2f ms over %.1f s (%.2f ms per 5 s)\n", cpu, wall, cpu * 5.0 / wall);
+  const bench::TUsage u1 = bench::ProcessUsage();
+  Host.Close();
+  F.IdleMsPer5s.push_back((u1.CpuMs - u0.CpuMs) * 5.0 / wall);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 64;
-  const int trips = argc > 2 ? std::atoi(argv[2]) : 1000;
-  const int idle = argc > 3 ? std::atoi(argv[3]) : 5;
+  const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
+  const int trips = argc > 3 ? std::atoi(argv[3]) : 1000;
+  const int idle = argc > 4 ? std::atoi(argv[4]) : 1;
   const uint64_t total = mib * 1024 * 1024;
-  THeadlessApplication app;
+  // Keep the machine's own ports and registrations out of the way.
+  setenv("SPECTRO_SYSFS_ROOT", "/nonexistent", 1);
+  setenv("SPECTRO_PORTMAP_DIR", "/nonexistent/ports.d", 1);
+  setenv("XDG_CONFIG_HOME", "/nonexistent", 1);
 
-  // Interleaved runs, best of each: on a shared machine single runs mostly
-  // measure the other processes.
-  uint64_t plainErrors = 0, compErrors = 0, events = 0;
-  double plain = 0, comp = 0;
-  for (int run = 0; run < 3; ++run) {
-    uint64_t e1 = 0, e2 = 0;
-    const double p = PlainReadLoop(total, e1);
-    const double c = ComponentThroughput(total, 4096, e2, events);
-    std::printf("  run %d: plain read() %.1f MiB/s, OnAfterReceive %.1f MiB/s\n", run + 1, p, c);
-    plain = std::max(plain, p);
-    comp = std::max(comp, c);
-    plainErrors += e1;
-    compErrors += e2;
+  QCoreApplication qapp(argc, argv);
+  TQtApplication app;
+  bench::ReferenceStream(std::max<uint64_t>(total, static_cast<uint64_t>(trips)));
+
+  std::vector<std::unique_ptr<bench::THost>> hosts;
+  const std::string only = argc > 5 ? argv[5] : "";
+  if (only.empty() || only == "plain") hosts.push_back(bench::NewPlainHost());
+  if (only.empty() || only == "qt") hosts.push_back(bench::NewQSerialPortHost());
+  if (only.empty() || only == "comm") hosts.push_back(bench::NewTnrCommHost());
+  if (hosts.empty()) {
+    std::fprintf(stderr, "unknown host %s (plain, qt or comm)\n", only.c_str());
+    return 2;
   }
-  std::printf("throughput over a pty, %llu MiB, best of 3: plain read() %.1f MiB/s, OnAfterReceive (UseMainThread) %.1f MiB/s, ratio %.2f\n",
-              static_cast<unsigned long long>(mib), plain, comp, comp / plain);
-  std::printf("  component: %llu OnAfterReceive calls (%.0f bytes each), content errors %llu (plain loop %llu)\n",
-              static_cast<unsigned long long>(events), events ? double(total) / double(events) : 0.0,
-              static_cast<unsigned long long>(compErrors), static_cast<unsigned long long>(plainErrors));
-  Latency(trips);
-  IdleCpu(idle);
-  return (plainErrors || compErrors) ? 1 : 0;
+  std::vector<TFigures> figures(hosts.size());
+
+  const std::string loadBefore = bench::LoadAverage();
+  for (int r = 0; r < rounds; ++r) {
+    for (size_t k = 0; k < hosts.size(); ++k) {
+      const size_t i = (k + static_cast<size_t>(r)) % hosts.size();
+      Throughput(*hosts[i], total, figures[i]);
+    }
+    for (size_t k = 0; k < hosts.size(); ++k) {
+      const size_t i = (k + static_cast<size_t>(r)) % hosts.size();
+      Echo(*hosts[i], trips, figures[i]);
+    }
+    for (size_t k = 0; k < hosts.size(); ++k) {
+      const size_t i = (k + static_cast<size_t>(r)) % hosts.size();
+      Idle(*hosts[i], idle, figures[i]);
+    }
+    std::fprintf(stderr, "round %d of %d done\n", r + 1, rounds);
+  }
+  const std::string loadAfter = bench::LoadAverage();
+
+  std::printf("receive over a pty: %llu MiB per run, %d rounds interleaved, %d echo round trips, idle %d s; "
+              "median [min-max] over the rounds\n",
+              static_cast<unsigned long long>(mib), rounds, trips, idle);
+  std::printf("load average before: %s, after: %s\n", loadBefore.c_str(), loadAfter.c_str());
+  std::printf("%-16s %-26s %-22s %-22s %-20s %-18s %s\n", "path", "receive MiB/s", "echo p50 us", "echo p99 us",
+              "idle CPU ms per 5 s", "CPU ms per MiB", "switches per MiB");
+  std::vector<bench::TSpread> mibps, p50, p99, idleCpu;
+  for (size_t i = 0; i < hosts.size(); ++i) {
+    const TFigures& f = figures[i];
+    mibps.push_back(bench::SpreadOf(f.MiBps));
+    p50.push_back(bench::SpreadOf(f.EchoP50));
+    p99.push_back(bench::SpreadOf(f.EchoP99));
+    idleCpu.push_back(bench::SpreadOf(f.IdleMsPer5s));
+    std::printf("%-16s %-26s %-22s %-22s %-20s %-18s %s\n", hosts[i]->Name(), bench::Format(mibps[i]).c_str(),
+                bench::Format(p50[i]).c_str(), bench::Format(p99[i]).c_str(), bench::Format(idleCpu[i], 2).c_str(),
+                bench::Format(bench::SpreadOf(f.CpuPerMiB), 2).c_str(),
+                bench::Format(bench::SpreadOf(f.SwitchesPerMiB), 0).c_str());
+  }
+  uint64_t errors = 0;
+  std::string perHost;
+  for (size_t i = 0; i < hosts.size(); ++i) {
+    errors += figures[i].Errors + figures[i].EchoErrors;
+    perHost += std::string(i ? ", " : "") + hosts[i]->Name() + " " + std::to_string(figures[i].Errors) + "/" +
+               std::to_string(figures[i].EchoErrors);
+  }
+  std::printf("bytes checked: %d rounds x %zu paths x %llu MiB; errors stream/echo (lost, changed or reordered "
+              "bytes / missing or changed echoes): %s\n",
+              rounds, hosts.size(), static_cast<unsigned long long>(mib), perHost.c_str());
+
+  if (hosts.size() == 3) {
+    const size_t plain = 0, qt = 1, comm = 2;
+    const double tp = mibps[comm].Median / mibps[plain].Median;
+    const double tq = mibps[comm].Median / mibps[qt].Median;
+    const double e50 = p50[comm].Median / p50[plain].Median;
+    const double e99 = p99[comm].Median / p99[plain].Median;
+    auto verdict = [](bool Met) { return Met ? "met" : "NOT met"; };
+    std::printf("TnrComm/plain: throughput %.2f (goal >= 0.90: %s), echo p50 %.2f (goal <= 1.50: %s), "
+                "echo p99 %.2f (goal <= 2.00: %s)\n",
+                tp, verdict(tp >= 0.9), e50, verdict(e50 <= 1.5), e99, verdict(e99 <= 2.0));
+    std::printf("TnrComm/QSerialPort: throughput %.2f (goal >= 1.00: %s), echo p50 %.2f, echo p99 %.2f\n", tq,
+                verdict(tq >= 1.0), p50[comm].Median / p50[qt].Median, p99[comm].Median / p99[qt].Median);
+    std::printf("TnrComm idle: %.2f ms CPU per 5 s (goal <= 1.00: %s)\n", idleCpu[comm].Median,
+                verdict(idleCpu[comm].Median <= 1.0));
+  }
+  return errors ? 1 : 0;
 }
