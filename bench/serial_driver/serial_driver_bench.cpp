@@ -1,8 +1,11 @@
-// Serial driver benchmark over a kernel pty:
+// Serial driver benchmark over a kernel pty, interleaved over the rounds
+// (the order of the two loops alternates), each figure printed as the median
+// of the rounds with the spread (min-max):
 //   1. throughput of overlapped ReadFile driven by WaitCommEvent, against a
 //      plain read() loop on the same kind of pty in the same run;
-//   2. CPU used in 5 s by an open port with a pending WaitCommEvent;
+//   2. CPU used by an open port with a pending WaitCommEvent (per 5 s);
 //   3. latency from a byte written on the peer to WaitCommEvent completion.
+// Usage: serial_driver_bench [rounds=7] [idle-seconds=1]
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -19,6 +22,8 @@
 #include <vector>
 
 #include <winapi.h>
+
+#include "bench/common/bench_stats.h"
 
 namespace {
 
@@ -135,7 +140,7 @@ double CpuMs() {
          usage.ru_stime.tv_usec / 1e3;
 }
 
-double IdleCpuMs() {
+double IdleCpuMs(int Seconds) {
   Pty pty;
   HANDLE port = OpenMapped(pty);
   SetCommMask(port, EV_RXCHAR | EV_TXEMPTY | EV_CTS | EV_DSR);
@@ -144,8 +149,8 @@ double IdleCpuMs() {
   DWORD mask = 0;
   WaitCommEvent(port, &mask, &wait);
   double before = CpuMs();
-  std::this_thread::sleep_for(std::chrono::seconds(5));
-  double used = CpuMs() - before;
+  std::this_thread::sleep_for(std::chrono::seconds(Seconds));
+  double used = (CpuMs() - before) * 5.0 / Seconds;
   CloseHandle(port);
   CloseHandle(wait.hEvent);
   return used;
@@ -182,24 +187,44 @@ void Latency(double* median, double* p99) {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
+  const int idleSeconds = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
   // Keep the machine's own ports and registrations out of the way.
   setenv("SPECTRO_SYSFS_ROOT", "/nonexistent", 1);
   setenv("SPECTRO_PORTMAP_DIR", "/nonexistent/ports.d", 1);
   setenv("XDG_CONFIG_HOME", "/nonexistent", 1);
 
-  double plain = 0, driver = 0;
-  for (int run = 0; run < 3; ++run) {  // best of three, alternating
-    plain = std::max(plain, PlainReadMBps());
-    driver = std::max(driver, DriverReadMBps());
+  const std::string loadBefore = bench::LoadAverage();
+  std::vector<double> plain, driver, ratio, idle, median, p99;
+  for (int run = 0; run < rounds; ++run) {
+    double p = 0, d = 0;
+    if (run % 2 == 0) {
+      p = PlainReadMBps();
+      d = DriverReadMBps();
+    } else {
+      d = DriverReadMBps();
+      p = PlainReadMBps();
+    }
+    plain.push_back(p);
+    driver.push_back(d);
+    ratio.push_back(d / p);
+    idle.push_back(IdleCpuMs(idleSeconds));
+    double m = 0, q = 0;
+    Latency(&m, &q);
+    median.push_back(m);
+    p99.push_back(q);
   }
-  printf("throughput: plain read() %.1f MB/s, overlapped ReadFile+WaitCommEvent %.1f MB/s, ratio %.2f (target >= 0.9)\n",
-         plain, driver, driver / plain);
-  double idle = IdleCpuMs();
-  printf("idle: %.2f ms CPU in 5 s with a pending WaitCommEvent (target <= 10 ms)\n", idle);
-  double median = 0, p99 = 0;
-  Latency(&median, &p99);
-  printf("latency: peer write -> WaitCommEvent completion over 1000 round trips: median %.1f us, p99 %.1f us\n", median,
-         p99);
+  const bench::TSpread sp = bench::SpreadOf(plain), sd = bench::SpreadOf(driver);
+  printf("serial driver over a pty, %d rounds interleaved; median [min-max] over the rounds\n", rounds);
+  printf("load average before: %s, after: %s\n", loadBefore.c_str(), bench::LoadAverage().c_str());
+  printf("throughput MB/s: plain read() %s, overlapped ReadFile+WaitCommEvent %s\n", bench::Format(sp).c_str(),
+         bench::Format(sd).c_str());
+  printf("ratio of the medians %.2f (target >= 0.9); per-round ratio %s\n", sd.Median / sp.Median,
+         bench::Format(bench::SpreadOf(ratio), 2).c_str());
+  printf("idle: %s ms CPU per 5 s with a pending WaitCommEvent (target <= 10 ms)\n",
+         bench::Format(bench::SpreadOf(idle), 2).c_str());
+  printf("latency peer write -> WaitCommEvent completion, 1000 round trips per round: p50 %s us, p99 %s us\n",
+         bench::Format(bench::SpreadOf(median)).c_str(), bench::Format(bench::SpreadOf(p99)).c_str());
   return 0;
 }
