@@ -5,7 +5,7 @@
 // checked, the echo round trip seen by the peer (p50, p99), and the CPU the
 // process uses while the host's port is open and idle. Printed: the median of
 // the rounds with the spread (min-max), and ratios of the medians.
-// Usage: comm_receive_bench [MiB=64] [rounds=7] [round-trips=1000] [idle-seconds=1] [only=plain|qt|comm]
+// Usage: comm_receive_bench [MiB=64] [rounds=7] [round-trips=1000] [idle-seconds=5] [only=plain|qt|comm]
 // (only: run one host, e.g. under a profiler; no ratios then).
 #include <QCoreApplication>
 #include <cstdio>
@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
   const uint64_t mib = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 64;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
   const int trips = argc > 3 ? std::atoi(argv[3]) : 1000;
-  const int idle = argc > 4 ? std::atoi(argv[4]) : 1;
+  const int idle = argc > 4 ? std::max(1, std::atoi(argv[4])) : 5;
   const uint64_t total = mib * 1024 * 1024;
   // Keep the machine's own ports and registrations out of the way.
   setenv("SPECTRO_SYSFS_ROOT", "/nonexistent", 1);

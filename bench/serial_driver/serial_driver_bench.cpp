@@ -5,7 +5,7 @@
 //      plain read() loop on the same kind of pty in the same run;
 //   2. CPU used by an open port with a pending WaitCommEvent (per 5 s);
 //   3. latency from a byte written on the peer to WaitCommEvent completion.
-// Usage: serial_driver_bench [rounds=7] [idle-seconds=1]
+// Usage: serial_driver_bench [rounds=7] [idle-seconds=5]
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
@@ -133,12 +133,7 @@ double DriverReadMBps() {
   return got / seconds / 1e6;
 }
 
-double CpuMs() {
-  struct rusage usage;
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec * 1e3 + usage.ru_utime.tv_usec / 1e3 + usage.ru_stime.tv_sec * 1e3 +
-         usage.ru_stime.tv_usec / 1e3;
-}
+double CpuMs() { return bench::ProcessUsage().CpuMs; }
 
 double IdleCpuMs(int Seconds) {
   Pty pty;
@@ -189,7 +184,7 @@ void Latency(double* median, double* p99) {
 
 int main(int argc, char** argv) {
   const int rounds = argc > 1 ? std::max(1, atoi(argv[1])) : 7;
-  const int idleSeconds = argc > 2 ? std::max(1, atoi(argv[2])) : 1;
+  const int idleSeconds = argc > 2 ? std::max(1, atoi(argv[2])) : 5;
   // Keep the machine's own ports and registrations out of the way.
   setenv("SPECTRO_SYSFS_ROOT", "/nonexistent", 1);
   setenv("SPECTRO_PORTMAP_DIR", "/nonexistent/ports.d", 1);
