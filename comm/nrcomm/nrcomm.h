@@ -64,6 +64,8 @@ class TMsgThread : public TThread {
   void TerminatedSet() override;
   // Runs on the main thread: HandleCommEvent(glMsg) unless terminated.
   void SyncCommEvent();
+  // HandleCommEvent(glMsg), noting whether it read every queued byte.
+  void RunHandler();
 
  public:
   TnrCustomComm* Com;
@@ -79,6 +81,14 @@ class TMsgThread : public TThread {
   std::atomic<DWORD> fQueueThreadId{0};   // set once the queue exists
   std::atomic<bool> fSyncRunning{false};  // SyncCommEvent runs on the main thread
   bool fDone = false;                     // Execute is through (guarded by fState->Lock)
+  // A receive event whose bytes an earlier handler already read would find
+  // an empty queue: it is taken without a round trip to the handler. Counted
+  // are the comm-event messages posted (by the comm-event thread) and taken
+  // (here); ReadThrough is the number posted before the last handler that
+  // read the whole queue began.
+  std::atomic<uint64_t> fEventsPosted{0};
+  uint64_t fEventsTaken = 0;
+  std::atomic<uint64_t> fEventsReadThrough{0};
 };
 
 // ---------------------------------------------------------------------------
@@ -233,6 +243,8 @@ class TnrCustomComm : public TnrBaseIO {
   // Reads a queue of Queued bytes in pieces that fit the receive buffer and
   // dispatches each; false when a handler destroyed the component.
   bool ReceiveQueued(DWORD Queued, const std::shared_ptr<TCommThreadsState>& State);
+  // Set by HandleCommEvent when it took every byte queued at its start.
+  bool fQueueReadThrough = false;
   static bool DestroyedBy(const std::shared_ptr<TCommThreadsState>& State);
   void WaitForClosingCommThread(std::unique_lock<std::mutex>& Lock);
   // Joins a comm-event thread that stopped itself after closing a failed port.

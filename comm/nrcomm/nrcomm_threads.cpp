@@ -145,7 +145,10 @@ void TCommThread::PostEvent(DWORD Mask) {
     if (Terminated() || !Com->ThreadSeesPortOpen()) return;
     // The message thread may not have its queue yet: retry until it has.
     const DWORD target = fMsgThread ? fMsgThread->fQueueThreadId.load() : 0;
-    if (target != 0 && PostThreadMessageW(target, msg, Mask, 0)) return;
+    if (target != 0 && PostThreadMessageW(target, msg, Mask, 0)) {
+      fMsgThread->fEventsPosted.fetch_add(1, std::memory_order_release);
+      return;
+    }
     Sleep(1);
   }
 }
@@ -236,10 +239,14 @@ void TMsgThread::Execute() {
       DispatchMessageW(&glMsg);
       continue;
     }
+    // Received bytes only, and a handler that began after this event was
+    // posted read the whole queue: the bytes are gone, nothing to hand over.
+    ++fEventsTaken;
+    if (glMsg.wParam == EV_RXCHAR && fEventsTaken <= fEventsReadThrough.load(std::memory_order_acquire)) continue;
     if (Application && Com->GetUseMainThread()) {
       Synchronize([this] { SyncCommEvent(); });
     } else {
-      Com->HandleCommEvent(glMsg);
+      RunHandler();
     }
   }
   OutputDebugStringW(PWChar(u"TMsgThread.Execute exit"));
@@ -254,7 +261,17 @@ void TMsgThread::SyncCommEvent() {
     explicit TRunning(std::atomic<bool>& F) : Flag(F) { Flag.store(true); }
     ~TRunning() { Flag.store(false); }
   } running(fSyncRunning);
+  RunHandler();
+}
+
+void TMsgThread::RunHandler() {
+  // Taken before the handler asks for the queue: every event counted here
+  // had its bytes queued by then.
+  const uint64_t posted = fEventsPosted.load(std::memory_order_acquire);
   Com->HandleCommEvent(glMsg);
+  // A handler that closed the port or destroyed the component terminated us.
+  if (Terminated()) return;
+  if (Com->fQueueReadThrough) fEventsReadThrough.store(posted, std::memory_order_release);
 }
 
 // ---------------------------------------------------------------------------
@@ -376,6 +393,8 @@ void TnrCustomComm::SetTraceStates(TTraceStates Value) {
   DWORD mask = EV_RXCHAR | TraceStatesToEventMask(Value);
   if (IsRS485Emulated()) mask |= EV_TXEMPTY;
   fTraceStates = Value;
+  // Without tsRxChar the bytes may stay queued: every event goes to the handler.
+  if (MsgThread && !Value.Contains(tsRxChar)) MsgThread->fEventsReadThrough.store(0, std::memory_order_release);
   if (IsDeviceOpen()) SetCommMask(hPort, mask);
 }
 
@@ -384,6 +403,7 @@ void TnrCustomComm::HandleCommEvent(const MSG& Msg) {
   // A handler may close the port or destroy the component; the state
   // outlives the component and tells.
   std::shared_ptr<TCommThreadsState> state = fThreadsState;
+  fQueueReadThrough = false;
   try {
     DWORD errors = 0;
     if (!ClearCommError(hPort, &errors, Stat)) {
@@ -401,6 +421,8 @@ void TnrCustomComm::HandleCommEvent(const MSG& Msg) {
       const bool consume = fTraceStates.Contains(tsRxChar) || HasDataConsumer();
       fTotalReceived += queued;
       if (consume && !ReceiveQueued(queued, state)) return;
+    } else if (events & EV_RXCHAR) {
+      fQueueReadThrough = fTraceStates.Contains(tsRxChar) || HasDataConsumer();
     }
     if (events & EV_TXEMPTY) {
       if (IsRS485Emulated()) SetStateRTS(false);
@@ -435,5 +457,6 @@ bool TnrCustomComm::ReceiveQueued(DWORD Queued, const std::shared_ptr<TCommThrea
     DoDataReceived(glBuffer, chunk);
     if (DestroyedBy(State)) return false;
   }
+  fQueueReadThrough = remaining == 0;
   return true;
 }

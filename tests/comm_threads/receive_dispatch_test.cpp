@@ -161,6 +161,26 @@ TEST_F(ReceiveDispatch, ALongQueueIsDeliveredInBufferSizedPiecesInOrder) {
   EXPECT_EQ(comm->GetTotalReceived(), 20000u);
 }
 
+TEST_F(ReceiveDispatch, EventsQueuedBehindABusyMainThreadDeliverEveryByteOnceInOrder) {
+  Open();
+  // The main thread does not run requests: the first event waits in
+  // Synchronize, the others queue behind it; its handler reads them all.
+  std::string sent;
+  for (unsigned i = 0; i < 10; ++i) {
+    const std::string piece = Pattern(100 + i, i);
+    sent += piece;
+    port.Write(piece);
+    ASSERT_TRUE(WaitNoPump([&] { return comm->GetReadyForRead() == sent.size(); }));
+  }
+  ASSERT_TRUE(WaitMain([&] { return rec.Received().size() >= sent.size(); }));
+  PumpFor(50ms);
+  EXPECT_TRUE(rec.Received() == sent);
+  EXPECT_EQ(comm->GetTotalReceived(), sent.size());
+  // Later bytes still come with their own events.
+  port.Write("tail");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == sent + "tail"; }));
+}
+
 TEST_F(ReceiveDispatch, AfterSendOnlyWithTxEmptyInTraceStates) {
   Open();
   comm->SendString("1");
