@@ -528,7 +528,11 @@ BOOL SerialPort::ClearError(DWORD* errors, COMSTAT* stat) {
     std::memset(stat, 0, sizeof *stat);
     std::memcpy(stat, &hold, sizeof hold);
     stat->cbInQue = static_cast<DWORD>(inputCount_);
-    DWORD out = backend_->TransmitQueued();
+    // Once the output has drained (EV_TXEMPTY time) nothing of ours is left
+    // in the device: no need to ask it, which costs a system call per receive
+    // event on a tty. Flow-control characters the engine sends are not
+    // counted, as on Windows.
+    DWORD out = txBusy_ ? backend_->TransmitQueued() : 0;
     for (const Request& w : writes_) out += w.size - w.done;
     stat->cbOutQue = out;
   }
