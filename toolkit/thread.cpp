@@ -93,8 +93,9 @@ void WakeMainThread()
     {
         std::lock_guard<std::mutex> L(SyncMutex());
         F = WakeHook();
-        SyncCond().notify_all();
     }
+    // Outside the lock: a woken thread does not have to wait for it.
+    SyncCond().notify_all();
     if (F) F();
 }
 
@@ -137,9 +138,12 @@ bool CheckSynchronize()
         }
         // Moved, not copied: the waiting thread then holds the only reference,
         // so the exception is released on the thread that handles it.
-        std::lock_guard<std::mutex> L(SyncMutex());
-        R->Error = std::move(Error);
-        R->State = TState::Done;
+        {
+            std::lock_guard<std::mutex> L(SyncMutex());
+            R->Error = std::move(Error);
+            R->State = TState::Done;
+        }
+        // Outside the lock: the woken thread does not have to wait for it.
         SyncCond().notify_all();
     }
     return Ran;
