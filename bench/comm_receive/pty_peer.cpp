@@ -88,7 +88,7 @@ void RunEchoPeer(int Fd, int Trips, std::vector<double>& Samples, uint64_t& Erro
     }
     pollfd p{Fd, POLLIN, 0};
     uint8_t in = 0;
-    if (poll(&p, 1, 1000) != 1 || read(Fd, &in, 1) != 1) {
+    if (poll(&p, 1, 5000) != 1 || read(Fd, &in, 1) != 1) {
       ++Errors;
       return;
     }

@@ -39,7 +39,7 @@ void WriteStream(int Fd, const std::vector<uint8_t>& Stream, uint64_t Total);
 
 // The echo peer: Trips times writes one byte into Fd and waits for it to come
 // back; the round-trip times in microseconds go to Samples. A byte that does
-// not come back within a second, or comes back changed, counts in Errors.
+// not come back within 5 s, or comes back changed, counts in Errors.
 void RunEchoPeer(int Fd, int Trips, std::vector<double>& Samples, uint64_t& Errors);
 
 }  // namespace bench
