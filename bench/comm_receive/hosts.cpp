@@ -83,7 +83,7 @@ class TQtLoop {
 };
 
 // QSerialPort as its documentation shows it: read what readyRead announces,
-// write with write() (it leaves through the event loop).
+// answer with write() and flush().
 class TQSerialPortHost : public THost {
  public:
   const char* Name() const override { return "QSerialPort"; }
@@ -120,6 +120,9 @@ class TQSerialPortHost : public THost {
  protected:
   void WriteBack(const uint8_t* Data, size_t N) override {
     fPort->write(reinterpret_cast<const char*>(Data), static_cast<qint64>(N));
+    // Out now rather than at the next pass of the event loop: its fastest
+    // answer, and the last one leaves although the loop ends with it.
+    fPort->flush();
   }
 
  private:
