@@ -36,12 +36,14 @@ inline bool ShareModeZeroIsExclusive() { return !RunningUnderWine(); }
 inline bool TotalTimeOutEndsAnEmptyRead() { return !RunningUnderWine(); }
 
 // WaitCommEvent on a pty: Wine reads the modem lines (TIOCMGET) for every wait,
-// which a pty has not; each wait then ends at once with no event (the comm-event
-// thread spins), and a wait still in flight when that thread leaves is neither
-// cancelled by CancelIo nor finished by GetOverlappedResult: Wine writes its
-// mask later into the gone thread's stack and the process crashes. The serial
-// component's receive and close paths are therefore not run on a Wine pty
-// (the Linux pty tests cover them); real Windows ports have modem lines.
+// which a pty has not; each wait then ends at once with no event, so the
+// comm-event thread spins (bytes still arrive: 1 MiB in about 2 s), and a pty
+// whose master closes is never reported (the port stays open). The spinning
+// waits also make the comm-event thread leave with a wait in flight at almost
+// every close, and its cancel path can return before that wait is done (the
+// wait's mask then lands in the ended thread's stack; the process crashes in
+// about one close of six). The serial component's receive, close and unplug
+// paths are therefore not run on a Wine pty; the Linux pty tests cover them.
 
 // PurgeComm(PURGE_RXABORT) aborts a pending read on Windows; Wine's does not.
 inline bool PurgeAbortsAPendingRead() { return !RunningUnderWine(); }
