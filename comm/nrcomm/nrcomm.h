@@ -42,8 +42,8 @@ class TCommThread : public TThread {
 
  private:
   friend class TnrCustomComm;
-  void PostEvent(DWORD Mask);
-  void ShutDownFailedPort();
+  // Posts Msg with Mask to the message thread, retrying until its queue exists.
+  void PostEvent(UINT Msg, DWORD Mask);
   std::shared_ptr<TCommThreadsState> fState;
   TMsgThread* fMsgThread;
 };
@@ -64,7 +64,8 @@ class TMsgThread : public TThread {
   void TerminatedSet() override;
   // Runs on the main thread: HandleCommEvent(glMsg) unless terminated.
   void SyncCommEvent();
-  // HandleCommEvent(glMsg), noting whether it read every queued byte.
+  // Hands glMsg to the component: the close of a failed port, or a comm
+  // event (HandleCommEvent, noting whether it read every queued byte).
   void RunHandler();
 
  public:
@@ -80,7 +81,6 @@ class TMsgThread : public TThread {
   HANDLE fQueueReady = nullptr;
   std::atomic<DWORD> fQueueThreadId{0};   // set once the queue exists
   std::atomic<bool> fSyncRunning{false};  // SyncCommEvent runs on the main thread
-  bool fDone = false;                     // Execute is through (guarded by fState->Lock)
   // A receive event whose bytes an earlier handler already read would find
   // an empty queue: it is taken without a round trip to the handler. Counted
   // are the comm-event messages posted (by the comm-event thread) and taken
@@ -93,6 +93,15 @@ class TMsgThread : public TThread {
 
 // ---------------------------------------------------------------------------
 // TnrCustomComm: the generic serial port component.
+//
+// Where the events run: every handler (OnAfterReceive, OnAfterSend,
+// OnTraceState, OnCommError, the data processor, the terminal edit) runs on
+// the main thread when UseMainThread is set and an Application exists, and
+// on the message thread otherwise. A port that fails under the comm-event
+// thread (a wait error such as a removed device) is closed on that same
+// thread, so its OnClose and the notification with code 1 arrive where
+// received bytes do; a close asked for by the program runs on the caller's
+// thread.
 
 class TnrCustomComm : public TnrBaseIO {
  public:
@@ -246,9 +255,6 @@ class TnrCustomComm : public TnrBaseIO {
   // Set by HandleCommEvent when it took every byte queued at its start.
   bool fQueueReadThrough = false;
   static bool DestroyedBy(const std::shared_ptr<TCommThreadsState>& State);
-  void WaitForClosingCommThread(std::unique_lock<std::mutex>& Lock);
-  // Joins a comm-event thread that stopped itself after closing a failed port.
-  void ReleaseRetiredThreads();
   void ThreadsDestroying();
   // The threads' test of the port: no virtual call, so it never races a
   // destructor that changes the object's dynamic type.

@@ -14,15 +14,14 @@
 //  * a close (or destruction) from inside a handler: the thread that runs the
 //    handler, or that waits in Synchronize for the main thread to run it, is
 //    not joined. It is told to terminate, frees itself and touches nothing of
-//    the component once the handler has returned;
-//  * the comm-event thread closing a failed port: it first lets the message
-//    thread end (so no handler uses the buffer or the handle it releases),
-//    then closes the port and is reaped later by another thread.
-// The bookkeeping for this lives in TCommThreadsState, shared between the
-// component and its threads, so a thread can still use it after the
-// component has been destroyed.
+//    the component once the handler has returned.
+// A port that fails under the comm-event thread is not closed there: the
+// thread posts the failure to the message thread and ends; the close runs
+// where the handlers run (the main thread with UseMainThread), as a handler.
+// The bookkeeping lives in TCommThreadsState, shared between the component
+// and its threads, so a thread can still use it after the component has been
+// destroyed.
 #include <algorithm>
-#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -36,20 +35,19 @@ namespace {
 constexpr UINT kFirstRegisteredMessage = 0xC000;
 constexpr UINT kLastRegisteredMessage = 0xFFFF;
 
+// From the comm-event thread to the message thread: the port failed under the
+// wait and is to be closed.
+UINT CommMsgPortFailed() {
+  static const UINT id = RegisterWindowMessageW(PWChar(u"nrCommMsgPortFailed"));
+  return id;
+}
+
 }  // namespace
 
 struct TCommThreadsState {
   std::mutex Lock;
-  std::condition_variable Changed;
   // A thread is inside ThreadStop, joining the threads.
   bool Stopping = false;
-  std::thread::id StopOwner;
-  // The comm-event thread closes the port after a failed wait (ShutDown(false)).
-  bool CommClosing = false;
-  std::thread::id ClosingThreadId;
-  // That thread after it has stopped itself: joined and freed by the next
-  // ThreadStart, ThreadStop or the destructor on another thread.
-  TCommThread* RetiredCommThread = nullptr;
   // Set when the component is destroyed (a handler may destroy it).
   bool Destroyed = false;
 };
@@ -93,8 +91,6 @@ void TCommThread::TerminatedSet() {
   // SetEvent rather than PulseEvent: a pulse is lost when the thread is not
   // yet waiting, and a join would then hang until the next port event.
   if (ovl.hEvent) SetEvent(ovl.hEvent);
-  { std::lock_guard<std::mutex> lk(fState->Lock); }
-  fState->Changed.notify_all();
 }
 
 void TCommThread::Execute() {
@@ -122,11 +118,12 @@ void TCommThread::Execute() {
         } else if (err == ERROR_INVALID_HANDLE) {
           break;
         } else {
-          ShutDownFailedPort();
+          // The close runs where the handlers run (see above).
+          PostEvent(CommMsgPortFailed(), 0);
           break;
         }
       }
-      if (mask != 0) PostEvent(mask);
+      if (mask != 0) PostEvent(CommMsgComEvent(), mask);
     } while (!Terminated() && Com->ThreadSeesPortOpen());
   }
   if (pending) {
@@ -139,47 +136,17 @@ void TCommThread::Execute() {
   }
 }
 
-void TCommThread::PostEvent(DWORD Mask) {
-  const UINT msg = CommMsgComEvent();
+void TCommThread::PostEvent(UINT Msg, DWORD Mask) {
   for (;;) {
     if (Terminated() || !Com->ThreadSeesPortOpen()) return;
     // The message thread may not have its queue yet: retry until it has.
     const DWORD target = fMsgThread ? fMsgThread->fQueueThreadId.load() : 0;
-    if (target != 0 && PostThreadMessageW(target, msg, Mask, 0)) {
-      fMsgThread->fEventsPosted.fetch_add(1, std::memory_order_release);
+    if (target != 0 && PostThreadMessageW(target, Msg, Mask, 0)) {
+      if (Msg == CommMsgComEvent()) fMsgThread->fEventsPosted.fetch_add(1, std::memory_order_release);
       return;
     }
     Sleep(1);
   }
-}
-
-void TCommThread::ShutDownFailedPort() {
-  // No handler may run while the port is closed under it: let the message
-  // thread end first. Someone else closing the port meanwhile terminates
-  // this thread, and then that one does the close.
-  if (fMsgThread) fMsgThread->Terminate();
-  {
-    std::unique_lock<std::mutex> lk(fState->Lock);
-    fState->Changed.wait(lk, [&] { return Terminated() || !fMsgThread || fMsgThread->fDone; });
-    if (Terminated() || fState->Stopping || fState->CommClosing) return;
-    fState->CommClosing = true;
-    fState->ClosingThreadId = std::this_thread::get_id();
-    fState->RetiredCommThread = this;
-  }
-  // Kept: the component may be destroyed from OnClose below.
-  std::shared_ptr<TCommThreadsState> state = fState;
-  struct TClosingDone {
-    TCommThreadsState& S;
-    ~TClosingDone() {
-      {
-        std::lock_guard<std::mutex> lk(S.Lock);
-        S.CommClosing = false;
-        S.ClosingThreadId = std::thread::id();
-      }
-      S.Changed.notify_all();
-    }
-  } done{*state};
-  Com->ShutDown(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -208,18 +175,6 @@ bool TMsgThread::WaitQueueReady(DWORD Ms) {
 }
 
 void TMsgThread::Execute() {
-  struct TDone {
-    TMsgThread& T;
-    std::shared_ptr<TCommThreadsState> S;
-    ~TDone() {
-      {
-        std::lock_guard<std::mutex> lk(S->Lock);
-        T.fDone = true;
-      }
-      S->Changed.notify_all();
-    }
-  } done{*this, fState};
-
   // Make the queue exist before anyone posts to it.
   MSG peek{};
   PeekMessageW(&peek, nullptr, kFirstRegisteredMessage, kLastRegisteredMessage, PM_NOREMOVE);
@@ -228,6 +183,7 @@ void TMsgThread::Execute() {
   if (!Com) return;
 
   const UINT comEvent = CommMsgComEvent();
+  const UINT portFailed = CommMsgPortFailed();
   const UINT quit = CommMsgQuitComEvent();
   while (!Terminated()) {
     const BOOL got = GetMessageW(&glMsg, nullptr, kFirstRegisteredMessage, kLastRegisteredMessage);
@@ -235,14 +191,16 @@ void TMsgThread::Execute() {
     // a close from a handler the component may be gone.
     if (got == 0 || got == -1 || Terminated() || !Com->ThreadSeesPortOpen()) break;
     if (glMsg.message == quit) break;
-    if (glMsg.hwnd != nullptr || glMsg.message != comEvent) {
+    if (glMsg.hwnd != nullptr || (glMsg.message != comEvent && glMsg.message != portFailed)) {
       DispatchMessageW(&glMsg);
       continue;
     }
     // Received bytes only, and a handler that began after this event was
     // posted read the whole queue: the bytes are gone, nothing to hand over.
-    ++fEventsTaken;
-    if (glMsg.wParam == EV_RXCHAR && fEventsTaken <= fEventsReadThrough.load(std::memory_order_acquire)) continue;
+    if (glMsg.message == comEvent) {
+      ++fEventsTaken;
+      if (glMsg.wParam == EV_RXCHAR && fEventsTaken <= fEventsReadThrough.load(std::memory_order_acquire)) continue;
+    }
     if (Application && Com->GetUseMainThread()) {
       Synchronize([this] { SyncCommEvent(); });
     } else {
@@ -265,6 +223,10 @@ void TMsgThread::SyncCommEvent() {
 }
 
 void TMsgThread::RunHandler() {
+  if (glMsg.message == CommMsgPortFailed()) {
+    Com->ShutDown(false);
+    return;
+  }
   // Taken before the handler asks for the queue: every event counted here
   // had its bytes queued by then.
   const uint64_t posted = fEventsPosted.load(std::memory_order_acquire);
@@ -278,7 +240,6 @@ void TMsgThread::RunHandler() {
 // Starting and stopping
 
 void TnrCustomComm::ThreadStart() {
-  ReleaseRetiredThreads();
   if (!MsgThread) {
     MsgThread = new TMsgThread(this);
     // In place of a fixed sleep: the comm-event thread's first post finds the
@@ -290,22 +251,14 @@ void TnrCustomComm::ThreadStart() {
 
 void TnrCustomComm::ThreadStop() {
   std::shared_ptr<TCommThreadsState> state = fThreadsState;
-  const std::thread::id me = std::this_thread::get_id();
   TCommThread* comm = nullptr;
   TMsgThread* msg = nullptr;
   {
-    std::unique_lock<std::mutex> lk(state->Lock);
-    if (state->CommClosing && state->ClosingThreadId != me) {
-      // The comm-event thread is closing the port after a failure and waits
-      // for no one; once it is through, the port is closed.
-      WaitForClosingCommThread(lk);
-      return;
-    }
+    std::lock_guard<std::mutex> lk(state->Lock);
     // Another thread, or an outer call on this one, is joining the threads
     // and may be waiting for this very handler: leave it to that one.
     if (state->Stopping) return;
     state->Stopping = true;
-    state->StopOwner = me;
     comm = CommThread;
     msg = MsgThread;
     CommThread = nullptr;
@@ -314,12 +267,10 @@ void TnrCustomComm::ThreadStop() {
   if (comm) comm->Terminate();
   if (msg) msg->Terminate();
   TThread* current = TThread::CurrentThread();
-  if (comm && comm != current) {
+  if (comm) {
     comm->WaitFor();
     delete comm;
   }
-  // (comm == current: the comm-event thread closing its failed port; it is
-  // RetiredCommThread and reaped later.)
   if (msg) {
     if (msg == current || (msg->fSyncRunning.load() && IsMainThread())) {
       // Runs the handler we are in, or waits in Synchronize for it: it ends
@@ -330,44 +281,8 @@ void TnrCustomComm::ThreadStop() {
       delete msg;
     }
   }
-  {
-    std::lock_guard<std::mutex> lk(state->Lock);
-    state->Stopping = false;
-    state->StopOwner = std::thread::id();
-  }
-  state->Changed.notify_all();
-}
-
-void TnrCustomComm::WaitForClosingCommThread(std::unique_lock<std::mutex>& Lock) {
-  std::shared_ptr<TCommThreadsState> state = fThreadsState;
-  TCommThread* closing = state->RetiredCommThread;
-  if (closing) {
-    state->RetiredCommThread = nullptr;
-    Lock.unlock();
-    // WaitFor keeps serving Synchronize requests on the main thread.
-    closing->WaitFor();
-    delete closing;
-    Lock.lock();
-  }
-  state->Changed.wait(Lock, [&] { return !state->CommClosing; });
-}
-
-void TnrCustomComm::ReleaseRetiredThreads() {
-  std::shared_ptr<TCommThreadsState> state = fThreadsState;
-  TCommThread* retired = nullptr;
-  {
-    std::lock_guard<std::mutex> lk(state->Lock);
-    retired = state->RetiredCommThread;
-    state->RetiredCommThread = nullptr;
-  }
-  if (!retired) return;
-  if (retired == TThread::CurrentThread()) {
-    // Called from OnClose or a notification on that very thread.
-    retired->SetFreeOnTerminate(true);
-  } else {
-    retired->WaitFor();
-    delete retired;
-  }
+  std::lock_guard<std::mutex> lk(state->Lock);
+  state->Stopping = false;
 }
 
 void TnrCustomComm::StopThreadsForDestroy() {
@@ -376,7 +291,6 @@ void TnrCustomComm::StopThreadsForDestroy() {
 }
 
 void TnrCustomComm::ThreadsDestroying() {
-  ReleaseRetiredThreads();
   std::lock_guard<std::mutex> lk(fThreadsState->Lock);
   fThreadsState->Destroyed = true;
 }

@@ -208,7 +208,7 @@ TEST_F(ReceiveDispatch, LineEventsAreReportedAsTraceStates) {
   }));
 }
 
-TEST_F(ReceiveDispatch, DeviceRemovedMidStreamClosesThePortFromTheCommThread) {
+TEST_F(ReceiveDispatch, DeviceRemovedMidStreamClosesThePortOnTheMainThread) {
   Open();
   std::atomic<bool> stop{false};
   std::string sent;
@@ -229,7 +229,7 @@ TEST_F(ReceiveDispatch, DeviceRemovedMidStreamClosesThePortFromTheCommThread) {
   EXPECT_FALSE(comm->GetActive());
   auto close = rec.OfKind("close");
   ASSERT_EQ(close.size(), 1u);
-  EXPECT_NE(close[0].Thread, std::this_thread::get_id()) << "closed by the comm-event thread";
+  EXPECT_EQ(close[0].Thread, std::this_thread::get_id()) << "a GUI hears of the lost port";
   auto notify = rec.OfKind("notify");
   ASSERT_EQ(notify.size(), 1u);
   EXPECT_EQ(notify[0].A, 1u);
@@ -237,4 +237,18 @@ TEST_F(ReceiveDispatch, DeviceRemovedMidStreamClosesThePortFromTheCommThread) {
   EXPECT_EQ(sent.compare(0, got.size(), got), 0) << "what arrived is a prefix of what was sent";
   // The program carries on: the main thread still serves requests.
   PumpFor(20ms);
+}
+
+TEST_F(ReceiveDispatch, WithoutUseMainThreadAFailedPortClosesOnTheMessageThread) {
+  comm->SetUseMainThread(false);
+  Open();
+  port.Write("a");
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "a"; }));
+  port.Remove();
+  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("close").empty() && rec.Notified(1) > 0; }));
+  EXPECT_FALSE(comm->GetActive());
+  const auto close = rec.OfKind("close");
+  ASSERT_EQ(close.size(), 1u);
+  EXPECT_EQ(close[0].Thread, rec.OfKind("rx")[0].Thread) << "where the handlers run";
+  EXPECT_EQ(rec.OfKind("notify")[0].Thread, close[0].Thread);
 }
