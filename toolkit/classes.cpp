@@ -91,11 +91,16 @@ void TComponent::RemoveComponent(TComponent* AComponent)
 
 void TComponent::DestroyComponents()
 {
-    // Last created first; each is taken out of the list before it is destroyed,
-    // so the owner (this) is not told of its own components' removal.
+    // Last created first; each is taken out of the list before it is destroyed.
+    // One that others link to (csFreeNotification) is removed with the notice,
+    // which the owner passes on to its remaining components, so a sibling
+    // that refers to it drops the link before it is used again.
     while (!fComponents.empty()) {
         TComponent* C = fComponents.back();
-        Remove(C);
+        if (C->fComponentState.Contains(csFreeNotification))
+            RemoveComponent(C);
+        else
+            Remove(C);
         delete C;
     }
 }

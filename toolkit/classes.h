@@ -154,7 +154,9 @@ using TComponentState = TSet<TComponentStateFlag>;
 // Owner-managed lifetime and free notification. Components live on the main
 // thread; nothing here is locked.
 //
-// * The owner destroys the components it owns, last created first.
+// * The owner destroys the components it owns, last created first; the
+//   removal of one that another component linked to by FreeNotification
+//   reaches its siblings (through the owner) before it goes.
 // * FreeNotification(A) links this component and A both ways: when either is
 //   destroyed, the other gets Notification(destroyed, opRemove). Components
 //   with the same owner need no link: the owner passes every opInsert and

@@ -32,7 +32,7 @@ void TApplication::HandleCurrentException()
     } catch (const std::exception& E) {
         HandleException(E);
     } catch (...) {
-        ShowException(Exception(u"Unbekannte Ausnahme"));
+        ShowException(Exception(RuntimeText::UnknownException));
     }
 }
 

@@ -275,6 +275,7 @@ const char16_t* const InOutError = u"E/A-Fehler %d";
 const char16_t* const AbstractError = u"Abstrakter Fehler";
 const char16_t* const InvalidFormat = u"Format '%s' ungültig oder nicht kompatibel mit Argument";
 const char16_t* const ThreadCancelled = u"Thread-Anforderung abgebrochen";
+const char16_t* const UnknownException = u"Unbekannte Ausnahme";
 }  // namespace RuntimeText
 
 UnicodeString EInOutError::MessageFor(int Code)

@@ -148,6 +148,7 @@ extern const char16_t* const InOutError;          // "E/A-Fehler %d"
 extern const char16_t* const AbstractError;       // "Abstrakter Fehler"
 extern const char16_t* const InvalidFormat;       // "Format '%s' ungültig oder nicht kompatibel mit Argument"
 extern const char16_t* const ThreadCancelled;     // "Thread-Anforderung abgebrochen"
+extern const char16_t* const UnknownException;    // "Unbekannte Ausnahme" (a raised non-std value)
 }  // namespace RuntimeText
 
 // Raises EAbstractError: the body of an operation that a descendant must supply.

@@ -117,12 +117,14 @@ void TnrBaseIO::SetActive(bool Value) {
     fActive = Value;
     return;
   }
-  if (Value == GetActive() && !IsDesigning()) return;
+  // Read first: a close handler may destroy the component.
+  const bool designing = IsDesigning();
+  if (Value == GetActive() && !designing) return;
   if (Value)
     DoOpen();
   else
     DoClose();
-  if (IsDesigning()) {
+  if (designing) {
     // A designer only tests whether the device opens.
     fActive = IsDeviceOpen();
     if (fActive) DoClose();

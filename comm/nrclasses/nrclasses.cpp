@@ -56,7 +56,10 @@ void SetDcbFlags(DCB& Dcb, DWORD Flags) {
 // ---------------------------------------------------------------------------
 // TnrNotifyList
 
-TnrNotifyList::~TnrNotifyList() { Clear(); }
+TnrNotifyList::~TnrNotifyList() {
+  *fAlive = false;
+  Clear();
+}
 
 void TnrNotifyList::CheckIndex(int Index) const {
   if (Index < 0 || Index >= Count()) throw EListError(Format(RuntimeText::ListIndexError, {Index}));
@@ -95,8 +98,9 @@ void TnrNotifyList::Put(int Index, const TnrNotifyEvent& Item) {
 }
 
 void TnrNotifyList::Call(TObject* Sender, int Code) {
+  const std::shared_ptr<bool> alive = fAlive;
   const int n = Count();
-  for (int i = 0; i < n; ++i) {
+  for (int i = 0; i < n && *alive; ++i) {
     // A copy: the handler may replace its own entry.
     TnrNotifyEvent e = Get(i);
     e(Sender, Code);

@@ -25,6 +25,7 @@
 #include <cstring>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <type_traits>
 #include <vector>
 
@@ -259,12 +260,15 @@ class TnrNotifyList : public TObject {
   void Put(int Index, const TnrNotifyEvent& Item);
   int Count() const { return static_cast<int>(fItems.size()); }
   // Calls every entry with (Sender, Code); the count is read once. An error
-  // raised by a handler ends the call.
+  // raised by a handler ends the call, and so does a handler that destroys
+  // the list (with its component).
   void Call(TObject* Sender, int Code);
 
  private:
   void CheckIndex(int Index) const;
   std::vector<TnrNotifyEvent*> fItems;
+  // Cleared by the destructor; a running Call holds a reference.
+  std::shared_ptr<bool> fAlive = std::make_shared<bool>(true);
 };
 
 // ---------------------------------------------------------------------------

@@ -70,7 +70,9 @@ void TnrCustomComm::FreeReceiveBuffer() {
 }
 
 void TnrCustomComm::DoOpen() {
+  const TLifeToken life(*this);
   DoClose();
+  if (life.Gone()) return;  // by OnClose or a notification
   fTotalReceived = 0;
   fTotalSent = 0;
   TnrBaseIO::DoOpen();
@@ -98,12 +100,17 @@ void TnrCustomComm::SetupDevice() {
 }
 
 void TnrCustomComm::DoClose() {
+  // Every handler on the way may destroy the component.
+  const TLifeToken life(*this);
   if (IsDeviceOpen()) {
     try {
       ShutDown(true);
+      if (life.Gone()) return;
       LogMessage(dlSimple, u"The port is closed succesfully");
     } catch (...) {
+      if (life.Gone()) return;
       TnrBaseIO::DoClose();
+      if (life.Gone()) return;
     }
   }
   DoTraceState(this, TTraceStates{tsTxEmpty});
@@ -111,13 +118,17 @@ void TnrCustomComm::DoClose() {
 
 void TnrCustomComm::ShutDown(bool Purge) {
   if (!IsDeviceOpen()) return;
+  const TLifeToken life(*this);
   ThreadStop();
-  // Another thread may have closed the port meanwhile (the comm-event thread
-  // after a failure, or a handler the threads were waiting for).
+  // A handler the threads were waiting for may have closed the port meanwhile.
   if (!IsDeviceOpen()) return;
-  if (Purge && GetNotYetSend() > 0) ClearDeviceBuffers();  // discard, do not wait
+  if (Purge && GetNotYetSend() > 0) {
+    ClearDeviceBuffers();  // discard, do not wait
+    if (life.Gone()) return;
+  }
   FreeReceiveBuffer();
   TnrBaseIO::DoClose();
+  if (life.Gone()) return;
   DoNotify(NOTIFY_DEVICE_CLOSED);
 }
 
@@ -179,7 +190,11 @@ void TnrCustomComm::DoCommError(uint32_t CommCode, uint32_t SysError, TComStateF
   LogMessageFmt(dlDetail, u"Communication Error %d:%d",
                 {static_cast<long long>(CommCode), static_cast<long long>(SysError)});
   bool flFlashBuffers = false;
-  if (fOnCommError) fOnCommError(this, CommCode, SysError, State, flFlashBuffers);
+  if (fOnCommError) {
+    const TLifeToken life(*this);
+    fOnCommError(this, CommCode, SysError, State, flFlashBuffers);
+    if (life.Gone()) return;
+  }
   if (flFlashBuffers) ClearDeviceBuffers();
 }
 

@@ -134,7 +134,8 @@ class TnrCustomComm : public TnrBaseIO {
   void ApplyCommState();
   // Derives StreamProtocol and RS485Mode from the DCB (read from the open port).
   void ReadCommConfig();
-  // Closes the open port (Purge: discard unsent output first).
+  // Closes the open port (Purge: discard unsent output first). A handler
+  // called on the way (OnClose, a notification) may destroy the component.
   void ShutDown(bool Purge);
   // Sets the published Boolean "Checked" of a monitor control, if it has one.
   void SetMonitorChecked(TControl* Control, bool Value);
@@ -215,6 +216,20 @@ class TnrCustomComm : public TnrBaseIO {
   // First step of every destructor down to this class: the event threads end
   // (no handler runs any more) before the object's dynamic type changes.
   void StopThreadsForDestroy();
+  // A handler may destroy the component: taken before the call, Gone() tells
+  // after it whether the component is still there (a destruction already
+  // under way when the token was taken does not count).
+  class TLifeToken {
+   public:
+    explicit TLifeToken(const TnrCustomComm& Com)
+        : fState(Com.fThreadsState), fWasDestroying(DestroyedBy(fState)) {}
+    bool Gone() const { return !fWasDestroying && DestroyedBy(fState); }
+
+   private:
+    std::shared_ptr<TCommThreadsState> fState;
+    bool fWasDestroying;
+  };
+  static bool DestroyedBy(const std::shared_ptr<TCommThreadsState>& State);
   // Emulated RS485 direction control: RS485 requested, driver cannot toggle RTS.
   bool IsRS485Emulated() const { return fRS485Mode && fIsNotSupportRS485; }
 
@@ -254,7 +269,9 @@ class TnrCustomComm : public TnrBaseIO {
   bool ReceiveQueued(DWORD Queued, const std::shared_ptr<TCommThreadsState>& State);
   // Set by HandleCommEvent when it took every byte queued at its start.
   bool fQueueReadThrough = false;
-  static bool DestroyedBy(const std::shared_ptr<TCommThreadsState>& State);
+  // An error raised inside the comm-event handler: the error box, unless a
+  // handler destroyed the component.
+  void ReportHandlerError(const std::shared_ptr<TCommThreadsState>& State, const UnicodeString& Message);
   void ThreadsDestroying();
   // The threads' test of the port: no virtual call, so it never races a
   // destructor that changes the object's dynamic type.

@@ -350,13 +350,23 @@ void TnrCustomComm::HandleCommEvent(const MSG& Msg) {
     const TTraceStates states = EventMaskToTraceStates(events & ~DWORD(EV_RXCHAR | EV_TXEMPTY));
     if (!states.Empty()) DoTraceState(this, states);
   } catch (const Exception& E) {
-    const DWORD detail = GetLastError();
-    if (DestroyedBy(state)) {
-      OutputDebugStringW(PWChar(u"HandleCommEvent: error after the component was destroyed: " + E.Message()));
-      return;
-    }
-    ReportFatalError(1, detail, E.Message(), true);
+    ReportHandlerError(state, E.Message());
+  } catch (const std::exception& E) {
+    // Whatever a handler raises ends here: the message thread keeps running.
+    ReportHandlerError(state, Utf8ToUnicode(E.what()));
+  } catch (...) {
+    ReportHandlerError(state, RuntimeText::UnknownException);
   }
+}
+
+void TnrCustomComm::ReportHandlerError(const std::shared_ptr<TCommThreadsState>& State,
+                                       const UnicodeString& Message) {
+  const DWORD detail = GetLastError();
+  if (DestroyedBy(State)) {
+    OutputDebugStringW(PWChar(u"HandleCommEvent: error after the component was destroyed: " + Message));
+    return;
+  }
+  ReportFatalError(1, detail, Message, true);
 }
 
 bool TnrCustomComm::ReceiveQueued(DWORD Queued, const std::shared_ptr<TCommThreadsState>& State) {

@@ -28,7 +28,9 @@ TnrCustomSerialComm::~TnrCustomSerialComm() {
 
 void TnrCustomSerialComm::SetComPortNo(uint16_t Value) {
   const bool wasActive = GetActive();
+  const TLifeToken life(*this);
   SetActive(false);
+  if (life.Gone()) return;  // by a close handler
   fComPortNo = Value;
   SetActive(wasActive);
   DoNotify(NOTIFY_DEVICE_LIST_CHANGED);

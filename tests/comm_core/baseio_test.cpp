@@ -374,6 +374,36 @@ TEST_F(BaseIO, DestroyedPartnersAreForgotten) {
   EXPECT_TRUE(received);
 }
 
+namespace {
+// Created between a component and the partners it links to: their owner
+// frees it after the partners and before the component; it looks then.
+class TLinkWitness : public TComponent {
+ public:
+  TLinkWitness(TComponent* AOwner, TTestComm* Comm, std::vector<const void*>& Seen)
+      : TComponent(AOwner), fComm(Comm), fSeen(Seen) {}
+  ~TLinkWitness() override {
+    fSeen = {fComm->GetLog(), fComm->GetMonitorCTS(), fComm->GetTerminal(), fComm->GetDataProcessor()};
+  }
+
+ private:
+  TTestComm* fComm;
+  std::vector<const void*>& fSeen;
+};
+}  // namespace
+
+TEST_F(BaseIO, PartnersFreedByTheirCommonOwnerAreForgottenBeforeTheComponentGoes) {
+  std::vector<const void*> seen;
+  auto* form = new TComponent(nullptr);
+  auto* comm = new TTestComm(form);
+  new TLinkWitness(form, comm, seen);
+  comm->SetLog(new TRecordingLog(form));
+  comm->SetMonitorCTS(new TCheckBox(form));
+  comm->SetTerminal(new TEdit(form));
+  comm->SetDataProcessor(new TTestProcessor(form));
+  delete form;  // the component's own destruction touches none of them
+  EXPECT_EQ(seen, std::vector<const void*>(4, nullptr));
+}
+
 TEST_F(BaseIO, DestroyingTheComponentDetachesEveryProcessorAndFreesItsHandles) {
   const std::size_t before = winapi_posix::OpenHandleCount();
   TTestProcessor first, second, chained;

@@ -3,6 +3,7 @@
 // buffer's pieces, and a device that disappears under the threads.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -251,4 +252,33 @@ TEST_F(ReceiveDispatch, WithoutUseMainThreadAFailedPortClosesOnTheMessageThread)
   ASSERT_EQ(close.size(), 1u);
   EXPECT_EQ(close[0].Thread, rec.OfKind("rx")[0].Thread) << "where the handlers run";
   EXPECT_EQ(rec.OfKind("notify")[0].Thread, close[0].Thread);
+}
+
+TEST_F(ReceiveDispatch, AnyErrorRaisedByAHandlerIsShownAndReceptionGoesOn) {
+  for (bool mainThread : {true, false}) {
+    SCOPED_TRACE(mainThread);
+    comm->SetUseMainThread(mainThread);
+    Open();
+    app.ClearMessageBoxCalls();
+    int calls = 0;
+    comm->SetOnAfterReceive([&](TObject*, const uint8_t* Buffer, uint32_t Len) {
+      rec.Add("rx", std::string(reinterpret_cast<const char*>(Buffer), Len));
+      if (++calls == 1) throw std::runtime_error("kaputt");
+      if (calls == 2) throw 42;
+    });
+    for (const char* bytes : {"a", "b", "c"}) {
+      port.Write(bytes);
+      ASSERT_TRUE(WaitMain([&] {
+        const std::string got = rec.Received();
+        return !got.empty() && got.back() == bytes[0];
+      })) << bytes;
+    }
+    ASSERT_TRUE(WaitMain([&] { return app.MessageBoxCalls().size() == 2; }));
+    const auto boxes = app.MessageBoxCalls();
+    EXPECT_EQ(boxes[0].Text, u"kaputt.");
+    EXPECT_EQ(boxes[1].Text, u"Unbekannte Ausnahme.");
+    EXPECT_EQ(rec.Received(), "abc");
+    EXPECT_TRUE(comm->GetActive());
+    comm->SetActive(false);
+  }
 }

@@ -190,3 +190,63 @@ TEST_F(Shutdown, OpenCloseAThousandTimesWithReceptionLeaksNoThreadOrHandle) {
   // warm-up close may still include a thread that is just ending.
   EXPECT_EQ(SettledThreadCount(baseThreads), baseThreads);
 }
+
+namespace {
+
+void DestroySender(TObject* Sender) {
+  auto* self = static_cast<TnrComm*>(Sender);
+  delete self;
+  gDestroyed.store(self);
+  Application->Wake();
+}
+
+// Destroys its component from a code-1 notification.
+struct TDestroyOnClosedNotice {
+  void Notify(TObject* Sender, int Code) {
+    if (Code == NOTIFY_DEVICE_CLOSED) DestroySender(Sender);
+  }
+};
+
+}  // namespace
+
+// Under AddressSanitizer: nothing of the close path may touch the component
+// once a handler on it has destroyed it.
+TEST_F(Shutdown, DestroyFromACloseOrErrorHandlerTouchesNothingAfterwards) {
+  enum TWay { kOnCloseAtSetActive, kOnCloseAfterFailure, kClosedNotice, kOnCommError };
+  TRecordingLog log;
+  TDestroyOnClosedNotice destroyer;
+  TRecorder later;  // a second subscriber, behind the destroying one
+  for (TWay way : {kOnCloseAtSetActive, kOnCloseAfterFailure, kClosedNotice, kOnCommError}) {
+    SCOPED_TRACE(way);
+    VirtualPort own;
+    auto* c = new TnrComm(nullptr);
+    SetupOn(*c, own);
+    c->SetLog(&log);
+    c->SetOnAfterReceive([](TObject*, const uint8_t*, uint32_t) {});
+    if (way == kClosedNotice) {
+      c->NotifyAdd(TnrNotifyEvent::Bind(&destroyer, &TDestroyOnClosedNotice::Notify));
+      c->NotifyAdd(TnrNotifyEvent::Bind(&later, &TRecorder::DeviceNotify));
+    } else if (way == kOnCommError) {
+      c->SetOnCommError([](TObject* Sender, uint32_t, uint32_t, TComStateFlags, bool& Flush) {
+        Flush = true;  // asks for a purge after the handler
+        DestroySender(Sender);
+      });
+    } else {
+      c->SetOnClose([](TObject* Sender) { DestroySender(Sender); });
+    }
+    gDestroyed = nullptr;
+    c->SetActive(true);
+    ASSERT_TRUE(c->GetActive());
+    if (way == kOnCloseAfterFailure) {
+      own.Remove();
+    } else if (way == kOnCommError) {
+      own.InjectErrors(CE_FRAME);
+      own.Write("a");
+    } else {
+      c->SetActive(false);
+    }
+    ASSERT_TRUE(WaitMain([&] { return gDestroyed.load() == c; }));
+    PumpFor(20ms);
+    EXPECT_EQ(later.Notified(1), 0u) << "no notice from a destroyed component";
+  }
+}
