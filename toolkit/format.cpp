@@ -41,11 +41,20 @@ UnicodeString FormatArgs(const UnicodeString& Fmt, std::span<const TFormatArg> A
         if (ArgIndex >= Args.size()) FormatError(Fmt);
         return Args[ArgIndex++];
     };
+    // Widths and precisions beyond this are refused, whether written or from '*'.
+    constexpr int MaxWidth = 100000;
     auto ReadNumber = [&](int& Out) -> bool {
         if (I < N && Fmt[I] == u'*') {
             const TFormatArg& A = NextArg();
-            if (A.Kind() != TFormatArg::TKind::Int && A.Kind() != TFormatArg::TKind::UInt) FormatError(Fmt);
-            Out = static_cast<int>(A.Kind() == TFormatArg::TKind::Int ? A.AsInt() : static_cast<long long>(A.AsUInt()));
+            if (A.Kind() == TFormatArg::TKind::Int) {
+                if (A.AsInt() > MaxWidth) FormatError(Fmt);
+                Out = A.AsInt() < 0 ? -1 : static_cast<int>(A.AsInt());  // negative: none
+            } else if (A.Kind() == TFormatArg::TKind::UInt) {
+                if (A.AsUInt() > static_cast<unsigned long long>(MaxWidth)) FormatError(Fmt);
+                Out = static_cast<int>(A.AsUInt());
+            } else {
+                FormatError(Fmt);
+            }
             ++I;
             return true;
         }
@@ -53,7 +62,7 @@ UnicodeString FormatArgs(const UnicodeString& Fmt, std::span<const TFormatArg> A
         Out = 0;
         while (I < N && Fmt[I] >= u'0' && Fmt[I] <= u'9') {
             Out = Out * 10 + (Fmt[I] - u'0');
-            if (Out > 100000) FormatError(Fmt);
+            if (Out > MaxWidth) FormatError(Fmt);
             ++I;
             Any = true;
         }

@@ -199,6 +199,18 @@ TEST_F(Numbers, FormatMismatchRaisesConvertError)
     EXPECT_THROW(Format(u"abc %", {1}), EConvertError);
 }
 
+TEST_F(Numbers, WidthFromAnArgumentIsBoundedLikeAWrittenOne)
+{
+    EXPECT_EQ(Format(u"%*d", {100000, 1}).size(), 100000u);
+    EXPECT_THROW(Format(u"%100001d", {1}), EConvertError);
+    EXPECT_THROW(Format(u"%*d", {100001, 1}), EConvertError);
+    EXPECT_THROW(Format(u"%.*d", {100001, 1}), EConvertError);
+    EXPECT_THROW(Format(u"%*d", {500000000, 1}), EConvertError);
+    // Not cut down to 32 bits: 2^32 + 5 is no width of 5.
+    EXPECT_THROW(Format(u"%*d", {4294967301ull, 1}), EConvertError);
+    EXPECT_EQ(S(Format(u"%*d|%.*d", {-3, 7, -2, 7})), "7|7");
+}
+
 TEST_F(Numbers, RuntimeErrorTexts)
 {
     EXPECT_EQ(S(EInOutError(5).Message()), "Dateizugriff verweigert");
