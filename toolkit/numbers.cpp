@@ -249,6 +249,46 @@ UnicodeString FloatToStr(double Value)
 // ---------------------------------------------------------------------------
 // Text -> float
 
+namespace {
+
+enum class TOutOfRange { Underflow, Largest, Overflow };
+
+// Why from_chars found a decimal text ("ddd.ddde[+-]xx", no sign) out of the
+// double's range. Largest: above the largest double, but at most that double
+// rounded to 15 digits ("1.79769313486232E308", what FloatToStr gives for it,
+// which must read back).
+TOutOfRange OutOfRangeKind(std::string_view Text)
+{
+    std::string Digits;      // significant digits, no leading or trailing zeros
+    long long Exponent = 0;  // value = 0.Digits * 10^Exponent
+    bool Point = false;
+    std::size_t I = 0;
+    for (; I < Text.size() && Text[I] != 'e'; ++I) {
+        if (Text[I] == '.') {
+            Point = true;
+        } else if (Digits.empty() && Text[I] == '0') {
+            if (Point) --Exponent;
+        } else {
+            Digits += Text[I];
+            if (!Point) ++Exponent;
+        }
+    }
+    while (!Digits.empty() && Digits.back() == '0') Digits.pop_back();
+    if (I < Text.size()) {
+        const bool Negative = Text[I + 1] == '-';
+        long long E = 0;
+        auto R = std::from_chars(Text.data() + I + 1 + (Text[I + 1] == '+'), Text.data() + Text.size(), E);
+        if (R.ec != std::errc()) return Negative ? TOutOfRange::Underflow : TOutOfRange::Overflow;
+        Exponent += E;
+    }
+    if (Digits.empty() || Exponent <= 0) return TOutOfRange::Underflow;
+    constexpr std::string_view LargestDigits = "179769313486232";
+    if (Exponent == 309 && Digits <= LargestDigits) return TOutOfRange::Largest;
+    return TOutOfRange::Overflow;
+}
+
+}  // namespace
+
 bool TryStrToFloat(const UnicodeString& S, double& Value, const TFormatSettings& Settings)
 {
     std::size_t I = 0, N = S.size();
@@ -275,12 +315,10 @@ bool TryStrToFloat(const UnicodeString& S, double& Value, const TFormatSettings&
         }
     }
     if (MantissaDigits == 0) return false;
-    bool NegativeExponent = false;
     if (I < N && (S[I] == u'e' || S[I] == u'E')) {
         Buf += 'e';
         ++I;
         if (I < N && (S[I] == u'+' || S[I] == u'-')) {
-            NegativeExponent = S[I] == u'-';
             Buf += static_cast<char>(S[I++]);
         }
         int ExpDigits = 0;
@@ -295,8 +333,11 @@ bool TryStrToFloat(const UnicodeString& S, double& Value, const TFormatSettings&
     auto R = std::from_chars(Buf.data(), Buf.data() + Buf.size(), V, std::chars_format::general);
     if (R.ptr != Buf.data() + Buf.size()) return false;
     if (R.ec == std::errc::result_out_of_range) {
-        if (!NegativeExponent) return false;  // overflow
-        V = 0;                                // underflow gives zero
+        switch (OutOfRangeKind(Buf)) {
+        case TOutOfRange::Underflow: V = 0; break;
+        case TOutOfRange::Largest: V = std::numeric_limits<double>::max(); break;
+        case TOutOfRange::Overflow: return false;
+        }
     } else if (R.ec != std::errc()) {
         return false;
     }

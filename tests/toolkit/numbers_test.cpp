@@ -140,6 +140,22 @@ TEST_F(Numbers, RoundTripOfFifteenDigitValues)
         EXPECT_NEAR(StrToFloat(FloatToStr(V)), V, std::abs(V) * 1e-14) << FloatToStr(V).size();
 }
 
+TEST_F(Numbers, TextOfTheLargestDoublesReadsBack)
+{
+    const double Max = std::numeric_limits<double>::max();
+    EXPECT_EQ(S(FloatToStr(-Max)), "-1.79769313486232E308");
+    for (double V : {Max, -Max, std::nextafter(Max, 0.0)})
+        EXPECT_EQ(std::abs(StrToFloat(FloatToStr(V))), Max) << S(FloatToStr(V));
+    EXPECT_EQ(StrToFloat(u"179769313486232000e291"), Max);
+    double V = 7;
+    // Beyond the 15-digit text is still an overflow, however it is written.
+    for (const UnicodeString& Big : {UnicodeString(u"1.79769313486233E308"), UnicodeString(u"1.797693134862321E308"),
+                                     UnicodeString(u"1e309"), u"1" + UnicodeString(400, u'0') + u"e-50"})
+        EXPECT_FALSE(TryStrToFloat(Big, V)) << S(Big.substr(0, 30));
+    EXPECT_EQ(V, 7);
+    EXPECT_EQ(StrToFloat(u"0." + UnicodeString(400, u'0') + u"1e50"), 0);
+}
+
 TEST_F(Numbers, IntegerParsing)
 {
     EXPECT_EQ(StrToInt(u"42"), 42);
