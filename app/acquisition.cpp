@@ -24,6 +24,20 @@ void ResetAcquisitionState()
     ScanMode = 0;
 }
 
+namespace {
+
+// Empties RxLine; after a very long line its memory goes back as well.
+void ReleaseLine()
+{
+    constexpr std::size_t KeptCapacity = 64 * 1024;
+    if (RxLine.capacity() > KeptCapacity)
+        AnsiString().swap(RxLine);
+    else
+        RxLine.clear();
+}
+
+}  // namespace
+
 void FrameReceivedBytes(const std::uint8_t* Buffer, std::uint32_t Received,
                         const std::function<void(const UnicodeString&)>& OnLine)
 {
@@ -36,7 +50,7 @@ void FrameReceivedBytes(const std::uint8_t* Buffer, std::uint32_t Received,
                 // Reset before interpreting, so a line that fails cannot leak
                 // into the next one.
                 UnicodeString line = AnsiToUnicode(RxLine);
-                RxLine.clear();
+                ReleaseLine();
                 LineEndPos = 1;
                 try {
                     OnLine(line);

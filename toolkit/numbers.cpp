@@ -350,10 +350,19 @@ bool TryStrToFloat(const UnicodeString& S, double& Value)
     return TryStrToFloat(S, Value, FormatSettings);
 }
 
+UnicodeString TextForMessage(const UnicodeString& S)
+{
+    constexpr std::size_t Keep = 200;
+    if (S.size() <= Keep) return S;
+    std::size_t N = Keep;
+    if (S[N - 1] >= 0xD800 && S[N - 1] < 0xDC00) --N;  // not half a surrogate pair
+    return S.substr(0, N) + u"\u2026";
+}
+
 double StrToFloat(const UnicodeString& S, const TFormatSettings& Settings)
 {
     double V = 0;
-    if (!TryStrToFloat(S, V, Settings)) throw EConvertError(Format(RuntimeText::InvalidFloat, {S}));
+    if (!TryStrToFloat(S, V, Settings)) throw EConvertError(Format(RuntimeText::InvalidFloat, {TextForMessage(S)}));
     return V;
 }
 
@@ -468,7 +477,7 @@ bool TryStrToInt(const UnicodeString& S, int& Value)
 int StrToInt(const UnicodeString& S)
 {
     int V = 0;
-    if (!TryStrToInt(S, V)) throw EConvertError(Format(RuntimeText::InvalidInteger, {S}));
+    if (!TryStrToInt(S, V)) throw EConvertError(Format(RuntimeText::InvalidInteger, {TextForMessage(S)}));
     return V;
 }
 
@@ -481,7 +490,7 @@ int StrToIntDef(const UnicodeString& S, int Default)
 long long StrToInt64(const UnicodeString& S)
 {
     long long V = 0;
-    if (!TryStrToInt64(S, V)) throw EConvertError(Format(RuntimeText::InvalidInteger, {S}));
+    if (!TryStrToInt64(S, V)) throw EConvertError(Format(RuntimeText::InvalidInteger, {TextForMessage(S)}));
     return V;
 }
 

@@ -235,9 +235,14 @@ UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int 
 UnicodeString FloatToStr(double Value);
 UnicodeString FloatToStr(double Value, const TFormatSettings& Settings);
 
+// The offending text as a conversion message quotes it: whole up to 200
+// characters, else its first 200 and "…" (a reply line can be any length).
+UnicodeString TextForMessage(const UnicodeString& S);
+
 // Parses a decimal number as the runtime does: leading and trailing blanks,
 // optional sign, digits with FormatSettings.DecimalSeparator, optional exponent
-// ("E", "e", signed). Raises EConvertError "'%s' ist kein gültiger Gleitkommawert".
+// ("E", "e", signed). Raises EConvertError "'%s' ist kein gültiger Gleitkommawert"
+// (the text as TextForMessage gives it).
 double StrToFloat(const UnicodeString& S);
 double StrToFloat(const UnicodeString& S, const TFormatSettings& Settings);
 bool TryStrToFloat(const UnicodeString& S, double& Value);

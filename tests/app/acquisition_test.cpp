@@ -153,6 +153,22 @@ TEST_F(Acquisition, SeveralFailuresInOneChunkAreAllReported)
               u"'a' ist kein gültiger Gleitkommawert\r'b' ist kein gültiger Gleitkommawert");
 }
 
+TEST_F(Acquisition, HugeFailedLineGivesAShortMessageAndItsMemoryBack)
+{
+    // 4 MiB without a terminator, in receive-buffer sized chunks.
+    const std::string chunk(4096, 'x');
+    Receive("1 ");
+    for (int i = 0; i < 1024; ++i)
+        Receive(chunk);
+    EXPECT_EQ(RxLine.size(), 2u + 4096 * 1024);
+    EXPECT_EQ(MessageOf<EConvertError>([&] { Receive("\r\n"); }),
+              u"'" + UnicodeString(200, u'x') + u"\u2026' ist kein gültiger Integerwert");
+    EXPECT_LE(RxLine.capacity(), 64u * 1024);
+    Receive("2 20\r\n");
+    ASSERT_EQ(View.List.size(), 1u);
+    EXPECT_EQ(View.List[0], u"0 20");
+}
+
 TEST_F(Acquisition, The128thPointCompletesTheSpectrumOnceAndExtraPointsStayInside)
 {
     std::string capture;

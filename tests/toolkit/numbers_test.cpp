@@ -123,6 +123,18 @@ TEST_F(Numbers, StrToFloatAcceptsWhatTheRuntimeAccepts)
     EXPECT_EQ(V, 7);  // failed parses leave the value alone
 }
 
+TEST_F(Numbers, LongTextIsCutInTheConversionMessage)
+{
+    const UnicodeString Fit(200, u'7');
+    EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(Fit); }), Quoted(Fit, " ist kein gültiger Integerwert"));
+    EXPECT_EQ(MessageOf<EConvertError>([&] { StrToFloat(Fit + u"x"); }),
+              Quoted(Fit + u"\u2026", " ist kein gültiger Gleitkommawert"));
+    // The cut never splits a surrogate pair.
+    const UnicodeString Pair = UnicodeString(199, u'a') + u"\U0001F600" + UnicodeString(1000, u'b');
+    EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt64(Pair); }),
+              Quoted(UnicodeString(199, u'a') + u"\u2026", " ist kein gültiger Integerwert"));
+}
+
 TEST_F(Numbers, DecimalSeparatorDecidesParsingAndFormatting)
 {
     FormatSettings.DecimalSeparator = u',';
