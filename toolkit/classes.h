@@ -109,6 +109,7 @@ public:
     // Windows-1252; written as Windows-1252 with CR LF. Failures raise
     // EFOpenError "Datei %s kann nicht geöffnet werden. %s" / EFCreateError
     // "Datei \"%s\" kann nicht erstellt werden. %s" with the system's reason.
+    // Saving replaces the file as a whole (see WriteFileBytes).
     void LoadFromFile(const UnicodeString& FileName);
     void SaveToFile(const UnicodeString& FileName) const;
 
@@ -130,6 +131,9 @@ private:
 };
 
 // Reads / writes a whole file as bytes; raise EFOpenError / EFCreateError.
+// Writing replaces the file through a temporary file beside it and a rename,
+// so a write that fails part-way leaves the old content; a file that could
+// not be opened for writing in place (read-only, a folder) is refused.
 std::string ReadFileBytes(const UnicodeString& FileName);
 void WriteFileBytes(const UnicodeString& FileName, std::string_view Bytes);
 // The file system's reason text for the last failed open (German, as the

@@ -2,11 +2,16 @@
 #include "toolkit/classes.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
+#include <thread>
 
 namespace {
 // Deletes the objects of entries taken out of an owning list.
@@ -392,7 +397,11 @@ UnicodeString FileErrorReason(int ErrnoValue)
     case EISDIR:
     case EROFS: return u"Zugriff verweigert";
     case EBUSY: return u"Der Prozess kann nicht auf die Datei zugreifen, da sie von einem anderen Prozess verwendet wird";
-    case ENOSPC: return u"Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden";
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case EFBIG: return u"Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden";
     case ENAMETOOLONG:
     case EINVAL: return u"Die Syntax für den Dateinamen, Verzeichnisnamen oder die Datenträgerbezeichnung ist falsch";
     default: return Format(RuntimeText::InOutError, {ErrnoValue});
@@ -413,19 +422,61 @@ std::string ReadFileBytes(const UnicodeString& FileName)
     return Bytes;
 }
 
+namespace {
+
+// A name for a temporary file beside Target that no other writer picks.
+std::filesystem::path TemporaryBeside(const std::filesystem::path& Target)
+{
+    static std::atomic<unsigned> Counter{0};
+    const auto Stamp = static_cast<unsigned long long>(std::chrono::steady_clock::now().time_since_epoch().count());
+    const auto Unique = Stamp ^ (std::hash<std::thread::id>()(std::this_thread::get_id()) << 1) ^ Counter++;
+    char Suffix[24];
+    std::snprintf(Suffix, sizeof Suffix, ".%016llx", Unique);
+    auto Name = Target.filename();
+    Name += Suffix;
+    Name += ".tmp";
+    return Target.parent_path() / Name;
+}
+
+}  // namespace
+
 void WriteFileBytes(const UnicodeString& FileName, std::string_view Bytes)
 {
     auto P = ToPath(FileName);
-    errno = 0;
-    std::ofstream Out(P, std::ios::binary | std::ios::trunc);
-    if (!Out) {
-        int Err = errno;
-        throw EFCreateError(Format(RuntimeText::FCreateError, {FileName, OpenFailureReason(P, Err, true)}));
+    auto CreateError = [&](int Err) {
+        return EFCreateError(Format(RuntimeText::FCreateError, {FileName, OpenFailureReason(P, Err, true)}));
+    };
+    std::error_code Ec;
+    // A link is followed: the file it names is replaced, the link stays.
+    if (std::filesystem::is_symlink(P, Ec))
+        if (auto Target = std::filesystem::canonical(P, Ec); !Ec) P = Target;
+    // An existing file must be writable in place, as a file opened for
+    // writing would have to be, even though it is replaced by rename.
+    const bool Existed = std::filesystem::exists(P, Ec);
+    if (Existed) {
+        errno = 0;
+        std::ofstream Probe(P, std::ios::binary | std::ios::app);
+        if (!Probe || std::filesystem::is_directory(P, Ec)) throw CreateError(errno);
     }
+    // The bytes go to a temporary file first, which replaces the old one only
+    // once all of them are written: a failed write (disk full, quota, I/O
+    // error) leaves the old content as it was.
+    const auto Temporary = TemporaryBeside(P);
+    errno = 0;
+    std::ofstream Out(Temporary, std::ios::binary | std::ios::trunc);
+    if (!Out) throw CreateError(errno);
     Out.write(Bytes.data(), static_cast<std::streamsize>(Bytes.size()));
     Out.flush();
-    // A failed write (disk full, device gone) is the runtime's I/O error 101.
-    if (!Out) throw EInOutError(101);
+    if (Out) Out.close();
+    int Err = errno;
+    if (Out) {
+        if (Existed) std::filesystem::permissions(Temporary, std::filesystem::status(P, Ec).permissions(), Ec);
+        std::filesystem::rename(Temporary, P, Ec);
+        if (!Ec) return;
+        Err = Ec.default_error_condition().value();
+    }
+    std::filesystem::remove(Temporary, Ec);
+    throw CreateError(Err);
 }
 
 void TStringList::LoadFromFile(const UnicodeString& FileName)

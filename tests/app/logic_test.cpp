@@ -9,6 +9,13 @@
 #include <filesystem>
 #include <string>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <csignal>
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -209,6 +216,50 @@ TEST_F(TempDir, CalibrationFileOfAnInstalledCopy)
     oldXdg.empty() ? unsetenv("XDG_DATA_HOME") : setenv("XDG_DATA_HOME", oldXdg.c_str(), 1);
     setenv("HOME", oldHome.c_str(), 1);
 }
+
+#ifndef _WIN32
+// A save whose bytes do not all fit (a file size limit, in a child process)
+// keeps the old calibration and reports that the file could not be created.
+TEST_F(TempDir, FailedCalibrationSaveKeepsTheOldFile)
+{
+    fs::create_directories(Dir / "data");
+    const UnicodeString file = CalibrationFilePath(Path(Dir) + u"/");
+    SaveCalibration(file, 2, 420);
+    const std::string old = ReadAll(Dir / "data" / "conf.dat");
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{8, 8};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        std::string result = "saved";
+        try {
+            SaveCalibration(file, 2.15789473684211, 409);
+        } catch (const EFCreateError& e) {
+            result = ToUtf8(e.Message());
+        } catch (const Exception& e) {
+            result = "other error: " + ToUtf8(e.Message());
+        }
+        ssize_t written = write(out[1], result.data(), result.size());
+        _exit(written == static_cast<ssize_t>(result.size()) ? 0 : 1);
+    }
+    close(out[1]);
+    std::string message;
+    char buffer[512];
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
+        message.append(buffer, static_cast<std::size_t>(n));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(message, "Datei \"" + ToUtf8(file) +
+                           "\" kann nicht erstellt werden. Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden");
+    EXPECT_EQ(ReadAll(Dir / "data" / "conf.dat"), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "data"), fs::directory_iterator()), 1)
+        << "no temporary file is left";
+}
+#endif
 
 // --- export ------------------------------------------------------------------
 
