@@ -5,8 +5,11 @@
 //   SPECTRO-REGISTRY 1
 //   [HKEY_CURRENT_USER\Software\Example]
 //   "Name"=<type>:<hex bytes>
-// Names escape '%', '"', ']' and control characters as %XX. Anything else in
-// the file makes it corrupt: it is then reported once and never written.
+// Names escape '%', '"', ']', control characters and lone surrogates as %XX
+// and come back exactly as they were created. Anything else in the file
+// (raw control bytes or delimiters in a name, invalid UTF-8, an empty key
+// name part, a key or value twice) makes it corrupt: it is then reported once
+// and never written.
 #include "platform/posix/registry.h"
 
 #include <fcntl.h>
@@ -85,16 +88,38 @@ std::u16string StoreId(Hive h, const std::u16string& path) {
   return HiveTag(h) + u"\\" + UpperAscii(path);
 }
 
-std::string Escape(const std::string& s) {
+const RegValue* FindValue(const std::vector<RegValue>& values, std::u16string_view name) {
+  for (const auto& v : values)
+    if (EqualsNoCase(v.Name, name)) return &v;
+  return nullptr;
+}
+
+// Names in the file are UTF-8 with '%', '"', ']', control bytes, DEL and the
+// bytes of lone surrogates (which UTF-8 cannot carry) escaped as %XX, so
+// every name the API accepts comes back exactly. The reader accepts only what
+// the writer could have produced: a raw control byte or delimiter, invalid
+// UTF-8, an escaped NUL (no API name has one) make the store corrupt.
+bool NeedsEscape(unsigned char c) { return c < 0x20 || c == '%' || c == '"' || c == ']' || c == 0x7F; }
+
+std::string EncodeName(std::u16string_view name) {
+  const std::string bytes = ToUtf8KeepingSurrogates(name);
   std::string out;
-  for (unsigned char c : s) {
-    if (c < 0x20 || c == '%' || c == '"' || c == ']' || c == 0x7F) {
-      char buf[4];
-      std::snprintf(buf, sizeof buf, "%%%02X", c);
-      out += buf;
-    } else {
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    const auto c = static_cast<unsigned char>(bytes[i]);
+    // 0xED then 0xA0..0xBF starts the 3-byte form of a lone surrogate.
+    std::size_t escaped = c == 0xED && i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) >= 0xA0 ? 3
+                          : NeedsEscape(c)                                                                    ? 1
+                                                                                                              : 0;
+    if (escaped == 0) {
       out += char(c);
+      continue;
     }
+    for (std::size_t k = 0; k < escaped; ++k) {
+      char buf[4];
+      std::snprintf(buf, sizeof buf, "%%%02X", static_cast<unsigned char>(bytes[i + k]));
+      out += buf;
+    }
+    i += escaped - 1;
   }
   return out;
 }
@@ -106,20 +131,24 @@ int HexDigit(char c) {
   return -1;
 }
 
-bool Unescape(const std::string& s, std::string* out) {
-  out->clear();
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    if (s[i] != '%') {
-      *out += s[i];
+bool DecodeName(std::string_view raw, std::u16string* name) {
+  std::u16string ignored;
+  if (!FromUtf8Exact(raw, false, &ignored)) return false;
+  std::string bytes;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    const auto c = static_cast<unsigned char>(raw[i]);
+    if (c != '%') {
+      if (NeedsEscape(c)) return false;
+      bytes += char(c);
       continue;
     }
-    if (i + 2 >= s.size()) return false;
-    int hi = HexDigit(s[i + 1]), lo = HexDigit(s[i + 2]);
+    if (i + 2 >= raw.size()) return false;
+    int hi = HexDigit(raw[i + 1]), lo = HexDigit(raw[i + 2]);
     if (hi < 0 || lo < 0) return false;
-    *out += char(hi * 16 + lo);
+    bytes += char(hi * 16 + lo);
     i += 2;
   }
-  return true;
+  return FromUtf8Exact(bytes, true, name) && name->find(u'\0') == std::u16string::npos;
 }
 
 bool ParseStore(const std::string& text, StoreData* data, int* badLine) {
@@ -138,35 +167,38 @@ bool ParseStore(const std::string& text, StoreData* data, int* badLine) {
     }
     if (line.empty()) continue;
     if (line.front() == '[') {
-      if (line.back() != ']') return false;
-      std::string name;
-      if (!Unescape(line.substr(1, line.size() - 2), &name)) return false;
+      std::u16string name;
+      if (line.back() != ']' || !DecodeName(std::string_view(line).substr(1, line.size() - 2), &name)) return false;
       Hive hive;
-      auto slash = name.find('\\');
-      std::string rootName = name.substr(0, slash);
-      if (rootName == "HKEY_LOCAL_MACHINE")
+      auto slash = name.find(u'\\');
+      std::u16string rootName = name.substr(0, slash);
+      if (rootName == u"HKEY_LOCAL_MACHINE")
         hive = Hive::Machine;
-      else if (rootName == "HKEY_CURRENT_USER")
+      else if (rootName == u"HKEY_CURRENT_USER")
         hive = Hive::User;
       else
         return false;
-      if (slash == std::string::npos || slash + 1 >= name.size()) return false;
-      std::u16string path = FromUtf8(name.substr(slash + 1));
-      StoreKey& key = (*data)[StoreId(hive, path)];
-      key.path = path;
-      current = &key;
+      if (slash == std::u16string::npos) return false;
+      std::u16string path = name.substr(slash + 1);
+      // Every part named: a key listed by its parent can be opened by that name.
+      if (path.empty() || path.front() == u'\\' || path.back() == u'\\' ||
+          path.find(u"\\\\") != std::u16string::npos)
+        return false;
+      auto [it, added] = data->try_emplace(StoreId(hive, path));
+      if (!added) return false;  // the same key twice
+      it->second.path = path;
+      current = &it->second;
       continue;
     }
     if (line.front() != '"' || !current) return false;
-    auto close = line.find("\"=", 1);
-    if (close == std::string::npos) return false;
-    std::string name;
-    if (!Unescape(line.substr(1, close - 1), &name)) return false;
+    auto close = line.find('"', 1);
+    if (close == std::string::npos || line.compare(close, 2, "\"=") != 0) return false;
+    RegValue v;
+    if (!DecodeName(std::string_view(line).substr(1, close - 1), &v.Name)) return false;
+    if (FindValue(current->values, v.Name)) return false;  // the same value twice
     std::string rest = line.substr(close + 2);
     auto colon = rest.find(':');
     if (colon == std::string::npos || colon == 0) return false;
-    RegValue v;
-    v.Name = FromUtf8(name);
     unsigned long type = 0;
     for (std::size_t i = 0; i < colon; ++i) {
       if (rest[i] < '0' || rest[i] > '9') return false;
@@ -192,9 +224,9 @@ std::string SerializeStore(const StoreData& data) {
   for (Hive hive : {Hive::Machine, Hive::User}) {
     for (const auto& [id, key] : data) {
       if (id.substr(0, 1) != HiveTag(hive)) continue;
-      out += "\n[" + Escape(std::string(HiveName(hive)) + "\\" + ToUtf8(key.path)) + "]\n";
+      out += "\n[" + std::string(HiveName(hive)) + "\\" + EncodeName(key.path) + "]\n";
       for (const auto& v : key.values) {
-        out += "\"" + Escape(ToUtf8(v.Name)) + "\"=" + std::to_string(v.Type) + ":";
+        out += "\"" + EncodeName(v.Name) + "\"=" + std::to_string(v.Type) + ":";
         static const char digits[] = "0123456789abcdef";
         for (BYTE b : v.Data) {
           out += digits[b >> 4];
@@ -511,12 +543,6 @@ LONG CurrentValues(const KeyRef& ref, std::vector<RegValue>* values) {
   }
   *values = it->second.values;
   return ERROR_SUCCESS;
-}
-
-const RegValue* FindValue(const std::vector<RegValue>& values, std::u16string_view name) {
-  for (const auto& v : values)
-    if (EqualsNoCase(v.Name, name)) return &v;
-  return nullptr;
 }
 
 // Copies data out with Windows' size rules.

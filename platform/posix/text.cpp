@@ -2,7 +2,9 @@
 
 namespace winapi_posix {
 
-std::string ToUtf8(std::u16string_view text) {
+namespace {
+
+std::string EncodeUtf8(std::u16string_view text, bool keepLoneSurrogates) {
   std::string out;
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
@@ -10,7 +12,7 @@ std::string ToUtf8(std::u16string_view text) {
     if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
       c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
       ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
+    } else if (c >= 0xD800 && c < 0xE000 && !keepLoneSurrogates) {
       c = 0xFFFD;  // lone surrogate
     }
     if (c < 0x80) {
@@ -30,6 +32,43 @@ std::string ToUtf8(std::u16string_view text) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string ToUtf8(std::u16string_view text) { return EncodeUtf8(text, false); }
+
+std::string ToUtf8KeepingSurrogates(std::u16string_view text) { return EncodeUtf8(text, true); }
+
+bool FromUtf8Exact(std::string_view text, bool allowSurrogates, std::u16string* out) {
+  out->clear();
+  bool afterHigh = false;  // the last unit was a high surrogate from a 3-byte form
+  for (std::size_t i = 0; i < text.size();) {
+    unsigned char b = static_cast<unsigned char>(text[i]);
+    std::size_t len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
+    if (len == 0 || i + len > text.size()) return false;
+    char32_t c = len == 1 ? b : b & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+      unsigned char n = static_cast<unsigned char>(text[i + k]);
+      if ((n & 0xC0) != 0x80) return false;
+      c = (c << 6) | (n & 0x3F);
+    }
+    static const char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (c < kSmallest[len] || c > 0x10FFFF) return false;  // overlong or beyond Unicode
+    bool surrogate = c >= 0xD800 && c < 0xE000;
+    if (surrogate && !allowSurrogates) return false;
+    // A pair has one form, the 4-byte one.
+    if (afterHigh && c >= 0xDC00 && c < 0xE000) return false;
+    afterHigh = c >= 0xD800 && c < 0xDC00;
+    if (c >= 0x10000) {
+      *out += char16_t(0xD800 + ((c - 0x10000) >> 10));
+      *out += char16_t(0xDC00 + ((c - 0x10000) & 0x3FF));
+    } else {
+      *out += char16_t(c);
+    }
+    i += len;
+  }
+  return true;
 }
 
 std::u16string FromUtf8(std::string_view text) {

@@ -10,6 +10,12 @@ namespace winapi_posix {
 
 std::string ToUtf8(std::u16string_view text);
 std::u16string FromUtf8(std::string_view text);
+// Exact conversions (for names that must come back as they were stored):
+// lone surrogates keep their 3-byte forms instead of becoming U+FFFD, and the
+// decoder accepts only the shortest form of each code point up to U+10FFFF,
+// a pair only as its 4-byte form, and lone surrogates only when allowed.
+std::string ToUtf8KeepingSurrogates(std::u16string_view text);
+bool FromUtf8Exact(std::string_view text, bool allowSurrogates, std::u16string* out);
 // Null-safe view of a zero-terminated UTF-16 string.
 std::u16string_view WideView(const WCHAR* text);
 // ASCII-only case folding, as the registry and module names need.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <winapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -198,6 +199,84 @@ TEST_F(Registry, CorruptStoreIsReportedAndNeverOverwritten) {
   EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Y", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
                             nullptr),
             ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, NamesComeBackExactlyAfterOtherWrites) {
+  const std::vector<std::u16string> names = {u"lone\xD800",       u"lone\xD801",      u"low\xDC01x",
+                                             u"pair\U0001F600",    u"ctl\x01\x1F\x7F", u"br]ack\"et%41",
+                                             u"Gr\u00FC\u00DF" u"e"};
+  HKEY parent = nullptr, key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Names", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &parent,
+                            nullptr),
+            ERROR_SUCCESS);
+  for (const auto& name : names) {
+    ASSERT_EQ(RegCreateKeyExW(parent, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    DWORD one = 1;
+    ASSERT_EQ(RegSetValueExW(parent, name.c_str(), 0, REG_DWORD, reinterpret_cast<BYTE*>(&one), 4), ERROR_SUCCESS);
+  }
+  // An unrelated write rewrites the whole store.
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Other", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+
+  std::vector<std::u16string> listed;
+  for (DWORD i = 0;; ++i) {
+    WCHAR name[64];
+    DWORD len = 64;
+    if (RegEnumKeyExW(parent, i, name, &len, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    listed.emplace_back(name, len);
+    EXPECT_EQ(RegOpenKeyExW(parent, listed.back().c_str(), 0, KEY_READ, &key), ERROR_SUCCESS) << i;
+    RegCloseKey(key);
+  }
+  std::vector<std::u16string> expected = names;
+  std::sort(listed.begin(), listed.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(listed, expected);
+  for (DWORD i = 0; i < names.size(); ++i) {
+    WCHAR name[64];
+    DWORD len = 64;
+    ASSERT_EQ(RegEnumValueW(parent, i, name, &len, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(name, len), names[i]);
+  }
+  RegCloseKey(parent);
+}
+
+TEST_F(Registry, NamesTheWriterNeverWritesMakeTheStoreCorrupt) {
+  const std::string head = "SPECTRO-REGISTRY 1\n[HKEY_CURRENT_USER\\Software]\n";
+  const std::vector<std::string> bad = {
+      "[HKEY_CURRENT_USER\\Software\\a\x01" "b]",                   // raw control byte
+      std::string("[HKEY_CURRENT_USER\\Software\\a") + '\0' + "b]",   // raw NUL
+      "[HKEY_CURRENT_USER\\Software\\a]b]",                         // raw "]"
+      "[HKEY_CURRENT_USER\\Software\\a%00b]",                       // NUL, escaped
+      "[HKEY_CURRENT_USER\\Software\\\xC1\x81]",                    // overlong "A"
+      "[HKEY_CURRENT_USER\\Software\\\xED\xA0\x80]",                // surrogate, raw
+      "[HKEY_CURRENT_USER\\Software\\%ED%A0%BD%ED%B8%80]",          // a pair as two 3-byte forms
+      "[HKEY_CURRENT_USER\\Software\\\xF4\x90\x80\x80]",            // above U+10FFFF
+      "[HKEY_CURRENT_USER\\Software\\\xE2\x82]",                    // cut sequence
+      "[HKEY_CURRENT_USER\\Software\\\\x]",                         // empty part
+      "[HKEY_CURRENT_USER\\Software\\]",                            // empty last part
+      "[HKEY_CURRENT_USER\\SOFTWARE]",                              // the same key twice
+      "\"v\x01\"=4:01000000",                                       // raw control byte in a value name
+      "\"a\"b\"=4:01000000",                                        // raw quote in a value name
+      "\"v\"=4:01000000\n\"V\"=4:02000000",                         // the same value twice
+  };
+  HKEY key = nullptr;
+  for (const auto& line : bad) {
+    WriteFile(store_, head + line + "\n");
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software", 0, KEY_READ, &key), ERROR_BADDB) << line;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\New", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
+              ERROR_BADDB)
+        << line;
+    EXPECT_EQ(ReadFile(store_), head + line + "\n");
+  }
+  // What the writer does write reads back: an escaped lone surrogate.
+  WriteFile(store_, head + "[HKEY_CURRENT_USER\\Software\\%ED%A0%80]\n");
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\\xD800", 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
 }
 
