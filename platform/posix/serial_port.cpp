@@ -14,7 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+
+#include "platform/posix/text.h"
 
 namespace winapi_posix {
 
@@ -231,12 +234,19 @@ size_t SerialPort::TakeInput(uint8_t* out, size_t max) {
 }
 
 void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
-  DWORD flags = DcbFlags(dcb_);
-  size_t stored = 0;
+  size_t stored = 0, dropped = 0;
   size_t tail = (inputHead_ + inputCount_) % input_.size();
-  if (flags & kDcbNull) {
-    for (size_t i = 0; i < count && inputCount_ < input_.size(); ++i) {
+  // EV_RXFLAG only for an event character that reached the queue.
+  bool flagStored = false;
+  const auto flag = static_cast<uint8_t>(dcb_.EvtChar);
+  if (DcbFlags(dcb_) & kDcbNull) {
+    for (size_t i = 0; i < count; ++i) {
       if (data[i] == 0) continue;
+      if (inputCount_ == input_.size()) {
+        ++dropped;
+        continue;
+      }
+      flagStored = flagStored || data[i] == flag;
       input_[tail] = data[i];
       tail = tail + 1 == input_.size() ? 0 : tail + 1;
       ++inputCount_;
@@ -244,16 +254,18 @@ void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
     }
   } else {
     stored = std::min(count, InputFree());
+    dropped = count - stored;
     size_t first = std::min(stored, input_.size() - tail);
     std::memcpy(input_.data() + tail, data, first);
     std::memcpy(input_.data(), data + first, stored - first);
     inputCount_ += stored;
+    flagStored = (mask_ & EV_RXFLAG) && std::memchr(data, flag, stored);
   }
-  if (stored < count && !(flags & kDcbNull)) AddErrors(CE_RXOVER);
+  if (dropped) AddErrors(CE_RXOVER);
   if (stored == 0) return;
   InputFlow();
   DWORD events = EV_RXCHAR;
-  if ((mask_ & EV_RXFLAG) && std::memchr(data, static_cast<uint8_t>(dcb_.EvtChar), count)) events |= EV_RXFLAG;
+  if ((mask_ & EV_RXFLAG) && flagStored) events |= EV_RXFLAG;
   if (!rx80Reported_ && inputCount_ >= input_.size() * 8 / 10) {
     rx80Reported_ = true;
     events |= EV_RX80FULL;
@@ -803,7 +815,17 @@ bool SerialPort::ServiceOnce() {
   lock.unlock();
 
   int ready = poll(fds, count, timeout);
-  if (ready < 0 && errno != EINTR) return false;
+  if (ready < 0 && errno != EINTR) {
+    // The port can no longer be served: fail it like a removed device, so
+    // that pending and later calls report it instead of waiting forever.
+    const int error = errno;
+    lock.lock();
+    if (stopping_ || removed_) return false;  // nothing left to serve
+    std::fprintf(stderr, "serial: %s (%s): poll() failed: %s; the port fails as if removed\n",
+                 ToUtf8(entry_.ComName).c_str(), entry_.DevicePath.c_str(), std::strerror(error));
+    DeviceRemoved();
+    return true;
+  }
   if (fds[0].revents & POLLIN) {
     uint64_t value;
     ssize_t ignored = read(wakeFd_, &value, sizeof value);

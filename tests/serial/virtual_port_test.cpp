@@ -4,6 +4,8 @@
 #include "platform/posix/virtual_port.h"
 #include "platform/posix/portmap.h"
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -109,6 +111,60 @@ TEST_F(VirtualPortTest, InputQueueKeepsOrderAcrossItsWrapAndDropsNullsWhenAsked)
   ASSERT_TRUE(ClearCommError(port, &errors, &stat));
   EXPECT_EQ(stat.cbInQue, 0u);
   EXPECT_EQ(errors, 0u);
+}
+
+TEST_F(VirtualPortTest, EvRxFlagOnlyForAnEventCharacterThatReachedTheQueue) {
+  DCB dcb{};
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fNull = 1;
+  dcb.EvtChar = 0;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR | EV_RXFLAG));
+  peer->Write(std::string("a\0b", 3));
+  EXPECT_EQ(NextEvent(EV_RXCHAR | EV_RXFLAG), DWORD(EV_RXCHAR)) << "the NUL was stripped";
+  dcb.fNull = 0;
+  ASSERT_TRUE(SetCommState(port, &dcb));
+  peer->Write(std::string("c\0", 2));
+  EXPECT_EQ(NextEvent(EV_RXCHAR | EV_RXFLAG), DWORD(EV_RXCHAR | EV_RXFLAG));
+  char buffer[4];
+  DWORD n = 0;
+  ASSERT_TRUE(ReadFile(port, buffer, 4, &n, nullptr));
+  EXPECT_EQ(std::string(buffer, n), std::string("abc\0", 4));
+}
+
+// A service thread whose poll() fails (here: more descriptors than
+// RLIMIT_NOFILE allows) must not leave the port silent.
+TEST_F(VirtualPortTest, PortWhoseServiceCannotWaitFailsLikeARemovedOne) {
+  ASSERT_TRUE(SetCommMask(port, EV_RXCHAR));
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  struct Restore {
+    rlimit limit;
+    ~Restore() { setrlimit(RLIMIT_NOFILE, &limit); }
+  } restore{saved};
+  const rlimit one{1, saved.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &one), 0);
+  peer->Write("x");  // wakes the thread: it serves the byte, polls again and fails
+  // The byte may still be reported; the wait after it must fail.
+  DWORD error = 0;
+  for (int i = 0; i < 2 && error == 0; ++i) {
+    DWORD mask = 0;
+    Overlapped ovl;
+    if (!StartWait(port, &mask, ovl)) {
+      error = GetLastError();
+      break;
+    }
+    ASSERT_TRUE(ovl.Signalled(5000)) << "the port went silent";
+    if (FinishWait(port, &mask, ovl, &error) != 0xFFFFFFFF) {
+      EXPECT_EQ(mask, DWORD(EV_RXCHAR));
+    }
+  }
+  EXPECT_EQ(error, DWORD(ERROR_ACCESS_DENIED));
+  setrlimit(RLIMIT_NOFILE, &saved);
+  char buffer[4];
+  DWORD n = 0;
+  EXPECT_FALSE(ReadFile(port, buffer, 1, &n, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
 }
 
 TEST_F(VirtualPortTest, LineErrorsRaiseEvErrAndAreClearedByClearCommError) {
