@@ -21,6 +21,7 @@
 #include <winapi.h>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <functional>
@@ -476,7 +477,8 @@ class TnrBaseIO : public TComponent {
   bool fUseMainThread = false;
   TThreadPriority fPriority = tpNormal;
   bool fActive = false;
-  HANDLE hPort = INVALID_HANDLE_VALUE;
+  // Read by the event threads while the component opens or closes the port.
+  std::atomic<HANDLE> hPort{INVALID_HANDLE_VALUE};
   UnicodeString sLogPrefix;
   bool flClearDeviceListWithFree = true;
   OVERLAPPED fOvlRead{};

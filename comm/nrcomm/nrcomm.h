@@ -102,6 +102,12 @@ class TMsgThread : public TThread {
 // thread, so its OnClose and the notification with code 1 arrive where
 // received bytes do; a close asked for by the program runs on the caller's
 // thread.
+//
+// A close is bounded: a handler running on the message thread (UseMainThread
+// false) that waits in a transfer (Read for bytes that do not come, a send on
+// a stalled line) has it aborted (the send then goes to OnCommError), so the
+// close returns within 500 ms plus what the handler does after its transfer
+// failed.
 
 class TnrCustomComm : public TnrBaseIO {
  public:
@@ -243,7 +249,8 @@ class TnrCustomComm : public TnrBaseIO {
   uint32_t fTotalSent = 0;
   uint32_t fTotalReceived = 0;
   TOnSent fOnSent;
-  TTraceStates fTraceStates;
+  // Read by the handler's thread while the program may set it.
+  std::atomic<TTraceStates> fTraceStates;
   uint16_t fBufferOutSize = 0;
   uint16_t fBufferInSize = 0;
   uint8_t* glBuffer = nullptr;
@@ -273,6 +280,9 @@ class TnrCustomComm : public TnrBaseIO {
   // handler destroyed the component.
   void ReportHandlerError(const std::shared_ptr<TCommThreadsState>& State, const UnicodeString& Message);
   void ThreadsDestroying();
+  // Waits for the message thread to end, aborting the transfers its handler
+  // may be blocked in.
+  void JoinMsgThread(TMsgThread* Msg);
   // The threads' test of the port: no virtual call, so it never races a
   // destructor that changes the object's dynamic type.
   bool ThreadSeesPortOpen() const { return hPort != INVALID_HANDLE_VALUE; }

@@ -22,6 +22,7 @@
 // and its threads, so a thread can still use it after the component has been
 // destroyed.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
@@ -34,6 +35,9 @@ namespace {
 // Only registered messages are taken from the message thread's queue.
 constexpr UINT kFirstRegisteredMessage = 0xC000;
 constexpr UINT kLastRegisteredMessage = 0xFFFF;
+
+// How long a close lets a handler's blocked transfer run before aborting it.
+constexpr int kJoinAbortInterval = 20;
 
 // From the comm-event thread to the message thread: the port failed under the
 // wait and is to be closed.
@@ -98,6 +102,9 @@ void TCommThread::Execute() {
   DWORD mask = 0;
   bool pending = false;
   if (hDevice != INVALID_HANDLE_VALUE && ovl.hEvent) {
+    // Bytes that came before the event mask was set (a peer answering at
+    // once, bytes sent in OnOpen) raise no event: one look at the queue.
+    PostEvent(CommMsgComEvent(), EV_RXCHAR);
     do {
       ClearOverlappedStatus(ovl);
       mask = 0;
@@ -131,8 +138,7 @@ void TCommThread::Execute() {
     // thread's mask and event after they are gone. CancelIo cancels what this
     // thread started; then wait for the cancelled request to complete.
     if (!CancelDeviceIo(hDevice)) SetCommMask(hDevice, 0);
-    DWORD transferred = 0;
-    GetOverlappedResult(hDevice, &ovl, &transferred, TRUE);
+    WaitOverlappedDone(hDevice, &ovl);
   }
 }
 
@@ -277,12 +283,23 @@ void TnrCustomComm::ThreadStop() {
       // by itself once the handler returns.
       msg->SetFreeOnTerminate(true);
     } else {
-      msg->WaitFor();
+      JoinMsgThread(msg);
       delete msg;
     }
   }
   std::lock_guard<std::mutex> lk(state->Lock);
   state->Stopping = false;
+}
+
+void TnrCustomComm::JoinMsgThread(TMsgThread* Msg) {
+  // A handler on the message thread may wait in a read or a write that
+  // nothing would end (no bytes coming, output stalled): the port's pending
+  // transfers are aborted, again while the thread runs (the handler may
+  // start another one); the main thread keeps serving Synchronize meanwhile.
+  while (!Msg->WaitFor(std::chrono::milliseconds(kJoinAbortInterval))) {
+    if (IsDeviceOpen()) PurgeComm(hPort, PURGE_TXABORT | PURGE_RXABORT);
+    if (IsMainThread()) CheckSynchronize();
+  }
 }
 
 void TnrCustomComm::StopThreadsForDestroy() {
@@ -327,22 +344,33 @@ void TnrCustomComm::HandleCommEvent(const MSG& Msg) {
     }
     if (errors != 0) {
       DoCommError(errors, 0, ComStatToStateFlags(*Stat));
+      if (DestroyedBy(state)) return;
+      // The bytes that came with the error are read now, not with the next
+      // byte; asked again, as the handler may have purged them.
+      if (!ClearCommError(hPort, &errors, Stat) || Stat->cbInQue == 0) return;
+      if (errors != 0) {
+        DoCommError(errors, 0, ComStatToStateFlags(*Stat));
+        if (DestroyedBy(state)) return;
+      }
+      const DWORD queued = Stat->cbInQue;
+      fTotalReceived += queued;
+      if (fTraceStates.load().Contains(tsRxChar) || HasDataConsumer()) ReceiveQueued(queued, state);
       return;
     }
     const DWORD events = static_cast<DWORD>(Msg.wParam);
     if ((events & EV_RXCHAR) && Stat->cbInQue > 0) {
       const DWORD queued = Stat->cbInQue;
-      const bool consume = fTraceStates.Contains(tsRxChar) || HasDataConsumer();
+      const bool consume = fTraceStates.load().Contains(tsRxChar) || HasDataConsumer();
       fTotalReceived += queued;
       if (consume && !ReceiveQueued(queued, state)) return;
     } else if (events & EV_RXCHAR) {
-      fQueueReadThrough = fTraceStates.Contains(tsRxChar) || HasDataConsumer();
+      fQueueReadThrough = fTraceStates.load().Contains(tsRxChar) || HasDataConsumer();
     }
     if (events & EV_TXEMPTY) {
       if (IsRS485Emulated()) SetStateRTS(false);
       const bool suppress = DoSendComplete();
       if (DestroyedBy(state)) return;
-      if (fTraceStates.Contains(tsTxEmpty) && !suppress && fOnSent) {
+      if (fTraceStates.load().Contains(tsTxEmpty) && !suppress && fOnSent) {
         fOnSent(this);
         if (DestroyedBy(state)) return;
       }

@@ -77,6 +77,14 @@ bool WriteFileAsync(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED
     return GetLastError() == ERROR_IO_PENDING;
 }
 
+void WaitOverlappedDone(HANDLE Handle, LPOVERLAPPED Overlapped)
+{
+    DWORD Transferred = 0;
+    while (!GetOverlappedResult(Handle, Overlapped, &Transferred, FALSE) && GetLastError() == ERROR_IO_INCOMPLETE) {
+        if (WaitForSingleObject(Overlapped->hEvent, INFINITE) != WAIT_OBJECT_0) return;
+    }
+}
+
 bool CancelDeviceIo(HANDLE Handle)
 {
     HMODULE Module = GetModuleHandleW(PWChar(u"kernel32.dll"));

@@ -42,6 +42,11 @@ bool ReadFileWait(HANDLE Handle, void* Buffer, DWORD Count, LPOVERLAPPED Overlap
 // Buffer and Overlapped must stay untouched until the write completes.
 bool WriteFileAsync(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED Overlapped);
 
+// Waits until the overlapped request of Overlapped has completed (also when
+// cancelled). The record's own status decides, so a stray signal of its
+// (auto-reset) event ends no wait early.
+void WaitOverlappedDone(HANDLE Handle, LPOVERLAPPED Overlapped);
+
 // CancelIo, looked up at run time; false when it is missing or fails.
 bool CancelDeviceIo(HANDLE Handle);
 

@@ -85,22 +85,32 @@ TEST_F(ReceiveDispatch, WithoutUseMainThreadTheHandlerRunsOnTheMessageThread) {
   EXPECT_NE(rx[0].Thread, std::this_thread::get_id());
 }
 
-TEST_F(ReceiveDispatch, FrameErrorIsReportedAloneAndTheBytesComeWithTheNextEvent) {
+TEST_F(ReceiveDispatch, FrameErrorIsReportedBeforeTheBytesThatCameWithIt) {
   // Without tsErr the error comes with the EV_RXCHAR of its byte.
   comm->SetTraceStates({tsRxChar, tsTxEmpty, tsCTS});
   Open();
   port.InjectErrors(CE_FRAME);
   port.Write("a");
-  ASSERT_TRUE(WaitMain([&] { return !rec.OfKind("commerror").empty(); }));
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "a"; })) << "not waiting for the next byte";
   PumpFor(50ms);
   auto events = rec.Events();
-  ASSERT_EQ(events.size(), 1u) << "only the error for that event";
+  ASSERT_EQ(events.size(), 2u) << "the error, then its bytes; nothing else";
+  EXPECT_EQ(events[0].Kind, "commerror");
   EXPECT_EQ(events[0].A, 0x0008u);  // CE_FRAME
   EXPECT_EQ(events[0].B, 0u);
+  EXPECT_EQ(events[1].Kind, "rx");
   EXPECT_TRUE(comm->GetActive());
 
   port.Write("b");
   ASSERT_TRUE(WaitMain([&] { return rec.Received() == "ab"; }));
+}
+
+TEST_F(ReceiveDispatch, BytesQueuedBeforeTheEventMaskIsSetAreReadAtOnce) {
+  // The peer answers while the port is still being set up.
+  comm->SetOnOpen([&](TObject*) { port.Write("early"); });
+  Open();
+  ASSERT_TRUE(WaitMain([&] { return rec.Received() == "early"; })) << "not waiting for the next byte";
+  EXPECT_EQ(comm->GetTotalReceived(), 5u);
 }
 
 TEST_F(ReceiveDispatch, RxCharWithCtsDispatchesTheBytesBeforeTheLineEvent) {

@@ -250,3 +250,67 @@ TEST_F(Shutdown, DestroyFromACloseOrErrorHandlerTouchesNothingAfterwards) {
     EXPECT_EQ(later.Notified(1), 0u) << "no notice from a destroyed component";
   }
 }
+
+TEST_F(Shutdown, ACloseAbortsTheTransferAHandlerWaitsIn) {
+  comm->SetUseMainThread(false);
+  comm->SetTimeoutWrite(0);  // a send on a stalled line waits for good
+  for (bool reading : {true, false}) {
+    SCOPED_TRACE(reading);
+    Open();
+    std::atomic<bool> inHandler{false}, handlerDone{false};
+    comm->SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t) {
+      if (inHandler.exchange(true)) return;
+      if (reading) {
+        uint8_t buffer[16];
+        comm->Read(buffer, sizeof buffer);  // bytes that never come
+      } else {
+        comm->SendString(std::string(65536, 'x'));
+      }
+      handlerDone = true;
+    });
+    port.SetTransmitStalled(!reading);
+    port.Write("a");
+    ASSERT_TRUE(WaitNoPump([&] { return inHandler.load(); }));
+    std::this_thread::sleep_for(50ms);  // in its transfer by now
+    // Lets a close that does not abort the transfer end (late) after all.
+    std::atomic<bool> closed{false};
+    std::thread rescue([&] {
+      for (int i = 0; i < 300 && !closed; ++i) std::this_thread::sleep_for(10ms);
+      port.SetTransmitStalled(false);
+      port.Write(std::string(16, 'y'));
+    });
+    const auto start = std::chrono::steady_clock::now();
+    comm->SetActive(false);
+    const auto took = std::chrono::steady_clock::now() - start;
+    closed = true;
+    rescue.join();
+    EXPECT_TRUE(handlerDone.load());
+    EXPECT_LT(took, 500ms);
+  }
+}
+
+// Under ThreadSanitizer: the handler's thread reads what the program changes.
+TEST_F(Shutdown, TraceStatesAndClosesDuringTrafficRaceWithNothing) {
+  comm->SetUseMainThread(false);
+  Open();
+  std::atomic<bool> stop{false};
+  std::thread writer([&] {
+    while (!stop) {
+      port.Write("0123456789");
+      std::this_thread::sleep_for(200us);
+    }
+  });
+  for (int i = 0; i < 300; ++i) {
+    comm->SetTraceStates(i % 2 ? TTraceStates{tsRxChar, tsCTS} : TTraceStates{tsRxChar});
+    if (i % 30 == 29) {
+      comm->SetActive(false);
+      comm->SetActive(true);
+      ASSERT_TRUE(comm->GetActive());
+    }
+    std::this_thread::sleep_for(1ms);
+  }
+  const size_t before = rec.Received().size();
+  ASSERT_TRUE(WaitMain([&] { return rec.Received().size() > before; })) << "still receiving";
+  stop = true;
+  writer.join();
+}

@@ -133,3 +133,23 @@ TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead) {
     purger.join();
   }
 }
+
+TEST_F(WineDeviceFile, WaitOverlappedDoneWaitsForTheRequestNotForAStraySignal) {
+  char buffer[1];
+  OVERLAPPED ovl{};
+  ovl.hEvent = event;
+  ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, &ovl));
+  ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  SetEvent(event);  // as a terminate request signals the record's event
+  std::thread writer([&] {
+    Sleep(300);
+    peer.Write("x");
+  });
+  WaitOverlappedDone(port, &ovl);
+  const bool done = HasOverlappedIoCompleted(&ovl);
+  writer.join();
+  EXPECT_TRUE(done) << "returned while the request was still pending";
+  DWORD n = 0;
+  EXPECT_TRUE(GetOverlappedResult(port, &ovl, &n, FALSE));
+  EXPECT_EQ(n, 1u);
+}
