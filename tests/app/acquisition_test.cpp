@@ -1,6 +1,7 @@
 // Reply framing, line interpretation and exposure conversions without widgets.
 #include "app/acquisition.h"
 #include "tests/app/helpers.h"
+#include "tests/support/fake_view.h"
 
 #include <gtest/gtest.h>
 
@@ -11,23 +12,6 @@
 #include <vector>
 
 namespace {
-
-struct FakeView : TAcquisitionView {
-    UnicodeString Command = u"s1000";
-    UnicodeString Exposure = u"10";
-    std::vector<UnicodeString> List;
-    UnicodeString Celsius, Fahrenheit;
-    int Completed = 0;
-
-    UnicodeString CommandText() const override { return Command; }
-    void SetCommandText(const UnicodeString& S) override { Command = S; }
-    UnicodeString ExposureText() const override { return Exposure; }
-    void AddListLine(const UnicodeString& S) override { List.push_back(S); }
-    void ClearList() override { List.clear(); }
-    void SetCelsiusText(const UnicodeString& S) override { Celsius = S; }
-    void SetFahrenheitText(const UnicodeString& S) override { Fahrenheit = S; }
-    void SpectrumComplete() override { ++Completed; }
-};
 
 class Acquisition : public ::testing::Test {
 protected:
@@ -51,7 +35,7 @@ protected:
                            [this](const UnicodeString& L) { InterpretReplyLine(L, View); });
     }
     std::vector<UnicodeString> Lines;
-    FakeView View;
+    TFakeView View;
 };
 
 TEST_F(Acquisition, LineSpanningThreeChunksIsDeliveredOnce)

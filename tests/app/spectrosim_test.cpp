@@ -3,6 +3,7 @@
 #include "tools/spectrosim/instrument.h"
 #include "tools/spectrosim/virtual_instrument.h"
 #include "platform/posix/virtual_port.h"
+#include "tests/support/fake_view.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +15,6 @@ using namespace spectrosim;
 
 namespace {
 
-struct View : TAcquisitionView {
-    UnicodeString Command;
-    std::vector<UnicodeString> List;
-    UnicodeString Celsius, Fahrenheit;
-    int Completed = 0;
-    UnicodeString CommandText() const override { return Command; }
-    void SetCommandText(const UnicodeString& S) override { Command = S; }
-    UnicodeString ExposureText() const override { return u"1"; }
-    void AddListLine(const UnicodeString& S) override { List.push_back(S); }
-    void ClearList() override { List.clear(); }
-    void SetCelsiusText(const UnicodeString& S) override { Celsius = S; }
-    void SetFahrenheitText(const UnicodeString& S) override { Fahrenheit = S; }
-    void SpectrumComplete() override { ++Completed; }
-};
-
 std::string Join(const std::vector<std::string>& Lines)
 {
     std::string s;
@@ -37,7 +23,7 @@ std::string Join(const std::vector<std::string>& Lines)
     return s;
 }
 
-void Interpret(const std::string& Bytes, View& V)
+void Interpret(const std::string& Bytes, TFakeView& V)
 {
     FrameReceivedBytes(reinterpret_cast<const std::uint8_t*>(Bytes.data()), static_cast<std::uint32_t>(Bytes.size()),
                        [&](const UnicodeString& L) { InterpretReplyLine(L, V); });
@@ -48,7 +34,8 @@ TEST(Simulator, RepliesAreReadByTheInterpreter)
     ResetAcquisitionState();
     FormatSettings.DecimalSeparator = u'.';
     TInstrument sim;
-    View v;
+    TFakeView v;
+    v.Exposure = u"1";
     std::vector<std::string> replies;
 
     sim.Receive("t\r\n", replies);

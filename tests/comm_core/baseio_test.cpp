@@ -171,9 +171,9 @@ TEST_F(BaseIO, ReportFatalErrorAsksTheHandlerLogsAndRaisesOrShows) {
     EXPECT_EQ(e.Message(), u"bad");
   }
   EXPECT_EQ(seen, (std::vector<uint32_t>{1, 4000000000u}));
-  ASSERT_EQ(log.Lines.size(), 1u);
-  EXPECT_EQ(log.Lines[0].Text, u"Fatal Error: 1, 4000000000, bad");  // no prefix
-  EXPECT_EQ(log.Lines[0].Level, dlSimple);
+  ASSERT_EQ(log.Lines().size(), 1u);
+  EXPECT_EQ(log.Lines()[0].Text, u"Fatal Error: 1, 4000000000, bad");  // no prefix
+  EXPECT_EQ(log.Lines()[0].Level, dlSimple);
 
   // ShowOnly: the error box instead of an exception.
   io.SetOnFatalError(nullptr);
@@ -192,12 +192,12 @@ TEST_F(BaseIO, LogMessagesCarryThePrefixAndNeedASink) {
   io.LogMessage(dlDetail, u"plain");
   io.LogMessage(dlDetail, u"");
   io.LogMessageFmt(dlDebug, u"n=%d s=%s", {42, UnicodeString(u"x")});
-  ASSERT_EQ(log.Lines.size(), 2u);
+  ASSERT_EQ(log.Lines().size(), 2u);
   // The prefix is the component's class name.
-  EXPECT_EQ(log.Lines[0].Text, u"TFakeIOplain");
-  EXPECT_EQ(log.Lines[1].Text, u"TFakeIOn=42 s=x");
-  EXPECT_EQ(log.Lines[1].Level, dlDebug);
-  EXPECT_EQ(log.SysInfoCount, 1);
+  EXPECT_EQ(log.Lines()[0].Text, u"TFakeIOplain");
+  EXPECT_EQ(log.Lines()[1].Text, u"TFakeIOn=42 s=x");
+  EXPECT_EQ(log.Lines()[1].Level, dlDebug);
+  EXPECT_EQ(log.SysInfoCount(), 1);
 }
 
 // --- device list ---------------------------------------------------------------

@@ -108,9 +108,9 @@ TEST_F(Lifecycle, OpenAppliesTheSettingsAndCloseAnnouncesIt) {
     EXPECT_TRUE(port.HostRTS());
     EXPECT_EQ(com.ReceiveBufferSize(), 16000u);
     EXPECT_EQ(com.GetTotalSent(), 0u);
-    ASSERT_FALSE(log.Lines.empty());
-    EXPECT_EQ(log.Lines[0].Text, u"nrComm: The port COM21 is opened succesfully");
-    EXPECT_EQ(log.Lines[0].Level, dlSimple);
+    ASSERT_FALSE(log.Lines().empty());
+    EXPECT_EQ(log.Lines()[0].Text, u"nrComm: The port COM21 is opened succesfully");
+    EXPECT_EQ(log.Lines()[0].Level, dlSimple);
 
     com.SetBaudRate(4800);  // open: applied at once
     EXPECT_EQ(port.HostSettings().BaudRate, 4800u);
@@ -118,15 +118,15 @@ TEST_F(Lifecycle, OpenAppliesTheSettingsAndCloseAnnouncesIt) {
     EXPECT_EQ(rec.Codes, std::vector<int>{2});
 
     events.clear();
-    log.Lines.clear();
+    log.Reset();
     com.SetActive(false);
     EXPECT_FALSE(com.GetActive());
     EXPECT_FALSE(port.HostOpen());
     EXPECT_FALSE(com.HasReceiveBuffer());
     EXPECT_EQ(events, (std::vector<std::string>{"close", "trace:4"}));
     EXPECT_EQ(rec.Codes, (std::vector<int>{2, 1}));
-    ASSERT_EQ(log.Lines.size(), 1u);
-    EXPECT_EQ(log.Lines[0].Text, u"nrComm: The port is closed succesfully");
+    ASSERT_EQ(log.Lines().size(), 1u);
+    EXPECT_EQ(log.Lines()[0].Text, u"nrComm: The port is closed succesfully");
 
     // A close of a closed port still refreshes the trace state.
     events.clear();
@@ -278,8 +278,8 @@ TEST_F(Lifecycle, CommunicationErrorsAreLoggedAndReported) {
   });
   com.DoCommError(CE_FRAME, 0, TComStateFlags{fCtlHold});
   EXPECT_EQ(seen, (std::vector<uint32_t>{CE_FRAME, 0, 1}));
-  ASSERT_EQ(log.Lines.size(), 1u);
-  EXPECT_EQ(log.Lines[0].Text, u"nrComm: Communication Error 8:0");
-  EXPECT_EQ(log.Lines[0].Level, dlDetail);
+  ASSERT_EQ(log.Lines().size(), 1u);
+  EXPECT_EQ(log.Lines()[0].Text, u"nrComm: Communication Error 8:0");
+  EXPECT_EQ(log.Lines()[0].Level, dlDetail);
   EXPECT_TRUE(com.GetActive());  // errors never close the port
 }

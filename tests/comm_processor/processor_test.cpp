@@ -252,7 +252,7 @@ TEST_F(ProcessorTest, FatalErrorIsLoggedWhateverTheHandlerDecides) {
   EXPECT_NO_THROW(p.DoFatalErrors(7, 4000000000u, u"boom"));
   ASSERT_EQ(log->Lines().size(), 1u);
   EXPECT_EQ(log->Lines()[0].Level, dlSimple);
-  EXPECT_EQ(log->Lines()[0].Text, "Fatal Error: 7, 4000000000, boom");  // no prefix
+  EXPECT_EQ(log->Lines()[0].Text, u"Fatal Error: 7, 4000000000, boom");  // no prefix
 
   p.SetOnFatalError(nullptr);
   try {

@@ -1,5 +1,5 @@
-// Shared doubles of the processor tests: a sink that records its lines and a
-// device component without a device behind it.
+// Doubles of the processor tests: the recording sink and a device component
+// without a device behind it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,44 +9,7 @@
 #include <vector>
 
 #include "comm/nrclasses/nrclasses.h"
-
-struct TLoggedLine {
-  TDetailLevel Level;
-  std::string Text;  // UTF-8
-};
-
-class TRecordingLog : public TnrCustomLogFile {
- public:
-  using TnrCustomLogFile::TnrCustomLogFile;
-
-  void AddLog(TDetailLevel l, const UnicodeString& s) override { Push(l, s); }
-  void AddLogFmt(TDetailLevel l, const UnicodeString& Fmt, const std::vector<TFormatArg>& Args) override {
-    Push(l, Format(Fmt, Args));
-  }
-  void AddSysInfo() override { Push(dlSimple, u"<sysinfo>"); }
-
-  std::vector<TLoggedLine> Lines() const {
-    std::lock_guard<std::mutex> lock(fMutex);
-    return fLines;
-  }
-  std::vector<std::string> Texts() const {
-    std::vector<std::string> out;
-    for (const auto& l : Lines()) out.push_back(l.Text);
-    return out;
-  }
-  void Reset() {
-    std::lock_guard<std::mutex> lock(fMutex);
-    fLines.clear();
-  }
-
- private:
-  void Push(TDetailLevel l, const UnicodeString& s) {
-    std::lock_guard<std::mutex> lock(fMutex);
-    fLines.push_back({l, UnicodeToUtf8(s)});
-  }
-  mutable std::mutex fMutex;
-  std::vector<TLoggedLine> fLines;
-};
+#include "tests/support/recording_log.h"
 
 // A device component that is never open; tests drive its notifications and
 // receive dispatch directly and see what is sent through it.

@@ -17,39 +17,13 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "platform/posix/portmap.h"
 #include "platform/posix/virtual_port.h"
+#include "tests/support/recording_log.h"
+#include "tests/support/test_comm.h"
 #include "toolkit/forms.h"
 
 namespace commtest {
 
 using namespace std::chrono_literals;
-
-// Log sink that keeps every entry as formatted text.
-class TRecordingLog : public TnrCustomLogFile {
- public:
-  explicit TRecordingLog(TComponent* AOwner = nullptr) : TnrCustomLogFile(AOwner) {}
-  void AddSysInfo() override { Add(u"<sysinfo>"); }
-  void Add(const UnicodeString& s) override {
-    std::lock_guard<std::mutex> lk(fMutex);
-    fLines.push_back(ToUtf8(s));
-  }
-  void AddLog(TDetailLevel, const UnicodeString& s) override { Add(s); }
-  void AddFmt(const UnicodeString& Fmt, const std::vector<TFormatArg>& Args) override { Add(Format(Fmt, Args)); }
-  void AddLogFmt(TDetailLevel, const UnicodeString& Fmt, const std::vector<TFormatArg>& Args) override {
-    Add(Format(Fmt, Args));
-  }
-  std::vector<std::string> Lines() const {
-    std::lock_guard<std::mutex> lk(fMutex);
-    return fLines;
-  }
-  void ClearLines() {
-    std::lock_guard<std::mutex> lk(fMutex);
-    fLines.clear();
-  }
-
- private:
-  mutable std::mutex fMutex;
-  std::vector<std::string> fLines;
-};
 
 // What the component reported, in order, from whichever thread.
 struct TEventRecord {
@@ -145,15 +119,6 @@ inline bool WaitNoPump(const std::function<bool()>& Predicate, std::chrono::mill
   }
   return true;
 }
-
-// The component with its threads stopped before its dynamic type changes,
-// and RS485 emulation on demand.
-class TTestComm : public TnrComm {
- public:
-  using TnrComm::TnrComm;
-  ~TTestComm() override { StopThreadsForDestroy(); }
-  void EmulateRS485() { fIsNotSupportRS485 = true; }
-};
 
 inline int ProcessThreadCount() {
   int n = 0;

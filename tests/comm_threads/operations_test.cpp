@@ -28,11 +28,11 @@ class Operations : public ::testing::Test {
     comm->SetActive(true);
     ASSERT_TRUE(comm->GetActive());
     rec.Clear();
-    log.ClearLines();
+    log.Reset();
   }
   std::vector<std::string> DebugLines() {
     std::vector<std::string> out;
-    for (auto& l : log.Lines())
+    for (auto& l : log.Texts())
       if (l.rfind("nrComm: Try", 0) == 0 || l.rfind("nrComm: ...", 0) == 0) out.push_back(l);
     return out;
   }
@@ -312,7 +312,7 @@ TEST_F(Operations, AFailedSendGoesToOnCommErrorAndEmulatedRS485DropsRTS) {
   EXPECT_EQ(err.B, static_cast<uint32_t>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(comm->GetTotalSent(), 2u);
   bool communicationErrorLogged = false;
-  for (auto& l : log.Lines())
+  for (auto& l : log.Texts())
     if (l == "nrComm: Communication Error 0:5") communicationErrorLogged = true;
   EXPECT_TRUE(communicationErrorLogged);
   port.SetLineCallback(nullptr);

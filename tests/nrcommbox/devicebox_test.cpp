@@ -18,16 +18,10 @@
 #include "platform/posix/portmap.h"
 #include "tests/discovery/discovery_env.h"
 #include "tests/discovery/fake_portmap.h"
+#include "tests/support/test_comm.h"
 #include "toolkit/forms.h"
 
 namespace {
-
-// The component with its notification list in view.
-class TTestComm : public TnrComm {
-public:
-    explicit TTestComm(TComponent* AOwner = nullptr) : TnrComm(AOwner) {}
-    int NotifyCount() const { return nrNotifyList->Count(); }
-};
 
 QStringList Items(const QComboBox& Box)
 {
