@@ -23,10 +23,12 @@ std::atomic<std::thread::id>& MainThreadIdRef()
 const std::thread::id MainThreadAtStart = MainThreadIdRef();
 
 // One lock for the synchronize queue, the requests' states, the thread end
-// signals and the wake-up hook. Contention is low: requests are rare events.
+// signals and the wake-up hook. These statics are never destroyed: a thread
+// that ends on its own may still use them after main() returns. Contention
+// is low: requests are rare events.
 std::mutex& SyncMutex()
 {
-    static std::mutex M;
+    static std::mutex& M = *new std::mutex;
     return M;
 }
 // Notified when a request finished or was cancelled (the waiting threads
@@ -34,13 +36,13 @@ std::mutex& SyncMutex()
 // (the main thread waiting in WaitFor checks its condition).
 std::condition_variable& SyncCond()
 {
-    static std::condition_variable C;
+    static std::condition_variable& C = *new std::condition_variable;
     return C;
 }
 
 std::function<void()>& WakeHook()
 {
-    static std::function<void()> F;
+    static std::function<void()>& F = *new std::function<void()>;
     return F;
 }
 
@@ -59,7 +61,7 @@ struct TThread::TSyncRequest {
 namespace {
 std::deque<std::shared_ptr<TThread::TSyncRequest>>& SyncQueue()
 {
-    static std::deque<std::shared_ptr<TThread::TSyncRequest>> Q;
+    static auto& Q = *new std::deque<std::shared_ptr<TThread::TSyncRequest>>;
     return Q;
 }
 }  // namespace
@@ -89,14 +91,15 @@ std::function<void()> SetWakeMainThread(std::function<void()> Wake)
 
 void WakeMainThread()
 {
-    std::function<void()> F;
     {
+        // The hook runs under the lock: an application that replaces it on
+        // destruction must not be called after it is gone (a thread that ends
+        // on its own may wake the main thread at any time).
         std::lock_guard<std::mutex> L(SyncMutex());
-        F = WakeHook();
+        if (WakeHook()) WakeHook()();
     }
     // Outside the lock: a woken thread does not have to wait for it.
     SyncCond().notify_all();
-    if (F) F();
 }
 
 bool SynchronizeRequestsPending()

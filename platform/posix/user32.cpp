@@ -46,8 +46,11 @@ struct Window {
   DWORD ownerThread;
 };
 
-std::mutex g_registryMutex;  // queues, windows, registered messages
-std::unordered_map<DWORD, std::shared_ptr<Queue>> g_queues;
+// Never destroyed: a thread that ends after main() returns (one that closed
+// its port from a handler and ends on its own) still unregisters its queue.
+std::mutex& g_registryMutex = *new std::mutex;  // queues, windows, registered messages
+std::unordered_map<DWORD, std::shared_ptr<Queue>>& g_queues =
+    *new std::unordered_map<DWORD, std::shared_ptr<Queue>>;
 std::unordered_map<uintptr_t, std::shared_ptr<Window>> g_windows;
 uintptr_t g_nextWindow = 0x10010;
 std::map<std::u16string, UINT> g_registeredMessages;  // folded name -> id
