@@ -87,7 +87,9 @@ void TForm1::CreateControls()
 {
     SetCaption(u"Spektrometer *Datenaufnahme*");
     SetIcon(u"spectrometer");
-    const TFont font{u"MS Sans Serif", 11};
+    TFont font;
+    font.Name = u"MS Sans Serif";
+    font.Height = 11;
     SetFont(font);
     SetBounds(207, 141, 390, 346);
 
