@@ -11,10 +11,12 @@
 #include "app/commandline.h"
 #include "comm/nrclasses/nrlogfile.h"
 #include "comm/nrcomm/nrcomm.h"
-#ifndef _WIN32
 #include "platform/posix/portmap.h"
+#include "toolkit/qt/portsettingsdialog.h"
+#include "toolkit/qt/qtapplication.h"
 #include "tools/spectrosim/virtual_instrument.h"
-#endif
+
+#include <QApplication>
 
 #include <cstdio>
 #include <memory>
@@ -28,56 +30,36 @@ std::vector<std::string> Arguments(int argc, char** argv)
     return {argv, argv + argc};
 }
 
-// A command-line argument as text: 8-bit text of the ANSI code page on
-// Windows, UTF-8 elsewhere.
-UnicodeString ArgText(const std::string& Arg)
-{
-#ifdef _WIN32
-    return AnsiToUnicode(Arg);
-#else
-    return Utf8ToUnicode(Arg);
-#endif
-}
-
-// The light sources of the built-in simulator (none on Windows).
-std::vector<std::string> LampNames()
-{
-#ifdef _WIN32
-    return {};
-#else
-    return spectrosim::LampNames();
-#endif
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    // Checked before the GUI starts, so --help, --version and a wrong option need
-    // no display. The GUI toolkit then takes its own options out of argv: what
-    // is left must be ours.
-    const std::vector<std::string> lamps = LampNames();
+    // Checked before Qt starts, so --help, --version and a wrong option need no
+    // display. Qt then takes its own options out of argv: what is left must be ours.
+    const std::vector<std::string> lamps = spectrosim::LampNames();
     TProgramOptions options;
     int exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Leave, options),
                                        options, lamps);
     if (exitCode >= 0)
         return exitCode;
 
-    const std::unique_ptr<TApplication> application = CreateApplication(argc, argv);
+    QApplication qtApp(argc, argv);
     options = {};
     exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Refuse, options),
                                    options, lamps);
     if (exitCode >= 0)
         return exitCode;
-    application->Title = u"Spektrometer";
-    const UnicodeString script = ArgText(options.Script);
+    TQtApplication application;
+    application.Title = u"Spektrometer";
+    InstallQtDesktopProvider();
 
-    // The simulated instrument must be in the port map before the window
-    // builds its port list.
-#ifndef _WIN32
     spectrosim::TInstrumentOptions simOptions;
     if (!options.Lamp.empty())
         simOptions.Lamp = *spectrosim::LampFromName(options.Lamp);
+    const QString script = QString::fromLocal8Bit(options.Script);
+
+    // The simulated instrument must be in the port map before the window
+    // builds its port list.
     std::unique_ptr<spectrosim::TVirtualInstrument> instrument;
     if (options.Simulator) {
         instrument = std::make_unique<spectrosim::TVirtualInstrument>(winapi_posix::FreeComName(9), simOptions,
@@ -85,15 +67,9 @@ int main(int argc, char** argv)
         std::printf("Spektrometer-Simulator an %s\n", UnicodeToUtf8(instrument->ComName()).c_str());
         std::fflush(stdout);
     }
-#else
-    if (options.Simulator) {
-        std::fprintf(stderr, "spectrometer: the built-in simulator exists on Linux only\n");
-        return 2;
-    }
-#endif
 
-    if (!script.empty() && !LoadAutomation(script)) {
-        std::fprintf(stderr, "spectrometer: cannot read %s\n", options.Script.c_str());
+    if (!script.isEmpty() && !LoadAutomation(script)) {
+        std::fprintf(stderr, "spectrometer: cannot read %s\n", script.toLocal8Bit().constData());
         return 2;
     }
     int status;
@@ -106,13 +82,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "spectrometer: %s\n", logError.c_str());
             return 2;
         }
-        form1->Show();
-        if (!script.empty())
+        form1->show();
+        if (!script.isEmpty())
             StartAutomation(form1.get());
-        status = application->Run();
+        status = QApplication::exec();
     }
-#ifndef _WIN32
     instrument.reset();
-#endif
     return status;
 }

@@ -1,8 +1,13 @@
 #include "comm/nrcommbox/nrcommbox.h"
 
-TnrDeviceBox::TnrDeviceBox(TComponent* AOwner) : TComboBox(AOwner)
+#include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtguard.h"
+
+TnrDeviceBox::TnrDeviceBox(TComponent* AOwner, QWidget* Parent) : QComboBox(Parent), TControl(AOwner)
 {
-    SetStyle(csDropDownList);
+    setEditable(false);
+    // activated: only the user's pick, never a selection set by the program.
+    connect(this, &QComboBox::activated, this, Guarded([this] { Change(); }));
 }
 
 TnrDeviceBox::~TnrDeviceBox()
@@ -21,15 +26,16 @@ void TnrDeviceBox::FillItems(TnrBaseIO* Value)
     TStringList Devices;
     Value->GetDeviceList(&Devices);
     for (int i = 0; i < Devices.Count(); ++i)
-        AddItem(Devices.Strings(i), Devices.Objects(i));
+        addItem(ToQString(Devices.Strings(i)), QVariant::fromValue(static_cast<void*>(Devices.Objects(i))));
 }
 
 void TnrDeviceBox::SetnrComm(TnrBaseIO* Value)
 {
-    Clear();
+    clear();
+    setCurrentIndex(-1);
     if (Value) {
         FillItems(Value);
-        SetItemIndex(Value->GetDeviceIndex());
+        setCurrentIndex(Value->GetDeviceIndex());
         Value->NotifyAdd(NotifyHandler());
         FreeNotification(Value);
     }
@@ -59,20 +65,20 @@ void TnrDeviceBox::WMDeviceChange(const MSG& Msg)
 
 TnrDevice* TnrDeviceBox::ItemDevice(int Index) const
 {
-    if (Index < 0 || Index >= Count())
+    if (Index < 0 || Index >= count())
         return nullptr;
-    return static_cast<TnrDevice*>(Items().Objects(Index));
+    return static_cast<TnrDevice*>(itemData(Index).value<void*>());
 }
 
 void TnrDeviceBox::Notification(TComponent* AComponent, TOperation Operation)
 {
-    TComboBox::Notification(AComponent, Operation);
+    TControl::Notification(AComponent, Operation);
     if (Operation == opRemove && AComponent == fComm) {
         fComm = nullptr;
-        SetItemIndex(-1);
+        setCurrentIndex(-1);
         // The texts stay; the device objects went with their component.
-        for (int i = 0; i < Count(); ++i)
-            SetItemObject(i, nullptr);
+        for (int i = 0; i < count(); ++i)
+            setItemData(i, QVariant::fromValue(static_cast<void*>(nullptr)));
     }
 }
 
@@ -80,6 +86,13 @@ void TnrDeviceBox::Change()
 {
     if (!fComm)
         return;
-    fComm->SetDeviceIndex(ItemIndex());
-    TComboBox::Change();
+    fComm->SetDeviceIndex(currentIndex());
+    DoChange();
+}
+
+void TnrDeviceBox::DoChange()
+{
+    if (OnChange)
+        OnChange(this);
+    emit deviceChanged();
 }

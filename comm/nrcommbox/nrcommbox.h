@@ -2,13 +2,16 @@
 // device the component works with.
 #pragma once
 
-#include "comm/nrclasses/nrclasses.h"
-#include "toolkit/stdctrls.h"
+#include <QComboBox>
 
-class TnrDeviceBox : public TComboBox {
+#include "comm/nrclasses/nrclasses.h"
+#include "toolkit/forms.h"
+
+class TnrDeviceBox : public QComboBox, public TControl {
+    Q_OBJECT
 public:
     // Drop-down list style: the user picks one of the entries, no free text.
-    explicit TnrDeviceBox(TComponent* AOwner);
+    explicit TnrDeviceBox(TComponent* AOwner, QWidget* Parent = nullptr);
     ~TnrDeviceBox() override;
 
     // The attached component (not owned); writing it refills items and selection.
@@ -28,11 +31,19 @@ public:
     // The device object of an item (borrowed from the component), or null.
     TnrDevice* ItemDevice(int Index) const;
 
+    // Fired by the change step after the component's DeviceIndex was written.
+    TNotifyEvent OnChange;
+
+signals:
+    // The Qt side of OnChange, emitted right after it.
+    void deviceChanged();
+
 protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
-    // The change step, run when the user picks an entry: writes the
-    // component's DeviceIndex, then the combo box's own step fires OnChange.
-    void Change() override;
+    // The change step, run when the user picks an entry.
+    virtual void Change();
+    // The combo box's own change step: fires OnChange.
+    virtual void DoChange();
 
 private:
     TnrNotifyEvent NotifyHandler();

@@ -1,5 +1,4 @@
-// The main window and the calibration dialog, driven through their controls
-// (headless: the user's input raised by code).
+// The main window and the calibration dialog, driven through their widgets.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/calibration.h"
@@ -9,11 +8,18 @@
 #include "tests/app/helpers.h"
 #include "tests/app/private_ports.h"
 #include "toolkit/extctrls.h"
+#include "toolkit/qt/portsettingsdialog.h"
+#include "toolkit/qt/qtapplication.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
 #include <gtest/gtest.h>
 
-#include <array>
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QTest>
+#include <QToolButton>
+
 #include <cstdlib>
 #include <filesystem>
 
@@ -21,7 +27,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-THeadlessApplication* App = nullptr;
+TQtApplication* App = nullptr;
 std::vector<UnicodeString> Boxes;  // texts of the message boxes shown
 
 fs::path ProgramDir()
@@ -29,24 +35,9 @@ fs::path ProgramDir()
     return fs::path(ToUtf8(TForm1::ProgramDirectory()));
 }
 
-UnicodeString Q(const char* Utf8)
+QString Q(const char* Utf8)
 {
-    return Utf8ToUnicode(Utf8);
-}
-
-using TLines = std::vector<UnicodeString>;
-
-// Left, top, width, height.
-std::array<int, 4> Bounds(const TControl* C)
-{
-    return {C->Left(), C->Top(), C->Width(), C->Height()};
-}
-using B = std::array<int, 4>;
-
-// A key pressed (the character through the edit) and released, as the event loop runs them.
-void Press(TEdit* E, char16_t Ch)
-{
-    GuardedCall([&] { E->PerformChar(Ch); });
+    return QString::fromUtf8(Utf8);
 }
 
 class Forms : public ::testing::Test {
@@ -84,11 +75,11 @@ protected:
             bytes += std::to_string(i) + " " + std::to_string(i == Peak ? PeakCount : 20 + i % 7) + "\r\n";
         Feed(bytes);
     }
-    TLines ListLines() const
+    QStringList ListLines() const
     {
-        TLines l;
-        for (int i = 0; i < Form->ListBox1->Count(); ++i)
-            l.push_back(Form->ListBox1->Items().Strings(i));
+        QStringList l;
+        for (int i = 0; i < Form->ListBox1->count(); ++i)
+            l << Form->ListBox1->item(i)->text();
         return l;
     }
     std::unique_ptr<TForm1> Form;
@@ -97,55 +88,52 @@ protected:
 TEST_F(Forms, StartStateAndLayout)
 {
     TForm1& f = *Form;
-    EXPECT_EQ(f.Caption(), Q("Spektrometer *Datenaufnahme*"));
-    EXPECT_EQ(f.ClientWidth(), 390);
-    EXPECT_EQ(f.ClientHeight(), 346);
-    EXPECT_EQ(f.Left(), 207);
-    EXPECT_EQ(f.Top(), 141);
-    EXPECT_EQ(f.Font().Height, 11);
-    EXPECT_EQ(Bounds(f.nrDeviceBox1), (B{24, 16, 110, 21}));
-    EXPECT_EQ(f.ProtokollButton->Caption(), Q("Protokoll"));
-    EXPECT_EQ(Bounds(f.ProtokollButton), (B{150, 15, 59, 23}));
-    EXPECT_EQ(f.Label1->Caption(), Q("Datenempfang"));
-    EXPECT_EQ(f.Label1->Left(), 24);
-    EXPECT_EQ(f.Label1->Top(), 43);
-    EXPECT_EQ(Bounds(f.ListBox1), (B{24, 62, 185, 179}));
-    EXPECT_EQ(f.bSend->Caption(), Q("Aufnahme"));
-    EXPECT_EQ(Bounds(f.bSend), (B{24, 247, 185, 25}));
-    EXPECT_EQ(f.CLButton->Caption(), Q("Listbox löschen"));
-    EXPECT_EQ(Bounds(f.CLButton), (B{24, 271, 185, 25}));
-    EXPECT_EQ(f.Label4->Caption(), Q("Temperatur in ° C"));
-    EXPECT_TRUE(f.Label4->Font().Style.Contains(fsBold));
-    EXPECT_EQ(f.Label4->Font().Color, RGB(255, 0, 0));
-    EXPECT_EQ(Bounds(f.C_Panel), (B{240, 43, 121, 41}));
-    EXPECT_EQ(f.C_Panel->Font().Height, 19);
-    EXPECT_EQ(f.Label5->Caption(), Q("Temperatur in °F"));
-    EXPECT_EQ(f.Label5->Font().Color, RGB(0, 0, 128));
-    EXPECT_EQ(Bounds(f.F_Panel), (B{240, 115, 121, 41}));
-    EXPECT_EQ(f.LECapture->EditLabel()->Caption(), Q("Belichtungszeit(ms):"));
-    EXPECT_EQ(Bounds(f.LECapture), (B{240, 181, 106, 21}));
-    EXPECT_EQ(f.LECapture->Text(), Q("10"));
-    EXPECT_EQ(f.Edit1->Text(), Q("10"));
-    EXPECT_FALSE(f.Edit1->Visible());
-    EXPECT_EQ(Bounds(f.UpDown1), (B{346, 181, 16, 21}));
+    EXPECT_EQ(f.windowTitle(), Q("Spektrometer *Datenaufnahme*"));
+    EXPECT_EQ(f.centralWidget()->size(), QSize(390, 346));
+    EXPECT_EQ(f.pos(), QPoint(207, 141));
+    EXPECT_EQ(f.font().pixelSize(), 11);
+    EXPECT_EQ(f.nrDeviceBox1->geometry(), QRect(24, 16, 110, 21));
+    EXPECT_EQ(f.ProtokollButton->text(), Q("Protokoll"));
+    EXPECT_EQ(f.ProtokollButton->geometry(), QRect(150, 15, 59, 23));
+    EXPECT_EQ(f.Label1->text(), Q("Datenempfang"));
+    EXPECT_EQ(f.Label1->pos(), QPoint(24, 43));
+    EXPECT_EQ(f.ListBox1->geometry(), QRect(24, 62, 185, 179));
+    EXPECT_EQ(f.bSend->text(), Q("Aufnahme"));
+    EXPECT_EQ(f.bSend->geometry(), QRect(24, 247, 185, 25));
+    EXPECT_EQ(f.CLButton->text(), Q("Listbox löschen"));
+    EXPECT_EQ(f.CLButton->geometry(), QRect(24, 271, 185, 25));
+    EXPECT_EQ(f.Label4->text(), Q("Temperatur in ° C"));
+    EXPECT_TRUE(f.Label4->font().bold());
+    EXPECT_EQ(f.Label4->palette().color(QPalette::WindowText), QColor(255, 0, 0));
+    EXPECT_EQ(f.C_Panel->geometry(), QRect(240, 43, 121, 41));
+    EXPECT_EQ(f.C_Panel->font().pixelSize(), 19);
+    EXPECT_EQ(f.Label5->text(), Q("Temperatur in °F"));
+    EXPECT_EQ(f.Label5->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(f.F_Panel->geometry(), QRect(240, 115, 121, 41));
+    EXPECT_EQ(f.LECaptureLabel->text(), Q("Belichtungszeit(ms):"));
+    EXPECT_EQ(f.LECapture->geometry(), QRect(240, 181, 106, 21));
+    EXPECT_EQ(f.LECapture->text(), Q("10"));
+    EXPECT_EQ(f.Edit1->text(), Q("10"));
+    EXPECT_TRUE(f.Edit1->isHidden());
+    EXPECT_EQ(f.UpDown1->geometry(), QRect(346, 181, 16, 21));
     EXPECT_EQ(f.UpDown1->Position(), 10);
-    EXPECT_EQ(Bounds(f.Image1), (B{215, 208, 167, 88}));
+    EXPECT_EQ(f.Image1->geometry(), QRect(215, 208, 167, 88));
     EXPECT_FALSE(f.Image1->HasPicture());
-    EXPECT_EQ(f.Label2->Caption(), Q("Befehlszeile:"));
-    EXPECT_EQ(Bounds(f.eSend), (B{280, 302, 81, 28}));
-    EXPECT_EQ(f.eSend->Text(), Q("s1000"));
-    EXPECT_TRUE(f.C_Panel->Caption().empty());
-    EXPECT_TRUE(f.F_Panel->Caption().empty());
-    EXPECT_EQ(f.ListBox1->Count(), 0);
+    EXPECT_EQ(f.Label2->text(), Q("Befehlszeile:"));
+    EXPECT_EQ(f.eSend->geometry(), QRect(280, 302, 81, 28));
+    EXPECT_EQ(f.eSend->text(), Q("s1000"));
+    EXPECT_TRUE(f.C_Panel->text().isEmpty());
+    EXPECT_TRUE(f.F_Panel->text().isEmpty());
+    EXPECT_EQ(f.ListBox1->count(), 0);
 
-    EXPECT_EQ(f.Datei1->Caption(), Q("Datei"));
-    EXPECT_EQ(f.Speichern1->Caption(), Q("Speichern"));
-    EXPECT_EQ(f.Speichern1->ShortCut(), ShortCut('S', {ssCtrl}));
-    EXPECT_EQ(f.Eichung1->Caption(), Q("Eichung"));
-    EXPECT_EQ(f.Beenden1->Caption(), Q("Beenden"));
-    EXPECT_EQ(f.Beenden1->ShortCut(), ShortCut(vkF4, {ssAlt}));
-    EXPECT_EQ(f.Info1->Caption(), Q("Info"));
-    EXPECT_EQ(f.Info1->Count(), 0);
+    EXPECT_EQ(f.Datei1->title(), Q("Datei"));
+    EXPECT_EQ(f.Speichern1->text(), Q("Speichern"));
+    EXPECT_EQ(f.Speichern1->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    EXPECT_EQ(f.Eichung1->text(), Q("Eichung"));
+    EXPECT_EQ(f.Beenden1->text(), Q("Beenden"));
+    EXPECT_EQ(f.Beenden1->shortcut(), QKeySequence(Qt::ALT | Qt::Key_F4));
+    EXPECT_EQ(f.Info1->text(), Q("Info"));
+    EXPECT_EQ(f.Info1->menu(), nullptr);
 
     EXPECT_EQ(f.TTemp->Interval(), 60000u);
     EXPECT_TRUE(f.TTemp->Running());
@@ -166,16 +154,15 @@ TEST_F(Forms, StartStateAndLayout)
     EXPECT_EQ(f.nrDeviceBox1->GetnrComm(), f.nrComm1);
 
     ASSERT_NE(Form2, nullptr);
-    EXPECT_FALSE(Form2->Visible());
-    EXPECT_EQ(Form2->Caption(), Q("Eichung"));
-    EXPECT_EQ(Form2->ClientWidth(), 281);
-    EXPECT_EQ(Form2->ClientHeight(), 206);
-    EXPECT_EQ(Form2->EW1->Text(), Q("532"));
-    EXPECT_EQ(Form2->EW2->Text(), Q("655"));
-    EXPECT_EQ(Form2->EI1->Text(), Q("57"));
-    EXPECT_EQ(Form2->EI2->Text(), Q("114"));
-    EXPECT_EQ(Bounds(Form2->Button3), (B{0, 168, 281, 38}));
-    EXPECT_EQ(Form2->Label1->Caption(), Q("Wellenlänge 1(nm):"));
+    EXPECT_TRUE(Form2->isHidden());
+    EXPECT_EQ(Form2->windowTitle(), Q("Eichung"));
+    EXPECT_EQ(Form2->size(), QSize(281, 206));
+    EXPECT_EQ(Form2->EW1->text(), Q("532"));
+    EXPECT_EQ(Form2->EW2->text(), Q("655"));
+    EXPECT_EQ(Form2->EI1->text(), Q("57"));
+    EXPECT_EQ(Form2->EI2->text(), Q("114"));
+    EXPECT_EQ(Form2->Button3->geometry(), QRect(0, 168, 281, 38));
+    EXPECT_EQ(Form2->Label1->text(), Q("Wellenlänge 1(nm):"));
 }
 
 TEST_F(Forms, MissingCalibrationFileIsReportedAndWindowWorks)
@@ -185,9 +172,9 @@ TEST_F(Forms, MissingCalibrationFileIsReportedAndWindowWorks)
     EXPECT_EQ(Boxes[0].rfind(u"Datei ", 0), 0u);
     EXPECT_NE(Boxes[0].find(u"kann nicht geöffnet werden."), UnicodeString::npos);
     EXPECT_EQ(CalSlope, 0);
-    Form->eSend->SetText(Q("s1000"));
+    Form->eSend->setText(Q("s1000"));
     Feed("57 700\r\n");
-    EXPECT_EQ(ListLines(), TLines{Q("0 700")});
+    EXPECT_EQ(ListLines(), QStringList{Q("0 700")});
 }
 
 TEST_F(Forms, CalibrationFileIsLoadedAtStart)
@@ -200,75 +187,77 @@ TEST_F(Forms, CalibrationFileIsLoadedAtStart)
     EXPECT_EQ(CalSlope, 2);
     EXPECT_EQ(CalOffset, 400);
     Feed("57 100\r\n");
-    EXPECT_EQ(ListLines(), TLines{Q("514 100")});
+    EXPECT_EQ(ListLines(), QStringList{Q("514 100")});
     EXPECT_EQ(Counts[0], 100);
 }
 
 TEST_F(Forms, ExposureTyping)
 {
-    TLabeledEdit* e = Form->LECapture;
-    e->SelectAll();
-    e->TypeText(u"2.5");
-    EXPECT_EQ(Form->eSend->Text(), Q("s2500"));
-    EXPECT_EQ(Form->Edit1->Text(), Q("25"));
-    e->SelectAll();
-    e->TypeText(u"0.5");
-    EXPECT_EQ(Form->eSend->Text(), Q("s500"));
+    QLineEdit* e = Form->LECapture;
+    e->setFocus();
+    e->selectAll();
+    QTest::keyClicks(e, "2.5");
+    EXPECT_EQ(Form->eSend->text(), Q("s2500"));
+    EXPECT_EQ(Form->Edit1->text(), Q("25"));
+    e->selectAll();
+    QTest::keyClicks(e, "0.5");
+    EXPECT_EQ(Form->eSend->text(), Q("s500"));
 
     // "45": each press changes the command, the release clamps to 30 ms.
-    e->SelectAll();
-    e->TypeText(u"4");
-    EXPECT_EQ(Form->eSend->Text(), Q("s4000"));
-    Press(e, u'5');
-    EXPECT_EQ(Form->eSend->Text(), Q("s45000"));
-    EXPECT_EQ(e->Text(), Q("45"));
-    e->PerformKeyUp('5');
-    EXPECT_EQ(e->Text(), Q("30"));
-    EXPECT_EQ(Form->Edit1->Text(), Q("300"));
-    EXPECT_EQ(Form->eSend->Text(), Q("s30000"));
+    e->selectAll();
+    QTest::keyClick(e, '4');
+    EXPECT_EQ(Form->eSend->text(), Q("s4000"));
+    QTest::keyPress(e, '5');
+    EXPECT_EQ(Form->eSend->text(), Q("s45000"));
+    EXPECT_EQ(e->text(), Q("45"));
+    QTest::keyRelease(e, '5');
+    EXPECT_EQ(e->text(), Q("30"));
+    EXPECT_EQ(Form->Edit1->text(), Q("300"));
+    EXPECT_EQ(Form->eSend->text(), Q("s30000"));
 
     // Exactly 30 is allowed.
-    e->SelectAll();
-    e->TypeText(u"30");
-    EXPECT_EQ(e->Text(), Q("30"));
-    EXPECT_EQ(Form->eSend->Text(), Q("s30000"));
+    e->selectAll();
+    QTest::keyClicks(e, "30");
+    EXPECT_EQ(e->text(), Q("30"));
+    EXPECT_EQ(Form->eSend->text(), Q("s30000"));
 }
 
 TEST_F(Forms, EmptyExposureFieldShowsConversionErrorAndKeepsCommand)
 {
     Boxes.clear();
-    Form->LECapture->SelectAll();
-    Form->LECapture->TypeText(u"\b");
-    EXPECT_EQ(Form->eSend->Text(), Q("s1000"));
+    Form->LECapture->setFocus();
+    Form->LECapture->selectAll();
+    QTest::keyClick(Form->LECapture, Qt::Key_Backspace);
+    EXPECT_EQ(Form->eSend->text(), Q("s1000"));
     ASSERT_FALSE(Boxes.empty());
     EXPECT_EQ(Boxes[0], u"'' ist kein gültiger Gleitkommawert.");  // the event loop adds the full stop
 }
 
 TEST_F(Forms, SpinStepsMoveAllThreeFields)
 {
-    Form->UpDown1->ClickButton(btNext);
-    EXPECT_EQ(Form->Edit1->Text(), Q("15"));
-    EXPECT_EQ(Form->LECapture->Text(), Q("1.5"));
-    EXPECT_EQ(Form->eSend->Text(), Q("s1500"));
-    Form->UpDown1->ClickButton(btPrev);
-    Form->UpDown1->ClickButton(btPrev);
-    Form->UpDown1->ClickButton(btPrev);
-    EXPECT_EQ(Form->Edit1->Text(), Q("0"));  // the spin's minimum
-    EXPECT_EQ(Form->eSend->Text(), Q("s0"));
-    Form->Edit1->SetText(Q("295"));
-    Form->UpDown1->ClickButton(btNext);
-    Form->UpDown1->ClickButton(btNext);
-    EXPECT_EQ(Form->Edit1->Text(), Q("300"));
-    EXPECT_EQ(Form->LECapture->Text(), Q("30"));
+    Form->UpDown1->UpButton()->click();
+    EXPECT_EQ(Form->Edit1->text(), Q("15"));
+    EXPECT_EQ(Form->LECapture->text(), Q("1.5"));
+    EXPECT_EQ(Form->eSend->text(), Q("s1500"));
+    Form->UpDown1->DownButton()->click();
+    Form->UpDown1->DownButton()->click();
+    Form->UpDown1->DownButton()->click();
+    EXPECT_EQ(Form->Edit1->text(), Q("0"));  // the spin's minimum
+    EXPECT_EQ(Form->eSend->text(), Q("s0"));
+    Form->Edit1->setText(Q("295"));
+    Form->UpDown1->UpButton()->click();
+    Form->UpDown1->UpButton()->click();
+    EXPECT_EQ(Form->Edit1->text(), Q("300"));
+    EXPECT_EQ(Form->LECapture->text(), Q("30"));
 }
 
 TEST_F(Forms, ReplyChunksFillListCountsAndPanels)
 {
     Feed("12 34");
     Feed("5\r");
-    EXPECT_EQ(Form->ListBox1->Count(), 0);
+    EXPECT_EQ(Form->ListBox1->count(), 0);
     Feed("\n");
-    EXPECT_EQ(ListLines(), TLines{Q("0 345")});
+    EXPECT_EQ(ListLines(), QStringList{Q("0 345")});
     EXPECT_EQ(Counts[0], 345);
 
     Feed("CT:10000\r\nRN:V\r\n");
@@ -280,16 +269,16 @@ TEST_F(Forms, ReplyChunksFillListCountsAndPanels)
     EXPECT_EQ(CaptureTime, 10000);
 
     // Temperature reply: panels, command re-armed from the exposure field, list emptied.
-    Form->eSend->SetText(Q("t"));
+    Form->eSend->setText(Q("t"));
     Feed("23.456C\r\n");
-    EXPECT_EQ(Form->C_Panel->Caption(), Q("23.456"));
-    EXPECT_EQ(Form->F_Panel->Caption(), Q("74.221"));
-    EXPECT_EQ(Form->eSend->Text(), Q("s10000"));
-    EXPECT_EQ(Form->ListBox1->Count(), 0);
+    EXPECT_EQ(Form->C_Panel->text(), Q("23.456"));
+    EXPECT_EQ(Form->F_Panel->text(), Q("74.221"));
+    EXPECT_EQ(Form->eSend->text(), Q("s10000"));
+    EXPECT_EQ(Form->ListBox1->count(), 0);
 
-    Form->eSend->SetText(Q("x"));
+    Form->eSend->setText(Q("x"));
     Feed("1 2\r\n");
-    EXPECT_EQ(Form->ListBox1->Count(), 0);
+    EXPECT_EQ(Form->ListBox1->count(), 0);
 }
 
 TEST_F(Forms, The128thPointDrawsThePlot)
@@ -299,128 +288,127 @@ TEST_F(Forms, The128thPointDrawsThePlot)
     EXPECT_FALSE(Form->Image1->HasPicture());
     Feed("127 832\r\n");
     ASSERT_TRUE(Form->Image1->HasPicture());
-    const TBitmap& img = Form->Image1->Picture();
-    EXPECT_EQ(img.Width(), 167);
-    EXPECT_EQ(img.Height(), 88);
-    EXPECT_EQ(img.Pixel(0, 40), RGB(0, 0, 0));    // frame
-    EXPECT_EQ(img.Pixel(166, 5), RGB(0, 0, 0));
-    EXPECT_EQ(img.Pixel(40, 20), RGB(255, 255, 255));
+    const QImage& img = Form->Image1->Picture();
+    EXPECT_EQ(img.size(), QSize(167, 88));
+    EXPECT_EQ(img.pixelColor(0, 40), QColor(0, 0, 0));    // frame
+    EXPECT_EQ(img.pixelColor(166, 5), QColor(0, 0, 0));
+    EXPECT_EQ(img.pixelColor(40, 20), QColor(255, 255, 255));
     // The peak (position 60, count 1000) reaches y = 2 at x = 79.
-    EXPECT_EQ(img.Pixel(79, 2), RGB(255, 0, 0));
+    EXPECT_EQ(img.pixelColor(79, 2), QColor(255, 0, 0));
     // No calibration scan: no marker, no message.
     EXPECT_TRUE(Boxes.empty());
     for (int y = 30; y < 80; ++y)
-        EXPECT_NE(img.Pixel(79, y), RGB(0, 0, 255));
+        EXPECT_NE(img.pixelColor(79, y), QColor(0, 0, 255));
 }
 
 TEST_F(Forms, ClearingTheListKeepsTheCaptureGoing)
 {
     FeedCapture(10);
-    Form->CLButton->Click();
-    EXPECT_EQ(Form->ListBox1->Count(), 0);
+    Form->CLButton->click();
+    EXPECT_EQ(Form->ListBox1->count(), 0);
     EXPECT_EQ(PointCount, 10);
     Feed("10 77\r\n");
     EXPECT_EQ(Counts[10], 77);
-    EXPECT_EQ(Form->ListBox1->Count(), 1);
+    EXPECT_EQ(Form->ListBox1->count(), 1);
 }
 
 TEST_F(Forms, SendWithoutPortClearsListAndSendsNothing)
 {
     FeedCapture(5);
     Boxes.clear();
-    Form->bSend->Click();
-    EXPECT_EQ(Form->ListBox1->Count(), 0);
+    Form->bSend->click();
+    EXPECT_EQ(Form->ListBox1->count(), 0);
     EXPECT_EQ(PointCount, 0);
     EXPECT_TRUE(Boxes.empty());
     // The start-up timer leaves "t" in the command line.
     Form->TTemp->OnTimer()(Form->TTemp);
-    EXPECT_EQ(Form->eSend->Text(), Q("t"));
+    EXPECT_EQ(Form->eSend->text(), Q("t"));
     EXPECT_FALSE(Form->TTemp->Running());
 }
 
 TEST_F(Forms, CalibrationScanReportsPeakAndSaves)
 {
     fs::create_directories(ProgramDir() / "data");
-    Form->Eichung1->Click();
-    EXPECT_TRUE(Form2->Visible());
-    Form2->Button1->Click();
+    Form->Eichung1->trigger();
+    EXPECT_TRUE(Form2->isVisible());
+    Form2->Button1->click();
     EXPECT_EQ(ScanMode, 1);
-    EXPECT_EQ(Form->eSend->Text(), Q("s"));
+    EXPECT_EQ(Form->eSend->text(), Q("s"));
     Boxes.clear();
     FeedCapture(128, 60, 900);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"60;900");
-    EXPECT_EQ(Form2->EI1->Text(), Q("60"));
-    EXPECT_EQ(Form2->EI2->Text(), Q("114"));
-    const TBitmap& img = Form->Image1->Picture();
-    EXPECT_EQ(img.Pixel(79, 60), RGB(0, 0, 255));  // the marker
+    EXPECT_EQ(Form2->EI1->text(), Q("60"));
+    EXPECT_EQ(Form2->EI2->text(), Q("114"));
+    const QImage& img = Form->Image1->Picture();
+    EXPECT_EQ(img.pixelColor(79, 60), QColor(0, 0, 255));  // the marker
 
     // The scan mode stays: "Aufnahme" reports again.
-    Form2->Button2->Click();
+    Form2->Button2->click();
     Boxes.clear();
     FeedCapture(128, 116, 1023);
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"116;1023");
-    EXPECT_EQ(Form2->EI2->Text(), Q("116"));
+    EXPECT_EQ(Form2->EI2->text(), Q("116"));
 
-    Form2->EW1->SetText(Q("500"));
-    Form2->EW2->SetText(Q("600"));
-    Form2->EI1->SetText(Q("40"));
-    Form2->EI2->SetText(Q("90"));
-    Form2->Button3->Click();
+    Form2->EW1->setText(Q("500"));
+    Form2->EW2->setText(Q("600"));
+    Form2->EI1->setText(Q("40"));
+    Form2->EI2->setText(Q("90"));
+    Form2->Button3->click();
     EXPECT_EQ(ReadAll(ProgramDir() / "data" / "conf.dat"), "2\r\n420\r\n");
     EXPECT_EQ(CalSlope, 2);
     EXPECT_EQ(CalOffset, 420);
-    EXPECT_FALSE(Form2->Visible());
+    EXPECT_FALSE(Form2->isVisible());
     EXPECT_EQ(ScanMode, 0);
 
     // After the dialog is gone a capture draws without marker or message.
     Boxes.clear();
-    Form->bSend->Click();
+    Form->bSend->click();
     FeedCapture(128);
     EXPECT_TRUE(Boxes.empty());
-    EXPECT_EQ(ListLines().front(), Q("420 20"));
+    EXPECT_EQ(ListLines().first(), Q("420 20"));
 }
 
 TEST_F(Forms, CalibrationFailures)
 {
-    Form->Eichung1->Click();
-    Form2->Button1->Click();
+    Form->Eichung1->trigger();
+    Form2->Button1->click();
     // No data folder: the coefficients change, the file does not, the dialog stays.
     Boxes.clear();
-    Form2->Button3->Click();
+    Form2->Button3->click();
     ASSERT_EQ(Boxes.size(), 1u);
     const UnicodeString path = CalibrationFilePath(TForm1::ProgramDirectory());
     EXPECT_EQ(Boxes[0].rfind(u"Datei \"" + path + u"\" kann nicht erstellt werden. ", 0), 0u)
         << ToUtf8(Boxes[0]);
     EXPECT_EQ(FloatToStr(CalSlope), u"2.15789473684211");
     EXPECT_EQ(CalOffset, 409);
-    EXPECT_TRUE(Form2->Visible());
+    EXPECT_TRUE(Form2->isVisible());
     EXPECT_EQ(ScanMode, 1);
     EXPECT_FALSE(fs::exists(ProgramDir() / "data"));
 
     // Equal indices: nothing changes.
     CalSlope = CalOffset = 0;
-    Form2->EI2->SetText(Q("57"));
+    Form2->EI2->setText(Q("57"));
     Boxes.clear();
-    Form2->Button3->Click();
+    Form2->Button3->click();
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"Gleitkommadivision durch Null.");
-    Form2->EW2->SetText(Q("532"));
+    Form2->EW2->setText(Q("532"));
     Boxes.clear();
-    Form2->Button3->Click();
+    Form2->Button3->click();
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"Ungültige Gleitkommaoperation.");
-    Form2->EW1->SetText(Q("abc"));
+    Form2->EW1->setText(Q("abc"));
     Boxes.clear();
-    Form2->Button3->Click();
+    Form2->Button3->click();
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"'abc' ist kein gültiger Gleitkommawert.");
     EXPECT_EQ(CalSlope, 0);
-    EXPECT_TRUE(Form2->Visible());
+    EXPECT_TRUE(Form2->isVisible());
 
     // Closing the dialog ends the scan mode.
-    Form2->Close();
+    Form2->close();
     EXPECT_EQ(ScanMode, 0);
 }
 
@@ -433,41 +421,41 @@ TEST_F(Forms, SaveWritesTheListAndRemembersTheName)
     Feed("57 700\r\n58 0100\r\n");
     int asked = 0;
     UnicodeString proposed;
-    Form->SaveTextFileDialog1->ExecuteHook = [&](UnicodeString& Name) {
+    Form->SaveTextFileDialog1.ExecuteHook = [&](UnicodeString& Name) {
         ++asked;
         proposed = Name;
         if (asked == 1)
             Name = Utf8ToUnicode((dir / "NATRIUM.DAT").string());
         return true;
     };
-    Form->Speichern1->Click();
+    Form->Speichern1->trigger();
     const fs::path file = dir / "NATRIUM.DAT.dat";
     EXPECT_EQ(ReadAll(file),
               "Target: NATRIUM.DAT\r\nComment: Schulspektrum\r\nExpTime: 1.5ms\r\nFactor: 0.001\r\n"
               "WL     CTS\r\n0 700\r\n0 0100\r\n");
     // The second save proposes the extended name and overwrites without asking.
-    Form->CLButton->Click();
-    Form->Speichern1->Click();
+    Form->CLButton->click();
+    Form->Speichern1->trigger();
     EXPECT_EQ(proposed, Utf8ToUnicode(file.string()));
     EXPECT_EQ(ReadAll(file),
               "Target: NATRIUM.DAT\r\nComment: Schulspektrum\r\nExpTime: 1.5ms\r\nFactor: 0.001\r\nWL     CTS\r\n");
-    EXPECT_EQ(Form->ListBox1->Count(), 0);
+    EXPECT_EQ(Form->ListBox1->count(), 0);
 
     // A folder in the way: the runtime's message, the program carries on.
     fs::create_directories(dir / "busy.dat");
-    Form->SaveTextFileDialog1->ExecuteHook = [&](UnicodeString& Name) {
+    Form->SaveTextFileDialog1.ExecuteHook = [&](UnicodeString& Name) {
         Name = Utf8ToUnicode((dir / "busy.dat").string());
         return true;
     };
     Boxes.clear();
-    Form->Speichern1->Click();
+    Form->Speichern1->trigger();
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"Dateizugriff verweigert.");
 
     // Cancel writes nothing.
-    Form->SaveTextFileDialog1->ExecuteHook = [&](UnicodeString&) { return false; };
+    Form->SaveTextFileDialog1.ExecuteHook = [&](UnicodeString&) { return false; };
     fs::remove(file);
-    Form->Speichern1->Click();
+    Form->Speichern1->trigger();
     EXPECT_FALSE(fs::exists(file));
     fs::remove_all(dir);
 }
@@ -475,7 +463,7 @@ TEST_F(Forms, SaveWritesTheListAndRemembersTheName)
 TEST_F(Forms, InfoBox)
 {
     Boxes.clear();
-    Form->Info1->Click();
+    Form->Info1->trigger();
     ASSERT_EQ(Boxes.size(), 1u);
     EXPECT_EQ(Boxes[0], u"Software zum Einlesen von Velm-Schulspektren\rSpektrometer-Team, 2026\rLizenz: MIT");
 }
@@ -488,23 +476,24 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
     spectrosim::TVirtualInstrument instrument(u"COM7", options, /*Paced=*/false);
     CreateForms();  // the port list is built with the instrument in it
     TnrDeviceBox* box = Form->nrDeviceBox1;
-    const int index = box->Items().IndexOf(u"COM7");
+    const int index = box->findText(Q("COM7"), Qt::MatchContains);
     ASSERT_GE(index, 0);
-    box->PickItem(index);
+    box->setCurrentIndex(index);
+    emit box->activated(index);
     ASSERT_TRUE(Form->nrComm1->GetActive());
     EXPECT_EQ(Form->TTemp->Interval(), 2000u);
     EXPECT_TRUE(Form->TTemp->Running());
 
     // The temperature query (run at once instead of waiting 2 s).
     Form->TTempTimer(Form->TTemp);
-    ASSERT_TRUE(Application->WaitUntil([&] { return !Form->F_Panel->Caption().empty(); },
+    ASSERT_TRUE(Application->WaitUntil([&] { return !Form->F_Panel->text().isEmpty(); },
                                        std::chrono::seconds(5)));
-    EXPECT_EQ(Form->C_Panel->Caption().size(), 6);
-    EXPECT_EQ(Form->eSend->Text(), Q("s10000"));
+    EXPECT_EQ(Form->C_Panel->text().size(), 6);
+    EXPECT_EQ(Form->eSend->text(), Q("s10000"));
 
-    Form->LECapture->SetText(Q("1"));
-    Form->bSend->Click();
-    ASSERT_TRUE(Application->WaitUntil([&] { return Form->ListBox1->Count() >= 128; }, std::chrono::seconds(5)));
+    Form->LECapture->setText(Q("1"));
+    Form->bSend->click();
+    ASSERT_TRUE(Application->WaitUntil([&] { return Form->ListBox1->count() >= 128; }, std::chrono::seconds(5)));
     EXPECT_EQ(CaptureTime, 1000);
     EXPECT_TRUE(Form->Image1->HasPicture());
     int peak = 0;
@@ -518,12 +507,12 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
     instrument.Port().Write(std::string("x 1\r\n"));
     ASSERT_TRUE(Application->WaitUntil([&] { return !Boxes.empty(); }, std::chrono::seconds(5)));
     EXPECT_NE(Boxes[0].find(u"'x' ist kein gültiger Gleitkommawert"), UnicodeString::npos) << ToUtf8(Boxes[0]);
-    Form->bSend->Click();
-    ASSERT_TRUE(Application->WaitUntil([&] { return Form->ListBox1->Count() >= 128; }, std::chrono::seconds(5)));
+    Form->bSend->click();
+    ASSERT_TRUE(Application->WaitUntil([&] { return Form->ListBox1->count() >= 128; }, std::chrono::seconds(5)));
 
     // Picking the port again restarts the 2 s query.
     Form->TTemp->SetEnabled(false);
-    box->PickItem(index);
+    emit box->activated(index);
     EXPECT_TRUE(Form->TTemp->Running());
     EXPECT_EQ(Form->TTemp->Interval(), 2000u);
     Form.reset();  // closes the port before the instrument goes
@@ -534,10 +523,11 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
 int main(int argc, char** argv)
 {
     const fs::path root = UsePrivatePorts("spectro-forms-");
-    THeadlessApplication app;
+    setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    QApplication qt(argc, argv);
+    TQtApplication app;
     App = &app;
-    // The data folder beside the test program stands for the one beside the program.
-    app.ExeName = Utf8ToUnicode(fs::canonical(argv[0]).string());
+    InstallQtDesktopProvider();
     app.MessageBoxHook = [](const UnicodeString& Text, const UnicodeString&, int) {
         Boxes.push_back(Text);
         return MsgBox::IdOk;

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 TEST(Screenshot, MainWindowAfterCapture)
 {
     std::vector<UnicodeString> boxes;
-    Application->MessageBoxHook = [&](const UnicodeString& T, const UnicodeString&, int) {
+    static_cast<TQtApplication*>(Application)->MessageBoxHook = [&](const UnicodeString& T, const UnicodeString&, int) {
         boxes.push_back(T);
         return MsgBox::IdOk;
     };
@@ -29,28 +29,28 @@ TEST(Screenshot, MainWindowAfterCapture)
     {
         TForm1 form;
         new TForm2(&form);
-        form.Show();
-        const int index = form.nrDeviceBox1->Items().IndexOf(u"COM3");
+        form.show();
+        const int index = form.nrDeviceBox1->findText(QStringLiteral("COM3"), Qt::MatchContains);
         ASSERT_GE(index, 0);
-        form.nrDeviceBox1->PickItem(index);
+        form.nrDeviceBox1->setCurrentIndex(index);
+        emit form.nrDeviceBox1->activated(index);
         form.TTempTimer(&form);
-        ASSERT_TRUE(Application->WaitUntil([&] { return !form.F_Panel->Caption().empty(); }, std::chrono::seconds(5)));
-        form.bSend->Click();
-        ASSERT_TRUE(Application->WaitUntil([&] { return form.ListBox1->Count() >= 128; }, std::chrono::seconds(5)));
+        ASSERT_TRUE(Application->WaitUntil([&] { return !form.F_Panel->text().isEmpty(); }, std::chrono::seconds(5)));
+        form.bSend->click();
+        ASSERT_TRUE(Application->WaitUntil([&] { return form.ListBox1->count() >= 128; }, std::chrono::seconds(5)));
         Application->ProcessMessages();
 
-        TBitmap shot;
-        TPoint client;
-        ASSERT_TRUE(form.GrabWindow(shot, client));
+        const QImage shot = form.grab().toImage();
         fs::create_directories(SPECTRO_ARTIFACTS_DIR);
-        ASSERT_TRUE(shot.SaveToPngFile(u"" SPECTRO_ARTIFACTS_DIR "/mainwindow.png"));
+        const QString file = QStringLiteral(SPECTRO_ARTIFACTS_DIR "/mainwindow.png");
+        ASSERT_TRUE(shot.save(file, "PNG"));
         // The plot is in the picture: red spectrum pixels inside the image area
         // (the default 10 ms exposure).
-        const int left = client.X + form.Image1->Left(), top = client.Y + form.Image1->Top();
+        const QPoint origin = form.Image1->mapTo(&form, QPoint(0, 0));
         int red = 0;
         for (int y = 0; y < 88; ++y)
             for (int x = 0; x < 167; ++x)
-                if (shot.Pixel(left + x, top + y) == RGB(255, 0, 0))
+                if (shot.pixelColor(origin + QPoint(x, y)) == QColor(255, 0, 0))
                     ++red;
         EXPECT_GT(red, 100);
     }

@@ -158,8 +158,8 @@ void TQtApplication::Terminate()
 
 int TQtApplication::Run()
 {
-    if (!Terminated()) QCoreApplication::exec();
-    return ExitCode;
+    if (Terminated()) return 0;
+    return QCoreApplication::exec();
 }
 
 bool TQtApplication::PromptForSaveFileName(UnicodeString& FileName)
