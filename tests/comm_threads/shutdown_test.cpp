@@ -118,13 +118,14 @@ TEST_F(Shutdown, CloseAndDestroyFromAHandlerOnTheMessageThread) {
   EXPECT_FALSE(comm->GetActive());
 
   gDestroyed = nullptr;
-  comm->SetActive(true);
   comm->SetOnAfterReceive([](TObject* Sender, const uint8_t*, uint32_t) {
     TnrComm* self = static_cast<TnrComm*>(Sender);
     delete self;
     gDestroyed.store(self);
     Application->Wake();
   });
+  // The handler is set before the threads start: they read it from then on.
+  comm->SetActive(true);
   port.Write("b");
   ASSERT_TRUE(WaitMain([&] { return gDestroyed.load() != nullptr; }));
   comm = nullptr;
