@@ -9,6 +9,7 @@
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtdesktop.h"
 #include "toolkit/qt/qtguard.h"
 
 #include <QAction>
@@ -28,8 +29,6 @@ namespace {
 
 const QColor Red(255, 0, 0);
 const QColor Navy(0, 0, 128);
-// The system colour for inactive caption text (classic scheme).
-const QColor InactiveCaptionText(212, 208, 200);
 
 QFont PixelFont(const QFont& Base, int Pixels, bool Bold)
 {
@@ -56,7 +55,7 @@ QLabel* Panel(QWidget* Parent, const QRect& Bounds, const QColor& TextColor)
     panel->setAutoFillBackground(true);
     panel->setContentsMargins(5, 5, 5, 5);
     QPalette p = panel->palette();
-    p.setColor(QPalette::Window, InactiveCaptionText);
+    p.setColor(QPalette::Window, InactiveCaptionTextColor());
     p.setColor(QPalette::WindowText, TextColor);
     panel->setPalette(p);
     panel->setFont(PixelFont(Parent->font(), 19, true));

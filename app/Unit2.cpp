@@ -7,6 +7,7 @@
 
 #include <QCloseEvent>
 #include <QHideEvent>
+#include <QKeyEvent>
 
 TForm2* Form2 = nullptr;
 
@@ -105,6 +106,17 @@ void TForm2::closeEvent(QCloseEvent* Event)
 {
     GuardedCall([this] { FormClose(this); });
     QDialog::closeEvent(Event);
+}
+
+void TForm2::keyPressEvent(QKeyEvent* Event)
+{
+    // A dialog without a cancel button: Esc does not close it (only its close
+    // box and "Eichung speichern" do), so a scan keeps its mode.
+    if (Event->matches(QKeySequence::Cancel)) {
+        Event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(Event);
 }
 
 void TForm2::hideEvent(QHideEvent* Event)

@@ -34,6 +34,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* Event) override;
+    void keyPressEvent(QKeyEvent* Event) override;
     void hideEvent(QHideEvent* Event) override;
 
 private:

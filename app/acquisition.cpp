@@ -96,9 +96,9 @@ void InterpretReplyLine(const UnicodeString& S, TAcquisitionView& View)
             if (PointCount >= 0 && PointCount < SpectrumPoints)
                 Counts[static_cast<std::size_t>(PointCount)] = count;
             const double index = StrToFloat(S.substr(0, static_cast<std::size_t>(p - 1)));
-            const long double wavelength =
-                static_cast<long double>(index) * CalSlope + static_cast<long double>(CalOffset);
-            View.AddListLine(FloatToStr(static_cast<double>(wavelength)) + u" " + countText);
+            // Computed and formatted as Extended; only slope and offset are doubles.
+            const Extended wavelength = static_cast<Extended>(index) * CalSlope + static_cast<Extended>(CalOffset);
+            View.AddListLine(FloatToStr(wavelength) + u" " + countText);
             ++PointCount;
             if (PointCount == SpectrumPoints)
                 View.SpectrumComplete();

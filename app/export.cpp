@@ -1,5 +1,10 @@
 #include "app/export.h"
 
+#ifndef _WIN32
+#include "platform/posix/handles.h"
+#include "platform/posix/win32_errors.h"
+#endif
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -36,35 +41,34 @@ std::vector<UnicodeString> ExportHeader(const UnicodeString& Path, std::int32_t 
     };
 }
 
-EInOutError InOutErrorFromErrno(int ErrnoValue)
+#ifndef _WIN32
+EInOutError InOutErrorFromErrno(int ErrnoValue, bool Creating)
 {
-    // Codes as the Win32 API reports them, so the numbers in "E/A-Fehler %d"
-    // are the same on both systems.
-    switch (ErrnoValue) {
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS:
-        return EInOutError(5, RuntimeText::FileAccessDenied);
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-        return EInOutError(112, RuntimeText::OutOfMemory);
-    case ENOENT:
-    case ENOTDIR:
-        return EInOutError(3);
-    case ENAMETOOLONG:
-        return EInOutError(206);
-    case EMFILE:
-    case ENFILE:
-        return EInOutError(4);
-    case ENOMEM:
-        return EInOutError(8);
-    default:
-        return EInOutError(ErrnoValue == 0 ? 29 : ErrnoValue);  // 29: write fault
-    }
+    // The Win32 code first (the platform's errno table), so the numbers in
+    // "E/A-Fehler %d" are the same on both systems; the runtime's text from it.
+    int code;
+    if (ErrnoValue == 0)
+        code = ERROR_WRITE_FAULT;  // a short write without a reason
+    else if (Creating && ErrnoValue == ENOENT)
+        code = ERROR_PATH_NOT_FOUND;  // creating a file: a folder of its path is missing
+    else
+        code = static_cast<int>(winapi_posix::ErrorFromErrno(ErrnoValue));
+    return EInOutError(code);
 }
+#endif
+
+namespace {
+// The runtime's error for the C library's last failed file call.
+EInOutError LastInOutError(bool Creating)
+{
+#ifdef _WIN32
+    (void)Creating;
+    return EInOutError(static_cast<int>(_doserrno));  // the system's own code
+#else
+    return InOutErrorFromErrno(errno, Creating);
+#endif
+}
+}  // namespace
 
 namespace {
 struct FileCloser {
@@ -87,14 +91,14 @@ void WriteSpectrumFile(const UnicodeString& Path, std::int32_t CaptureTimeUs,
     errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file(CreateTextFile(Path));
     if (!file)
-        throw InOutErrorFromErrno(errno);
+        throw LastInOutError(true);
     // Unbuffered, so each line reaches the file (or fails) when it is written.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
     auto writeLine = [&](const UnicodeString& Line) {
         const AnsiString bytes = UnicodeToAnsi(Line) + "\r\n";
         errno = 0;
         if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-            throw InOutErrorFromErrno(errno);
+            throw LastInOutError(false);
     };
     for (const UnicodeString& line : ExportHeader(Path, CaptureTimeUs))
         writeLine(line);
@@ -103,5 +107,5 @@ void WriteSpectrumFile(const UnicodeString& Path, std::int32_t CaptureTimeUs,
     std::FILE* f = file.release();
     errno = 0;
     if (std::fclose(f) != 0)
-        throw InOutErrorFromErrno(errno);
+        throw LastInOutError(false);
 }

@@ -23,5 +23,9 @@ std::vector<UnicodeString> ExportHeader(const UnicodeString& Path, std::int32_t 
 void WriteSpectrumFile(const UnicodeString& Path, std::int32_t CaptureTimeUs,
                        const std::vector<UnicodeString>& ListLines);
 
-// The runtime's input/output error for a C library errno value.
-EInOutError InOutErrorFromErrno(int ErrnoValue);
+#ifndef _WIN32
+// The runtime's input/output error for a C library errno value: mapped to the
+// Win32 error code, then to the runtime's text. Creating: the value came from
+// creating the file (ENOENT then means a missing folder).
+EInOutError InOutErrorFromErrno(int ErrnoValue, bool Creating = false);
+#endif

@@ -14,6 +14,7 @@
 #include "platform/posix/portmap.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtdesktop.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
 #include <QApplication>
@@ -49,6 +50,9 @@ int main(int argc, char** argv)
                                    options, lamps);
     if (exitCode >= 0)
         return exitCode;
+    // German whatever the locale, in the fonts the windows were laid out for.
+    LoadGermanQtTranslations();
+    InstallFormFonts();
     TQtApplication application;
     application.Title = u"Spektrometer";
     InstallQtDesktopProvider();

@@ -76,8 +76,10 @@ struct TDecimal {
     int Exponent = 0;
 };
 
-// The exact decimal expansion (to 40 digits after the first) of a double.
-TDecimal Decompose(double Value)
+// The decimal expansion (rounded to 40 digits after the first) of a double or
+// an extended value.
+template <class T>
+TDecimal Decompose(T Value)
 {
     TDecimal D;
     D.Negative = std::signbit(Value);
@@ -136,7 +138,8 @@ void AppendExponent(std::u16string& R, int Exp, int MinDigits, bool PlusSign)
     R += Num;
 }
 
-UnicodeString NonFinite(double Value)
+template <class T>
+UnicodeString NonFinite(T Value)
 {
     if (std::isnan(Value)) return u"NAN";
     return Value < 0 ? u"-INF" : u"INF";
@@ -193,10 +196,9 @@ UnicodeString FormatFixedDigits(const TDecimal& D, int Decimals, char16_t Sep, c
     return R;
 }
 
-}  // namespace
-
-UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits,
-                          const TFormatSettings& Settings)
+// One body for both widths: only the digits of the value differ.
+template <class T>
+UnicodeString FloatText(T Value, TFloatFormat Format, int Precision, int Digits, const TFormatSettings& Settings)
 {
     if (!std::isfinite(Value)) return NonFinite(Value);
     Precision = std::clamp(Precision, 1, 18);
@@ -229,6 +231,24 @@ UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int 
     if (D.Exponent > Precision || D.Exponent < -4)
         return FormatScientific(D, 1, std::clamp(Digits, 0, 4), false, Sep);
     return FormatFixedDigits(D, -1, Sep, u'\0');
+}
+
+}  // namespace
+
+UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits,
+                          const TFormatSettings& Settings)
+{
+    return FloatText(Value, Format, Precision, Digits, Settings);
+}
+
+UnicodeString FloatToStrF(Extended Value, TFloatFormat Format, int Precision, int Digits)
+{
+    return FloatText(Value, Format, Precision, Digits, FormatSettings);
+}
+
+UnicodeString FloatToStr(Extended Value)
+{
+    return FloatText(Value, ffGeneral, 15, 0, FormatSettings);
 }
 
 UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits)

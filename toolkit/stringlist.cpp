@@ -486,9 +486,13 @@ void TStringList::LoadFromFile(const UnicodeString& FileName)
     if (B.size() >= 3 && static_cast<unsigned char>(B[0]) == 0xEF && static_cast<unsigned char>(B[1]) == 0xBB &&
         static_cast<unsigned char>(B[2]) == 0xBF) {
         Text = Utf8ToUnicode(std::string_view(B).substr(3));
-    } else if (B.size() >= 2 && static_cast<unsigned char>(B[0]) == 0xFF && static_cast<unsigned char>(B[1]) == 0xFE) {
+    } else if (B.size() >= 2 && ((static_cast<unsigned char>(B[0]) == 0xFF && static_cast<unsigned char>(B[1]) == 0xFE) ||
+                                 (static_cast<unsigned char>(B[0]) == 0xFE && static_cast<unsigned char>(B[1]) == 0xFF))) {
+        // UTF-16; the byte-order mark says which byte of a unit comes first.
+        const std::size_t Low = static_cast<unsigned char>(B[0]) == 0xFF ? 0 : 1;
         for (std::size_t I = 2; I + 1 < B.size(); I += 2)
-            Text += static_cast<char16_t>(static_cast<unsigned char>(B[I]) | (static_cast<unsigned char>(B[I + 1]) << 8));
+            Text += static_cast<char16_t>(static_cast<unsigned char>(B[I + Low]) |
+                                          (static_cast<unsigned char>(B[I + 1 - Low]) << 8));
     } else {
         Text = AnsiToUnicode(B);
     }

@@ -282,7 +282,9 @@ UnicodeString EInOutError::MessageFor(int Code)
 {
     switch (Code) {
     case 5: return RuntimeText::FileAccessDenied;
-    case 8: return RuntimeText::OutOfMemory;
+    case 8:
+    case 112:  // disk full
+        return RuntimeText::OutOfMemory;
     default: return Format(RuntimeText::InOutError, {Code});
     }
 }

@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 // ---------------------------------------------------------------------------
@@ -234,6 +235,29 @@ UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int 
 // General format with 15 significant digits.
 UnicodeString FloatToStr(double Value);
 UnicodeString FloatToStr(double Value, const TFormatSettings& Settings);
+
+// The runtime's Extended: the x87 80-bit format (64-bit significand) with GCC
+// and Clang on x86 (Linux, mingw-w64). Elsewhere long double is what the
+// compiler makes of it: MSVC and 32-bit ARM give the 64-bit double, so a value
+// computed as Extended is rounded to 53 bits and its 15th digit may differ;
+// 64-bit ARM Linux gives 128-bit quad precision, which agrees with the 80-bit
+// result except where the 80-bit rounding itself decides the last digit.
+using Extended = long double;
+// The same formats for an Extended value, rounded once from its own digits
+// (narrowing it to double first would round twice).
+UnicodeString FloatToStrF(Extended Value, TFloatFormat Format, int Precision, int Digits);
+UnicodeString FloatToStr(Extended Value);
+// Integers take the double path (otherwise ambiguous between the two).
+template <class T, std::enable_if_t<std::is_integral_v<T>, int> = 0>
+UnicodeString FloatToStrF(T Value, TFloatFormat Format, int Precision, int Digits)
+{
+    return FloatToStrF(static_cast<double>(Value), Format, Precision, Digits);
+}
+template <class T, std::enable_if_t<std::is_integral_v<T>, int> = 0>
+UnicodeString FloatToStr(T Value)
+{
+    return FloatToStr(static_cast<double>(Value));
+}
 
 // The offending text as a conversion message quotes it: whole up to 200
 // characters, else its first 200 and "…" (a reply line can be any length).

@@ -138,7 +138,18 @@ void TnrBaseIO::LoadingFinished() {
     SetTerminalUsage(fTerminalUsage);
     SetActive(fActive);
   } catch (...) {
-    MessageBoxW(ForegroundWindowHandle(), PWChar(u"error"), PWChar(u"Error"), MB_ICONERROR);
+    // The reason, not just that something failed (typically the device that
+    // did not open).
+    UnicodeString Text = u"error";
+    try {
+      throw;
+    } catch (const Exception& E) {
+      Text = E.Message();
+    } catch (const std::exception& E) {
+      Text = Utf8ToUnicode(E.what());
+    } catch (...) {
+    }
+    MessageBoxW(ForegroundWindowHandle(), PWChar(Text), PWChar(u"Error"), MB_ICONERROR);
   }
 }
 

@@ -88,7 +88,11 @@ DWORD ErrorFromErrno(int err) {
     case ENFILE: return ERROR_TOO_MANY_OPEN_FILES;
     case EEXIST: return ERROR_ALREADY_EXISTS;
     case ENAMETOOLONG: return ERROR_FILENAME_EXCED_RANGE;
-    case ENOSPC: return ERROR_DISK_FULL;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:  // quota exceeded: full for this user
+#endif
+      return ERROR_DISK_FULL;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENXIO:
     case ENODEV: return ERROR_DEVICE_NOT_CONNECTED;

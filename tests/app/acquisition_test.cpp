@@ -1,5 +1,6 @@
 // Reply framing, line interpretation and exposure conversions without widgets.
 #include "app/acquisition.h"
+#include "app/calibration.h"
 #include "tests/app/helpers.h"
 #include "tests/support/fake_view.h"
 
@@ -82,6 +83,26 @@ TEST_F(Acquisition, PointLineUsesCalibrationAndKeepsCountText)
     EXPECT_EQ(Counts[5], 100);
     EXPECT_EQ(Counts[6], 100);
     EXPECT_EQ(PointCount, 7);
+}
+
+// Expected texts worked out from the exact 80-bit values (64-bit significand,
+// one rounding per operation): narrowing the wavelength to a double before
+// formatting changes the 15th digit of each of these.
+TEST_F(Acquisition, WavelengthIsFormattedFromTheExtendedValue)
+{
+    CalSlope = 2.15789473684211;  // the dialog's initial calibration
+    CalOffset = 409;
+    Receive("77 5\r\n");
+    // Calibrated with 532 nm at index 57 and 655 nm at index 100.
+    const TCalibration cal = ComputeCalibration(532, 655, 57, 100);
+    EXPECT_EQ(cal.Slope, 2.86046511627907);
+    EXPECT_EQ(cal.Offset, 368.95348837209303);
+    CalSlope = cal.Slope;
+    CalOffset = cal.Offset;
+    Receive("21 1\r\n35 2\r\n64 3\r\n107 4\r\n");
+    EXPECT_EQ(View.List, (std::vector<UnicodeString>{u"575.157894736842 5", u"429.023255813954 1",
+                                                      u"469.06976744186 2", u"552.023255813954 3",
+                                                      u"675.023255813954 4"}));
 }
 
 TEST_F(Acquisition, UncalibratedWavelengthIsZero)

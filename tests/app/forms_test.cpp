@@ -10,14 +10,20 @@
 #include "toolkit/extctrls.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtdesktop.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 
 #include <cstdlib>
@@ -407,8 +413,15 @@ TEST_F(Forms, CalibrationFailures)
     EXPECT_EQ(CalSlope, 0);
     EXPECT_TRUE(Form2->isVisible());
 
+    // Esc does not close it, neither on the dialog nor in a field.
+    QTest::keyClick(Form2, Qt::Key_Escape);
+    QTest::keyClick(Form2->EW1, Qt::Key_Escape);
+    EXPECT_TRUE(Form2->isVisible());
+    EXPECT_EQ(ScanMode, 1);
+
     // Closing the dialog ends the scan mode.
     Form2->close();
+    EXPECT_FALSE(Form2->isVisible());
     EXPECT_EQ(ScanMode, 0);
 }
 
@@ -458,6 +471,63 @@ TEST_F(Forms, SaveWritesTheListAndRemembersTheName)
     Form->Speichern1->trigger();
     EXPECT_FALSE(fs::exists(file));
     fs::remove_all(dir);
+}
+
+// Qt's own save dialog, as "Speichern" shows it, speaks German.
+TEST_F(Forms, SaveDialogTextsAreGerman)
+{
+    QString title, cancel;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
+            cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+        dialog->reject();
+    });
+    EXPECT_FALSE(Form->SaveTextFileDialog1.Execute());
+    EXPECT_EQ(title, Q("Speichern unter"));
+    EXPECT_EQ(cancel, Q("Abbrechen"));
+}
+
+// Each label's text ends before the control to its right (or the window's edge).
+TEST_F(Forms, LabelsFitBeforeTheNextControl)
+{
+    struct Room {
+        QLabel* Label;
+        int Right;
+    };
+    const Room rooms[] = {
+        {Form->Label2, Form->eSend->x()},
+        {Form->Label4, 390},
+        {Form->Label5, 390},
+        {Form->LECaptureLabel, 390},
+        {Form2->Label1, Form2->EW1->x()},
+        {Form2->Label2, Form2->EW2->x()},
+        {Form2->Label3, Form2->EI1->x()},
+        {Form2->Label4, Form2->EI2->x()},
+    };
+    for (const Room& r : rooms) {
+        const int width = QFontMetrics(r.Label->font()).horizontalAdvance(r.Label->text());
+        EXPECT_LE(r.Label->x() + width, r.Right) << r.Label->text().toStdString() << " in "
+                                                  << QFontInfo(r.Label->font()).family().toStdString();
+    }
+}
+
+// The temperature panels' background is the desktop's colour, not a fixed one.
+TEST_F(Forms, PanelBackgroundComesFromThePalette)
+{
+    const QPalette saved = QApplication::palette();
+    QPalette p = saved;
+    p.setColor(QPalette::Inactive, QPalette::Button, QColor(10, 200, 30));
+    QApplication::setPalette(p);
+    CreateForms();
+    for (QLabel* panel : {Form->C_Panel, Form->F_Panel}) {
+        EXPECT_EQ(panel->palette().color(QPalette::Window), QColor(10, 200, 30));
+        EXPECT_EQ(panel->grab().toImage().pixelColor(3, 3), QColor(10, 200, 30));
+    }
+    QApplication::setPalette(saved);
 }
 
 TEST_F(Forms, InfoBox)
@@ -525,6 +595,9 @@ int main(int argc, char** argv)
     const fs::path root = UsePrivatePorts("spectro-forms-");
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
     QApplication qt(argc, argv);
+    // As the program starts.
+    LoadGermanQtTranslations();
+    InstallFormFonts();
     TQtApplication app;
     App = &app;
     InstallQtDesktopProvider();

@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -140,7 +142,12 @@ TEST_F(TempDir, CalibrationFileLineEndsAndBom)
 {
     const fs::path f = Dir / "conf.dat";
     double slope = 0, offset = 0;
-    for (const std::string content : {"2\n420\n", "2\r420", "\xEF\xBB\xBF" "2\r\n420\r\nextra\r\n"}) {
+    const std::vector<std::string> contents = {
+        "2\n420\n", "2\r420", "\xEF\xBB\xBF" "2\r\n420\r\nextra\r\n",
+        std::string("\xFF\xFE" "2\0\r\0\n\0" "4\0" "2\0" "0\0", 14),  // UTF-16 little-endian
+        std::string("\xFE\xFF" "\0" "2\0\n\0" "4\0" "2\0" "0", 12),     // UTF-16 big-endian
+    };
+    for (const std::string& content : contents) {
         WriteAll(f, content);
         slope = offset = 0;
         LoadCalibration(Path(f), slope, offset);
@@ -322,6 +329,12 @@ TEST_F(TempDir, ExportFailures)
     // A missing folder: the system's error number.
     EXPECT_EQ(MessageOf<EInOutError>([&] { WriteSpectrumFile(Path(Dir / "missing" / "a.dat"), 0, {}); }),
               u"E/A-Fehler 3");
+    // errno goes through the Win32 code to the runtime's text: EIO is not
+    // "access denied" (5) but the system's general failure (31).
+    EXPECT_EQ(InOutErrorFromErrno(EIO).ErrorCode, 31);
+    EXPECT_EQ(InOutErrorFromErrno(EIO).Message(), u"E/A-Fehler 31");
+    EXPECT_EQ(InOutErrorFromErrno(EACCES).Message(), u"Dateizugriff verweigert");
+    EXPECT_EQ(InOutErrorFromErrno(ENOSPC).ErrorCode, 112);
     // A full disk while writing the lines.
     if (fs::exists("/dev/full")) {
         EXPECT_EQ(MessageOf<EInOutError>([] { WriteSpectrumFile(u"/dev/full", 0, {u"1 2"}); }),

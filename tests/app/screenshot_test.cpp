@@ -7,6 +7,7 @@
 #include "tests/app/private_ports.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtdesktop.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
 #include <gtest/gtest.h>
@@ -60,6 +61,8 @@ int main(int argc, char** argv)
 {
     const fs::path root = UsePrivatePorts("spectro-shot-");
     QApplication qt(argc, argv);
+    LoadGermanQtTranslations();
+    InstallFormFonts();
     TQtApplication app;
     InstallQtDesktopProvider();
     ::testing::InitGoogleTest(&argc, argv);

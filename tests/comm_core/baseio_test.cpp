@@ -124,7 +124,7 @@ TEST_F(BaseIO, LoadingFinishedShowsTheErrorBoxOnceForAFailingDevice) {
   io.EndLoading();
   auto boxes = winapi_posix::RecordedMessageBoxes();
   ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].Text, u"error");
+  EXPECT_EQ(boxes[0].Text, u"cannot open");  // the exception's text
   EXPECT_EQ(boxes[0].Caption, u"Error");
   EXPECT_EQ(boxes[0].Type, static_cast<UINT>(MB_ICONERROR));
   EXPECT_FALSE(io.GetActive());

@@ -1,6 +1,5 @@
 // The program and the simulated instrument as two processes on a kernel pty:
 // pick the port, read the temperature, capture, save, calibrate.
-#include "app/calibration.h"
 #include "tests/app/helpers.h"
 #include "tools/spectrosim/instrument.h"
 #include "toolkit/sysutils.h"
@@ -9,6 +8,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -130,6 +130,38 @@ private:
     std::string fBuffer;
 };
 
+// Output lines of the independent model of the extended-precision wavelengths.
+std::vector<std::string> ModelLines(const std::string& Args)
+{
+    std::vector<std::string> lines;
+    const std::string cmd = "python3 '" EXTENDED_WAVELENGTHS_PY "' " + Args;
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return lines;
+    char buf[256];
+    while (std::fgets(buf, sizeof buf, p)) {
+        std::string l(buf);
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r'))
+            l.pop_back();
+        lines.push_back(l);
+    }
+    pclose(p);
+    return lines;
+}
+
+// The "list <line>" lines of the last "dump list" in Out.
+std::vector<std::string> DumpedList(const std::vector<std::string>& Out)
+{
+    std::vector<std::string> listed;
+    for (const auto& l : Out) {
+        if (l == "list end")
+            break;
+        if (l.rfind("list ", 0) == 0)
+            listed.push_back(l.substr(5));
+    }
+    return listed;
+}
+
 std::string Ansi(const char* Utf8)
 {
     return UnicodeToAnsi(Utf8ToUnicode(Utf8));
@@ -192,6 +224,12 @@ TEST_F(EndToEnd, CaptureSaveAndCalibrate)
              "print EI1\n"
              "print EI2\n"
              "click Button3\n"
+             // A capture on the new calibration ("s" repeats the exposure).
+             "click bSend\n"
+             "wait points 128 8000\n"
+             "dump list\n"
+             "savename " + (Root / "out" / "kalibriert").string() + "\n"
+             "menu Speichern1\n"
              "quit\n");
     Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env);
 
@@ -207,17 +245,14 @@ TEST_F(EndToEnd, CaptureSaveAndCalibrate)
 
     // The capture: run 1 of the simulator at 1 ms, on the stored calibration.
     ASSERT_TRUE(program.ReadUntil("list end", out, seconds(15))) << ::testing::PrintToString(out);
+    // Wavelengths as the extended value gives them (index 77: "575.157894736842").
     const auto counts = spectrosim::CaptureSpectrum(spectrosim::TLamp::GreenLaser, 1000, 7, 1, 2.0);
+    const std::vector<std::string> wavelengths = ModelLines("2.15789473684211 409");
+    ASSERT_EQ(wavelengths.size(), static_cast<std::size_t>(spectrosim::Pixels));
     std::vector<std::string> expected;
-    for (int i = 0; i < spectrosim::Pixels; ++i) {
-        const long double wl = static_cast<long double>(i) * 2.15789473684211 + 409.0L;
-        expected.push_back(ToUtf8(FloatToStr(static_cast<double>(wl))) + " " + std::to_string(counts[i]));
-    }
-    std::vector<std::string> listed;
-    for (const auto& l : out)
-        if (l.rfind("list ", 0) == 0 && l != "list end")
-            listed.push_back(l.substr(5));
-    EXPECT_EQ(listed, expected);
+    for (int i = 0; i < spectrosim::Pixels; ++i)
+        expected.push_back(wavelengths[static_cast<std::size_t>(i)] + " " + std::to_string(counts[i]));
+    EXPECT_EQ(DumpedList(out), expected);
     EXPECT_EQ(expected[57].substr(0, 4), "532 ");
 
     // First scan on the green laser; then the light source becomes the red laser.
@@ -235,6 +270,9 @@ TEST_F(EndToEnd, CaptureSaveAndCalibrate)
     ASSERT_TRUE(program.ReadUntil("value EI2", out, seconds(5)));
     EXPECT_EQ(out[out.size() - 2], "value EI1 " + std::to_string(peak1));
     EXPECT_EQ(out.back(), "value EI2 " + std::to_string(peak2));
+    out.clear();
+    ASSERT_TRUE(program.ReadUntil("list end", out, seconds(15))) << ::testing::PrintToString(out);
+    const std::vector<std::string> recalibrated = DumpedList(out);
     EXPECT_EQ(program.Wait(seconds(10)), 0);
 
     // The export: header, the list as shown, CR LF, Windows-1252.
@@ -244,10 +282,20 @@ TEST_F(EndToEnd, CaptureSaveAndCalibrate)
         file += l + "\r\n";
     EXPECT_EQ(ReadAll(Root / "out" / "Natrium-Lösung.dat"), file);
 
-    // The calibration from the two scans.
-    const TCalibration cal = ComputeCalibration(532, 655, peak1, peak2);
+    // The calibration from the two scans, and the capture made with it.
+    const std::vector<std::string> model =
+        ModelLines("--calibrate 532 655 " + std::to_string(peak1) + " " + std::to_string(peak2));
+    ASSERT_EQ(model.size(), static_cast<std::size_t>(spectrosim::Pixels) + 2);
     EXPECT_EQ(ReadAll(Root / "bin" / "data" / "conf.dat"),
-              ToUtf8(FloatToStr(cal.Slope)) + "\r\n" + ToUtf8(FloatToStr(cal.Offset)) + "\r\n");
+              model[0].substr(6) + "\r\n" + model[1].substr(7) + "\r\n");
+    ASSERT_EQ(recalibrated.size(), static_cast<std::size_t>(spectrosim::Pixels));
+    file = "Target: kalibriert\r\nComment: Schulspektrum\r\nExpTime: 1ms\r\nFactor: 0.001\r\nWL     CTS\r\n";
+    for (std::size_t i = 0; i < recalibrated.size(); ++i) {
+        const std::string& line = recalibrated[i];
+        EXPECT_EQ(line.substr(0, line.find(' ')), model[i + 2]) << "index " << i;
+        file += line + "\r\n";
+    }
+    EXPECT_EQ(ReadAll(Root / "out" / "kalibriert.dat"), file);
 
     sim.Signal(SIGTERM);
     EXPECT_EQ(sim.Wait(seconds(5)), 0);

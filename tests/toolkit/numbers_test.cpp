@@ -95,6 +95,19 @@ TEST_F(Numbers, FixedExponentAndNumberFormats)
     EXPECT_EQ(S(FloatToStrF(0.0, ffExponent, 3, 2)), "0.00E+00");
 }
 
+TEST_F(Numbers, ExtendedValuesAreRoundedOnceFromTheirOwnDigits)
+{
+    // 2 + 5.05E-15 rounds up at the 15th digit; the nearest double,
+    // 2 + 11 * 2^-51 = 2.00000000000000488..., rounds down.
+    const Extended X = 2.00000000000000505L;
+    EXPECT_EQ(S(FloatToStr(X)), "2.00000000000001");
+    EXPECT_EQ(S(FloatToStr(static_cast<double>(X))), "2");
+    // Up to 18 digits of the 64-bit significand.
+    EXPECT_EQ(S(FloatToStrF(1.0L / 3, ffGeneral, 18, 0)), "0.333333333333333333");
+    EXPECT_EQ(S(FloatToStrF(-2.5E-7L, ffGeneral, 15, 0)), "-2.5E-7");
+    EXPECT_EQ(S(FloatToStrF(1234.5L, ffFixed, 15, 2)), "1234.50");
+}
+
 TEST_F(Numbers, NonFiniteValues)
 {
     EXPECT_EQ(S(FloatToStr(std::numeric_limits<double>::quiet_NaN())), "NAN");
@@ -274,6 +287,7 @@ TEST_F(Numbers, DecimalCommaLocaleDoesNotChangeConversions)
     std::snprintf(Buf, sizeof Buf, "%g", 1.5);
     ASSERT_EQ(std::string(Buf), "1,5") << "the locale did not switch the C library";
     EXPECT_EQ(S(FloatToStr(1.5)), "1.5");
+    EXPECT_EQ(S(FloatToStr(2.00000000000000505L)), "2.00000000000001");
     EXPECT_EQ(S(FloatToStrF(23.45 * 1.8 + 32, ffGeneral, 5, 3)), "74.21");
     EXPECT_DOUBLE_EQ(StrToFloat(u"1.5"), 1.5);
     EXPECT_THROW(StrToFloat(u"1,5"), EConvertError);
