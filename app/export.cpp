@@ -1,9 +1,6 @@
 #include "app/export.h"
 
-#ifndef _WIN32
-#include "platform/posix/handles.h"
-#include "platform/posix/win32_errors.h"
-#endif
+#include <winapi.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -68,9 +65,7 @@ EInOutError LastInOutError(bool Creating)
     return InOutErrorFromErrno(errno, Creating);
 #endif
 }
-}  // namespace
 
-namespace {
 struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };

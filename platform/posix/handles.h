@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 
+#include "platform/posix/win32_errors.h"  // ErrorFromErrno
 #include "platform/posix/win32_types.h"
 
 namespace winapi_posix {
@@ -32,8 +33,5 @@ std::shared_ptr<T> LookupAs(HANDLE handle) {
 bool UnregisterObject(HANDLE handle);
 // Number of handles currently open, for leak checks in tests.
 std::size_t OpenHandleCount();
-
-// The one errno -> Win32 error table.
-DWORD ErrorFromErrno(int err);
 
 }  // namespace winapi_posix

@@ -2,6 +2,8 @@
 // that callers test for.
 #pragma once
 
+#include "platform/posix/win32_types.h"
+
 #define NO_ERROR 0
 #define ERROR_SUCCESS 0
 #define ERROR_INVALID_FUNCTION 1
@@ -83,3 +85,8 @@
 #define RPC_E_CHANGED_MODE ((HRESULT)0x80010106L)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+namespace winapi_posix {
+// The one errno -> Win32 error table.
+DWORD ErrorFromErrno(int err);
+}  // namespace winapi_posix
