@@ -22,7 +22,9 @@ bool LoadGermanQtTranslations()
 
 bool InstallFormFonts()
 {
-    static const char* const WineFonts[] = {"tahoma.ttf", "tahomabd.ttf", "ms_sans_serif.ttf"};
+    // Wine's "MS Sans Serif" has no bold cut and is not emboldened, so Tahoma
+    // (regular and bold) stands in for both, as it does on later Windows.
+    static const char* const WineFonts[] = {"tahoma.ttf", "tahomabd.ttf"};
     bool found = true;
     for (const char* file : WineFonts) {
         const QString path = QStringLiteral("/usr/share/wine/fonts/") + QLatin1String(file);
@@ -31,9 +33,11 @@ bool InstallFormFonts()
     }
     // Used only for a family that is not there: DejaVu Sans itself is wider
     // than the forms allow, its condensed cut fits.
-    for (const char* family : {"Tahoma", "MS Sans Serif"})
-        QFont::insertSubstitutions(QLatin1String(family),
-                                   {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
+                               {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
+                                QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(QStringLiteral("Tahoma"),
+                               {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     return found;
 }
 

@@ -10,10 +10,10 @@
 // dialogs and context menus. False when the file is not there.
 bool LoadGermanQtTranslations();
 
-// "Tahoma" and "MS Sans Serif" with the metrics the forms were laid out for:
-// Wine's metric-compatible fonts (Debian fonts-wine) when they are installed,
-// otherwise a narrow sans (DejaVu Sans Condensed) in their place. True when
-// Wine's fonts were found.
+// "Tahoma" and "MS Sans Serif" with the widths the forms were laid out for:
+// Wine's metric-compatible Tahoma (Debian fonts-wine) for both when it is
+// installed, otherwise a narrow sans (DejaVu Sans Condensed) in their place.
+// True when Wine's Tahoma was found.
 bool InstallFormFonts();
 
 // The system colour for inactive caption text. Qt's palette has no caption
