@@ -140,7 +140,7 @@ void TnrBaseIO::LoadingFinished() {
   } catch (...) {
     // The reason, not just that something failed (typically the device that
     // did not open).
-    UnicodeString Text = u"error";
+    UnicodeString Text = RuntimeText::UnknownException;
     try {
       throw;
     } catch (const Exception& E) {
