@@ -7,6 +7,7 @@
 #include "app/porthint.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
+#include "toolkit/devicechange.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/qt/qtapplication.h"
 #include "toolkit/qt/qtdesktop.h"
@@ -172,7 +173,8 @@ bool TSaveTextFileDialog::Execute()
 
 // --- TForm1 --------------------------------------------------------------------
 
-TForm1::TForm1() : QMainWindow(nullptr), TComponent(nullptr), SaveTextFileDialog1(this)
+TForm1::TForm1()
+    : QMainWindow(nullptr), TComponent(nullptr), SaveTextFileDialog1(this), fSelf(std::make_shared<TForm1*>(this))
 {
     SetName(u"Form1");
     Form1 = this;
@@ -183,6 +185,10 @@ TForm1::TForm1() : QMainWindow(nullptr), TComponent(nullptr), SaveTextFileDialog
 
 TForm1::~TForm1()
 {
+    // The close below reports to nobody.
+    *fSelf = nullptr;
+    fDeviceChanges.reset();
+    fPortCheck.reset();
     // The components (nrComm1 closes its port and stops its threads) go
     // before the widgets that their handlers touch.
     DestroyComponents();
@@ -318,6 +324,7 @@ void TForm1::ApplyStoredSettings()
     nrComm1->SetTerminalUsage(tuNone);
     nrComm1->SetTerminalEcho(true);
     nrComm1->SetOnAfterReceive(MethodOf(this, &TForm1::nrComm1AfterReceive));
+    nrComm1->SetOnClose(MethodOf(this, &TForm1::nrComm1Close));
     TTemp->SetInterval(60000);
     TTemp->SetEnabled(true);
     TTemp->SetOnTimer(MethodOf(this, &TForm1::TTempTimer));
@@ -336,6 +343,12 @@ void TForm1::FormCreate(TObject*)
     GuardedCall([] {
         PrepareCalibrationFile(ProgramDirectory());
         LoadCalibration(CalibrationFilePath(ProgramDirectory()), CalSlope, CalOffset);
+    });
+    // Without a watch the list stays as built; reported, the window opens anyway.
+    GuardedCall([this] {
+        fDeviceChanges = std::make_unique<TDeviceChangeWatch>([this](const MSG& Msg) {
+            nrDeviceBox1->WMDeviceChange(Msg);
+        });
     });
 }
 
@@ -358,6 +371,7 @@ void TForm1::nrDeviceBox1Change(TObject*)
             e.SetMessage(e.Message() + u"\r\n\r\n" + hint);
         throw;
     }
+    fOpenedPortNo = nrComm1->GetComPortNo();
     TTemp->SetEnabled(false);
     TTemp->SetInterval(2000);
     TTemp->SetEnabled(true);
@@ -438,6 +452,32 @@ bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
 void TForm1::nrComm1AfterReceive(TObject*, const std::uint8_t* Buffer, std::uint32_t Received)
 {
     FrameReceivedBytes(Buffer, Received, [this](const UnicodeString& Line) { Empfangspakete(Line); });
+}
+
+void TForm1::nrComm1Close(TObject*)
+{
+    // Also a close inside a property write (another port picked): the check
+    // runs after that has reopened the port.
+    TThread::Queue([self = fSelf] {
+        if (TForm1* form = *self)
+            form->fPortCheck = Application->StartTimer(0, [form] { form->CheckPortLost(); });
+    });
+}
+
+void TForm1::CheckPortLost()
+{
+    fPortCheck.reset();
+    if (fOpenedPortNo == 0 || nrComm1->GetActive() || nrComm1->GetComPortNo() != fOpenedPortNo)
+        return;
+    const UnicodeString name = nrComm1->GetComName();
+    fOpenedPortNo = 0;
+    // Half a line of the lost reply must not become the start of the next one;
+    // the list keeps the points that arrived.
+    ResetLineFraming();
+    // No port selected in the box: picking the port again opens it.
+    nrComm1->SetComPortNo(0);
+    Application->MessageBox(Format(u"Die Verbindung zu %s wurde unterbrochen.", {name}), Application->Title,
+                            MsgBox::Ok | MsgBox::IconWarning);
 }
 
 void TForm1::Empfangspakete(const UnicodeString& S)

@@ -14,11 +14,14 @@
 #include <QWidget>
 
 #include <functional>
+#include <memory>
 
 class QAction;
 class QMenu;
 class QToolButton;
+class TDeviceChangeWatch;
 class TTimer;
+class TTimerHandle;
 class TnrComm;
 class TnrDeviceBox;
 
@@ -126,6 +129,9 @@ public:
     void LECaptureKeyUp(TObject* Sender);
     void Edit1Change(TObject* Sender);
     void nrComm1AfterReceive(TObject* Com, const std::uint8_t* Buffer, std::uint32_t Received);
+    // The port closed: a close that nobody asked for is a lost port (checked
+    // once the current work is done; OnClose may come from the port's thread).
+    void nrComm1Close(TObject* Sender);
     void Empfangspakete(const UnicodeString& S);
     // Draws Counts into Image1 and searches the peak (reports it in a scan).
     void DrawSpectrum();
@@ -142,6 +148,15 @@ protected:
 private:
     void CreateControls();
     void ApplyStoredSettings();
+    // After a close: tells the user when the port was lost and shows no port in the box.
+    void CheckPortLost();
+    // The port number that the user's pick opened (0: none open).
+    std::uint16_t fOpenedPortNo = 0;
+    std::unique_ptr<TTimerHandle> fPortCheck;
+    // Ports arriving and leaving reach the device box.
+    std::unique_ptr<TDeviceChangeWatch> fDeviceChanges;
+    // Cleared by the destructor: close reports queued for the main thread find it here.
+    std::shared_ptr<TForm1*> fSelf;
     // TAcquisitionView
     UnicodeString CommandText() const override;
     void SetCommandText(const UnicodeString& S) override;

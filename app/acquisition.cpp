@@ -12,10 +12,15 @@ double CalOffset = 0;
 std::int32_t CaptureTime = 0;
 std::uint8_t ScanMode = 0;
 
-void ResetAcquisitionState()
+void ResetLineFraming()
 {
     RxLine.clear();
     LineEndPos = 1;
+}
+
+void ResetAcquisitionState()
+{
+    ResetLineFraming();
     PointCount = 0;
     Counts.fill(0);
     CalSlope = 0;

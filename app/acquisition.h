@@ -27,6 +27,8 @@ extern std::uint8_t ScanMode;      // 0 normal, 1/2 calibration scan for line 1/
 
 // Back to the start values (for tests and a fresh window).
 void ResetAcquisitionState();
+// Forgets the reply line being assembled (the port that sent it is gone).
+void ResetLineFraming();
 
 // What the line interpreter reads and writes of the main window.
 class TAcquisitionView {

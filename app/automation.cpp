@@ -5,6 +5,10 @@
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/qt/qtapplication.h"
 
+#ifndef _WIN32
+#include "platform/posix/handles.h"
+#endif
+
 #include <QAction>
 #include <QApplication>
 #include <QFile>
@@ -22,6 +26,18 @@
 #include <utility>
 
 namespace {
+
+// Open handles of the process (kernel objects: ports, events, threads).
+unsigned long OpenHandles()
+{
+#ifdef _WIN32
+    DWORD count = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &count);
+    return count;
+#else
+    return static_cast<unsigned long>(winapi_posix::OpenHandleCount());
+#endif
+}
 
 class TAutomation {
 public:
@@ -204,6 +220,16 @@ private:
                 fMessageMark = fMessages;
                 return true;
             }
+            if (arg1 == QLatin1String("port")) {
+                const QString com = rest.section(QLatin1Char(' '), 0, 0);
+                TnrDeviceBox* box = fForm->nrDeviceBox1;
+                if (!Wait([box, com] { return box->findText(com, Qt::MatchFixedString) >= 0; },
+                          timeout(rest.section(QLatin1Char(' '), 1, 1)))) {
+                    Error = QStringLiteral("the box does not list ") + com;
+                    return false;
+                }
+                return true;
+            }
             if (arg1 == QLatin1String("input")) {
                 // Blocks until the driving process writes a line: lets it act
                 // between two steps (e.g. change the light source).
@@ -230,6 +256,8 @@ private:
                 value = fForm->C_Panel->text();
             else if (arg1 == QLatin1String("F_Panel"))
                 value = fForm->F_Panel->text();
+            else if (arg1 == QLatin1String("handles"))
+                value = QString::number(OpenHandles());
             else {
                 Error = QStringLiteral("nothing of that name");
                 return false;

@@ -14,9 +14,11 @@
 //   wait temperature [MS]     until the temperature panels are filled
 //   wait points N [MS]        until the list holds N lines
 //   wait message [MS]         until a message box was shown
+//   wait port COMn [MS]       until the port box lists COMn
 //   wait input                prints "waiting", reads one line from standard input
 //   sleep MS                  let the program run
 //   print NAME                "value NAME <text>" for an edit or panel
+//   print handles             "value handles <n>": the process's open handles
 //   dump list                 "list <line>" per list line, then "list end"
 //   screenshot PATH           writes the main window as PNG
 //   quit                      closes the main window

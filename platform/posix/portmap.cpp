@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "platform/posix/portwatch.h"
 #include "platform/posix/text.h"
 
 namespace winapi_posix {
@@ -96,10 +97,13 @@ struct Found {
   std::string classDir;
 };
 
+std::string TtyClassDir() { return Env("SPECTRO_SYSFS_ROOT", "/sys") + "/class/tty"; }
+
+std::string DevRoot() { return Env("SPECTRO_DEV_ROOT", "/dev"); }
+
 void ScanSysfs(std::vector<PortMapEntry>* map) {
-  std::string sysRoot = Env("SPECTRO_SYSFS_ROOT", "/sys");
-  std::string devRoot = Env("SPECTRO_DEV_ROOT", "/dev");
-  std::string classRoot = sysRoot + "/class/tty";
+  std::string devRoot = DevRoot();
+  std::string classRoot = TtyClassDir();
   static const struct {
     const char* prefix;
     int kind;
@@ -323,20 +327,31 @@ std::u16string FreeComName(unsigned first) {
 void RegisterLocalPort(const PortMapEntry& entry) {
   PortMapEntry copy = entry;
   copy.ComName = UpperAscii(copy.ComName);
-  std::lock_guard<std::mutex> lock(localMutex);
-  auto& ports = LocalPorts();
-  ports.erase(std::remove_if(ports.begin(), ports.end(),
-                             [&](const PortMapEntry& e) { return e.ComName == copy.ComName; }),
-              ports.end());
-  ports.push_back(std::move(copy));
+  {
+    std::lock_guard<std::mutex> lock(localMutex);
+    auto& ports = LocalPorts();
+    ports.erase(std::remove_if(ports.begin(), ports.end(),
+                               [&](const PortMapEntry& e) { return e.ComName == copy.ComName; }),
+                ports.end());
+    ports.push_back(std::move(copy));
+  }
+  PortMapWatcher::LocalPortsChanged();
 }
 
 void UnregisterLocalPort(const std::u16string& comName) {
-  std::lock_guard<std::mutex> lock(localMutex);
-  auto& ports = LocalPorts();
-  std::u16string upper = UpperAscii(comName);
-  ports.erase(std::remove_if(ports.begin(), ports.end(), [&](const PortMapEntry& e) { return e.ComName == upper; }),
-              ports.end());
+  {
+    std::lock_guard<std::mutex> lock(localMutex);
+    auto& ports = LocalPorts();
+    std::u16string upper = UpperAscii(comName);
+    ports.erase(std::remove_if(ports.begin(), ports.end(), [&](const PortMapEntry& e) { return e.ComName == upper; }),
+                ports.end());
+  }
+  PortMapWatcher::LocalPortsChanged();
+}
+
+std::vector<std::string> PortMapSourceDirs() {
+  const std::string user = UserFile();
+  return {TtyClassDir(), DevRoot(), PortRegistrationDir(), user.substr(0, user.find_last_of('/'))};
 }
 
 std::u16string RegisterSharedPort(const std::string& devicePath, const std::u16string& comName) {

@@ -48,9 +48,14 @@ std::u16string RegisterSharedPort(const std::string& devicePath, const std::u16s
 void UnregisterSharedPort(const std::u16string& comName);
 std::string PortRegistrationDir();
 
-// In-process entries (used by the virtual ports).
+// In-process entries (used by the virtual ports). Both wake the port map
+// watchers of this process (portwatch.h).
 void RegisterLocalPort(const PortMapEntry& entry);
 void UnregisterLocalPort(const std::u16string& comName);
+
+// The folders the map is read from: the sysfs tty class, the device root, the
+// registration folder and the folder of the user file (some may not exist).
+std::vector<std::string> PortMapSourceDirs();
 // Lowest COM number from `first` upwards that the current map does not use.
 std::u16string FreeComName(unsigned first = 1);
 

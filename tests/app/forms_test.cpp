@@ -588,6 +588,73 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
     Form.reset();  // closes the port before the instrument goes
 }
 
+// Unplugged during a capture: one message, no port in the box, the points
+// that arrived stay; the port list follows the ports that come and go; picking
+// the port again when it is back captures as before.
+TEST_F(Forms, LostPortIsReportedAndThePortListFollowsThePorts)
+{
+    spectrosim::TInstrumentOptions options;
+    options.Lamp = spectrosim::TLamp::GreenLaser;
+    auto instrument = std::make_unique<spectrosim::TVirtualInstrument>(u"COM7", options, /*Paced=*/true);
+    CreateForms();
+    TnrDeviceBox* box = Form->nrDeviceBox1;
+    auto indexOf = [&](const char* Com) { return box->findText(Q(Com), Qt::MatchContains); };
+    auto pick = [&](const char* Com) {
+        const int index = indexOf(Com);
+        ASSERT_GE(index, 0) << Com;
+        box->setCurrentIndex(index);
+        emit box->activated(index);
+        Form->TTemp->SetEnabled(false);  // no temperature query in between
+    };
+    auto waitFor = [](const std::function<bool()>& Predicate) {
+        return Application->WaitUntil(Predicate, std::chrono::seconds(10));
+    };
+    pick("COM7");
+    ASSERT_TRUE(Form->nrComm1->GetActive());
+
+    // Other ports come and go; COM7 stays selected.
+    auto other = std::make_unique<winapi_posix::VirtualPort>(u"COM3");
+    ASSERT_TRUE(waitFor([&] { return indexOf("COM3") >= 0; }));
+    EXPECT_TRUE(box->currentText().contains(Q("COM7"))) << box->currentText().toStdString();
+    other.reset();
+    ASSERT_TRUE(waitFor([&] { return indexOf("COM3") < 0; }));
+    EXPECT_TRUE(box->currentText().contains(Q("COM7")));
+
+    Boxes.clear();
+    Form->LECapture->setText(Q("1"));
+    Form->bSend->click();
+    ASSERT_TRUE(waitFor([&] { return Form->ListBox1->count() >= 10; }));
+    instrument->Port().Remove();
+    ASSERT_TRUE(waitFor([&] { return !Boxes.empty(); }));
+    EXPECT_EQ(Boxes[0], u"Die Verbindung zu COM7 wurde unterbrochen.");
+    EXPECT_FALSE(Form->nrComm1->GetActive());
+    EXPECT_EQ(box->currentIndex(), -1);
+    EXPECT_TRUE(waitFor([&] { return indexOf("COM7") < 0; }));  // gone from the list
+    const int partial = Form->ListBox1->count();
+    EXPECT_GE(partial, 10);
+    EXPECT_LT(partial, 128);
+    Form->bSend->click();  // on no port: sends nothing, says nothing
+
+    // Back (a new device under the same name): listed again, nothing selected.
+    instrument.reset();
+    instrument = std::make_unique<spectrosim::TVirtualInstrument>(u"COM7", options, /*Paced=*/false);
+    ASSERT_TRUE(waitFor([&] { return indexOf("COM7") >= 0; }));
+    EXPECT_EQ(box->currentIndex(), -1);
+    pick("COM7");
+    ASSERT_TRUE(Form->nrComm1->GetActive());
+    Form->bSend->click();
+    ASSERT_TRUE(waitFor([&] { return Form->ListBox1->count() >= 128; }));
+    int peak = 0;
+    for (int i = 1; i < 128; ++i)
+        if (Counts[i] > Counts[peak])
+            peak = i;
+    EXPECT_EQ(peak, spectrosim::PixelOf(532));
+    // Only the one message: no line of the lost reply was joined to the new one.
+    Application->WaitUntil([] { return false; }, std::chrono::milliseconds(100));
+    EXPECT_EQ(Boxes.size(), 1u) << ToUtf8(Boxes.back());
+    Form.reset();
+}
+
 }  // namespace
 
 int main(int argc, char** argv)

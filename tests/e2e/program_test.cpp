@@ -1,11 +1,15 @@
 // The program and the simulated instrument as two processes on a kernel pty:
-// pick the port, read the temperature, capture, save, calibrate.
+// pick the port, read the temperature, capture, save, calibrate; the
+// instrument unplugged and plugged in again, many times.
+#include "app/calibration.h"
+#include "platform/posix/portmap.h"
 #include "tests/app/helpers.h"
 #include "tools/spectrosim/instrument.h"
 #include "toolkit/sysutils.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,11 +18,14 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -108,6 +115,7 @@ public:
         ASSERT_EQ(write(fIn, l.data(), l.size()), static_cast<ssize_t>(l.size()));
     }
     void Signal(int Sig) { kill(fPid, Sig); }
+    pid_t Pid() const { return fPid; }
     // Exit code, or -1 on time-out.
     int Wait(milliseconds Timeout)
     {
@@ -358,6 +366,144 @@ TEST_F(EndToEnd, PortWithoutPermissionGetsAHint)
     EXPECT_NE(hint.find("ab und wieder an"), std::string::npos) << hint;
     EXPECT_EQ(program.Wait(seconds(10)), 0);
     close(master);
+}
+
+// The instrument's end of the cable, played by the test on a pty registered
+// in the port map: it answers like the simulator, and can be pulled out in
+// the middle of a reply.
+class PluggedInstrument {
+public:
+    explicit PluggedInstrument(const std::u16string& Com) : fCom(Com)
+    {
+        char name[128];
+        termios raw{};
+        cfmakeraw(&raw);
+        // The slave stays open here too: without it the master only reads EIO
+        // until the program opens the port.
+        if (openpty(&fMaster, &fSlave, name, &raw, nullptr) != 0)
+            throw std::runtime_error("openpty");
+        // Not inherited by the program: only the test holds the instrument's end.
+        fcntl(fMaster, F_SETFD, FD_CLOEXEC);
+        fcntl(fSlave, F_SETFD, FD_CLOEXEC);
+        if (winapi_posix::RegisterSharedPort(name, Com) != Com)
+            throw std::runtime_error("cannot register the pty");
+    }
+    ~PluggedInstrument() { Unplug(); }
+    // Waits for a capture command and sends its reply, or only its first
+    // Points point lines and half of the next one.
+    bool AnswerCapture(int Points, milliseconds Timeout)
+    {
+        const auto deadline = steady_clock::now() + Timeout;
+        std::vector<std::string> replies;
+        auto isCapture = [](const std::string& Line) { return Line.rfind("CT:", 0) == 0; };
+        // Temperature queries in between stay unanswered.
+        while (std::find_if(replies.begin(), replies.end(), isCapture) == replies.end()) {
+            const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+            pollfd p{fMaster, POLLIN, 0};
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
+                return false;
+            char buf[256];
+            const ssize_t n = read(fMaster, buf, sizeof buf);
+            if (n <= 0)
+                return false;
+            fInstrument.Receive(std::string_view(buf, static_cast<std::size_t>(n)), replies);
+        }
+        const auto first = std::find_if(replies.begin(), replies.end(), isCapture);
+        std::string out;
+        for (auto it = first; it != replies.end() && it - first < Points + 2; ++it)
+            out += *it;
+        if (replies.end() - first > Points + 2)
+            out += first[Points + 2].substr(0, 3);
+        return write(fMaster, out.data(), out.size()) == static_cast<ssize_t>(out.size());
+    }
+    void Unplug()
+    {
+        if (fMaster < 0)
+            return;
+        close(fMaster);
+        close(fSlave);
+        fMaster = fSlave = -1;
+        winapi_posix::UnregisterSharedPort(fCom);
+    }
+
+private:
+    std::u16string fCom;
+    int fMaster = -1;
+    int fSlave = -1;
+    spectrosim::TInstrument fInstrument;
+};
+
+std::size_t Entries(const std::string& Folder)
+{
+    std::size_t n = 0;
+    if (DIR* d = opendir(Folder.c_str())) {
+        while (dirent* e = readdir(d))
+            n += e->d_name[0] != '.';
+        closedir(d);
+    }
+    return n;
+}
+
+// Capture, instrument pulled out during the reply, plugged in again, picked
+// again, complete capture: each time one message, and the program's threads,
+// file descriptors and handles the same after the last round as after the first.
+TEST_F(EndToEnd, UnplugDuringCaptureAndPlugInAgain)
+{
+    constexpr int Rounds = 100;
+    WriteAll(Root / "bin" / "data" / "conf.dat", "2.15789473684211\r\n409\r\n");
+    setenv("SPECTRO_PORTMAP_DIR", (Root / "ports").c_str(), 1);
+    auto instrument = std::make_unique<PluggedInstrument>(u"COM7");
+
+    std::string script = "set LECapture 1\nwait port COM7\nselect COM7\n";
+    for (int i = 0; i < Rounds; ++i)
+        script += "set eSend s1000\nclick bSend\nwait points 40\nwait input\n"  // pulled out
+                  "wait message\nwait input\n"                                   // plugged in
+                  "wait port COM7\nselect COM7\nset eSend s1000\nclick bSend\nwait points 128\n"
+                  "print handles\nwait input\n";
+    script += "quit\n";
+    WriteAll(Root / "script", script);
+    Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env);
+
+    struct TCounts {
+        std::size_t Threads, Fds;
+        std::string Handles;
+    };
+    std::vector<TCounts> counts;
+    std::vector<std::string> out;
+    const std::string pid = std::to_string(program.Pid());
+    for (int i = 0; i < Rounds; ++i) {
+        SCOPED_TRACE("round " + std::to_string(i + 1));
+        ASSERT_TRUE(instrument->AnswerCapture(40, seconds(10)));
+        ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(10))) << ::testing::PrintToString(out);
+        instrument->Unplug();
+        program.WriteLine("go");
+        ASSERT_TRUE(program.ReadUntil("message ", out, seconds(10))) << ::testing::PrintToString(out);
+        EXPECT_EQ(out.back(), "message Die Verbindung zu COM7 wurde unterbrochen.");
+        ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(10))) << ::testing::PrintToString(out);
+        instrument = std::make_unique<PluggedInstrument>(u"COM7");
+        program.WriteLine("go");
+        ASSERT_TRUE(instrument->AnswerCapture(128, seconds(10)));
+        ASSERT_TRUE(program.ReadUntil("value handles", out, seconds(10))) << ::testing::PrintToString(out);
+        const std::string handles = out.back().substr(std::string("value handles ").size());
+        ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(10))) << ::testing::PrintToString(out);
+        // Counted while the program waits for the test: the same moment every round.
+        counts.push_back({Entries("/proc/" + pid + "/task"), Entries("/proc/" + pid + "/fd"), handles});
+        program.WriteLine("go");
+    }
+    EXPECT_EQ(program.Wait(seconds(10)), 0);
+    std::size_t messages = 0;
+    for (const auto& l : out) {
+        messages += l.rfind("message ", 0) == 0;
+        EXPECT_EQ(l.rfind("error", 0), std::string::npos) << l;
+    }
+    EXPECT_EQ(messages, static_cast<std::size_t>(Rounds));  // nothing else was reported
+    ASSERT_EQ(counts.size(), static_cast<std::size_t>(Rounds));
+    EXPECT_EQ(counts.back().Threads, counts.front().Threads);
+    EXPECT_EQ(counts.back().Fds, counts.front().Fds);
+    EXPECT_EQ(counts.back().Handles, counts.front().Handles);
+    std::printf("after round 1: %zu threads, %zu descriptors, %s; after round %d: %zu, %zu, %s\n",
+                counts.front().Threads, counts.front().Fds, counts.front().Handles.c_str(), Rounds,
+                counts.back().Threads, counts.back().Fds, counts.back().Handles.c_str());
 }
 
 }  // namespace

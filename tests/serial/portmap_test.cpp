@@ -3,13 +3,16 @@
 #include "platform/posix/portmap.h"
 
 #include "platform/device_access.h"
+#include "platform/posix/portwatch.h"
 
 #include <grp.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 
 #include "tests/serial/serial_test_util.h"
 
@@ -174,6 +177,69 @@ TEST_F(PortMap, DeviceAccessOfAFileThisUserMayNotUse) {
   ASSERT_EQ(chmod(pty.path.c_str(), 0666), 0);
   EXPECT_EQ(accessOf(u"COM7"), "0   0");
   EXPECT_EQ(accessOf(u"COM8"), "0   0");  // not in the map
+}
+
+// What a watcher reported, in order: "+COM5" arrived, "-COM5" left.
+class WatchLog {
+ public:
+  void Add(const std::u16string& com, bool arrived) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back((arrived ? "+" : "-") + Narrow(com));
+    changed_.notify_all();
+  }
+  // Waits for the next events (at most 5 s) and returns them; empty on time-out.
+  std::string Next(size_t count = 1) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait_for(lock, std::chrono::seconds(5), [&] { return events_.size() >= taken_ + count; });
+    std::string out;
+    for (; taken_ < events_.size(); ++taken_) out += (out.empty() ? "" : " ") + events_[taken_];
+    return out;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::string> events_;
+  size_t taken_ = 0;
+};
+
+// Every source of the map, including folders that do not exist when the
+// watcher starts (the fixture's root holds none of them yet).
+TEST_F(PortMap, WatcherReportsPortsThatComeAndGo) {
+  WatchLog log;
+  auto watcher = std::make_unique<winapi_posix::PortMapWatcher>(
+      [&](const std::u16string& com, bool arrived) { log.Add(com, arrived); });
+
+  AddTty("ttyUSB0");
+  EXPECT_EQ(log.Next(), "+COM10");
+
+  Pty pty;
+  ASSERT_EQ(winapi_posix::RegisterSharedPort(pty.path, u"COM6"), u"COM6");
+  EXPECT_EQ(log.Next(), "+COM6");
+  pty.CloseMaster();  // the instrument is unplugged: its pty goes away
+  EXPECT_EQ(log.Next(), "-COM6");
+  winapi_posix::UnregisterSharedPort(u"COM6");
+
+  Run("mkdir -p '" + root + "/config/spectrometer'");
+  std::ofstream(root + "/config/spectrometer/ports") << "COM3=/dev/ttyUSB0\n";
+  EXPECT_EQ(log.Next(2), "-COM10 +COM3");  // the adapter moved to COM3
+
+  winapi_posix::PortMapEntry local;
+  local.ComName = u"COM40";
+  local.DevicePath = "virtual:40";
+  local.Virtual = true;
+  winapi_posix::RegisterLocalPort(local);
+  EXPECT_EQ(log.Next(), "+COM40");
+  winapi_posix::UnregisterLocalPort(u"COM40");
+  EXPECT_EQ(log.Next(), "-COM40");
+
+  // Stopped: nothing is reported any more.
+  watcher.reset();
+  winapi_posix::RegisterLocalPort(local);
+  winapi_posix::UnregisterLocalPort(u"COM40");
+  Run("rm '" + root + "/sys/class/tty/ttyUSB0'");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(log.Next(0), "");
 }
 
 TEST(PortMapNames, ComNumbers) {

@@ -1,11 +1,14 @@
 // The Qt dispatcher.
 #include "toolkit/qt/qtapplication.h"
+
 #include "toolkit/qt/qtguard.h"
 
 #include <QApplication>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QTimer>
+
+#include <climits>
 
 namespace {
 
@@ -64,14 +67,18 @@ void TQtApplication::ProcessMessages()
 bool TQtApplication::WaitUntil(const std::function<bool()>& Predicate, std::chrono::milliseconds Timeout)
 {
     const auto Deadline = std::chrono::steady_clock::now() + Timeout;
-    // A timer wakes the blocking processEvents at the deadline.
+    // A timer wakes the blocking processEvents at the deadline. It is started
+    // again when it fired before the deadline (a timer may fire early), or
+    // the next wait would have nothing to end it.
     QTimer Alarm;
     Alarm.setSingleShot(true);
-    Alarm.start(static_cast<int>(std::max<long long>(0, Timeout.count())));
+    Alarm.setTimerType(Qt::PreciseTimer);
     for (;;) {
         RunSynchronize();
         if (Predicate()) return true;
-        if (std::chrono::steady_clock::now() >= Deadline) return false;
+        const auto Left = std::chrono::ceil<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+        if (Left.count() <= 0) return false;
+        if (!Alarm.isActive()) Alarm.start(static_cast<int>(std::min<long long>(Left.count(), INT_MAX)));
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
 }
