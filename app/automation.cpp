@@ -5,9 +5,7 @@
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/qt/qtapplication.h"
 
-#ifndef _WIN32
-#include "platform/posix/handles.h"
-#endif
+#include <winapi.h>
 
 #include <QAction>
 #include <QApplication>
@@ -27,16 +25,13 @@
 
 namespace {
 
-// Open handles of the process (kernel objects: ports, events, threads).
+// Open handles of the process (ports, events; on Windows all kernel objects).
 unsigned long OpenHandles()
 {
-#ifdef _WIN32
     DWORD count = 0;
-    GetProcessHandleCount(GetCurrentProcess(), &count);
+    if (!GetProcessHandleCount(GetCurrentProcess(), &count))
+        return 0;
     return count;
-#else
-    return static_cast<unsigned long>(winapi_posix::OpenHandleCount());
-#endif
 }
 
 class TAutomation {

@@ -131,4 +131,15 @@ BOOL WINAPI CloseHandle(HANDLE hObject) {
   return TRUE;
 }
 
+HANDLE WINAPI GetCurrentProcess(void) { return INVALID_HANDLE_VALUE; }
+
+BOOL WINAPI GetProcessHandleCount(HANDLE hProcess, PDWORD pdwHandleCount) {
+  if (hProcess != GetCurrentProcess() || !pdwHandleCount) {
+    SetLastError(hProcess != GetCurrentProcess() ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  *pdwHandleCount = static_cast<DWORD>(OpenHandleCount());
+  return TRUE;
+}
+
 }  // extern "C"

@@ -15,7 +15,7 @@ ALLOWED = {
     "platform/": ["platform/"],
     "toolkit/qt/": TOOLKIT + ["platform/posix/desktop.h"],
     "toolkit/win32/": TOOLKIT,
-    "toolkit/": TOOLKIT,
+    "toolkit/": TOOLKIT + ["platform/posix/portwatch.h"],
     "comm/utilities/": TOOLKIT,
     "comm/nrclasses/": TOOLKIT + ["comm/utilities/"],
     "comm/discovery/": TOOLKIT + ["comm/utilities/", "comm/nrclasses/"],
