@@ -2,6 +2,7 @@
 #include "toolkit/devicechange.h"
 
 #include "toolkit/classes.h"
+#include "toolkit/forms.h"
 #include "toolkit/sysutils.h"
 
 #include <vector>
