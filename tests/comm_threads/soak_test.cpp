@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <thread>
 
@@ -87,10 +88,15 @@ TEST(CommSoak, RandomCloseOpenUnplugAndHandlerErrors) {
     SetupOn(comm, peer.Port());
     comm.SetOnAfterReceive([&](TObject*, const uint8_t*, uint32_t Received) {
       bytes.fetch_add(Received);
-      // One call in 64 fails.
-      if (calls.fetch_add(1) % 64 == 63) {
-        handlerErrors.fetch_add(1);
-        throw Exception(u"soak: handler error");
+      // One call in 64 fails, with the runtime's exception, a standard one
+      // or a thrown value.
+      const uint64_t call = calls.fetch_add(1);
+      if (call % 64 != 63) return;
+      handlerErrors.fetch_add(1);
+      switch (call / 64 % 3) {
+        case 0: throw Exception(u"soak: handler error");
+        case 1: throw std::runtime_error("soak: handler error");
+        default: throw 42;
       }
     });
     comm.SetOnClose([&](TObject*) { closes.fetch_add(1); });
