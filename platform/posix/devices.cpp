@@ -252,7 +252,7 @@ std::vector<PnpDevice> ScanDevices() {
   std::vector<PnpDevice> ports, parents;
   std::map<std::string, int> idCounts;
   const std::string sysRoot = SysfsRoot();
-  for (const auto& entry : PlatformPortMap()) {
+  for (const auto& entry : CurrentPortMap()) {
     std::optional<PnpDevice> d;
     if (!entry.SysfsPath.empty())
       d = FromSysfs(entry, sysRoot, idCounts, parents);
@@ -346,7 +346,7 @@ BOOL WINAPI EnumPortsW(LPWSTR pName, DWORD Level, LPBYTE pPorts, DWORD cbBuf, LP
     return FALSE;
   }
   std::vector<std::u16string> names;
-  for (const auto& e : PlatformPortMap()) names.push_back(e.ComName + u":");
+  for (const auto& e : CurrentPortMap()) names.push_back(e.ComName + u":");
   names.push_back(u"LPT1:");
   names.push_back(u"FILE:");
   DWORD needed = DWORD(names.size() * sizeof(PORT_INFO_1W));

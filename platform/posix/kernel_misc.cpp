@@ -1,4 +1,5 @@
-// Time, thread ids, local memory, debug output and COM initialisation.
+// Time, thread ids, local memory, debug output, COM initialisation and the
+// system version.
 #include <unistd.h>
 
 #include <atomic>
@@ -7,13 +8,17 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <mutex>
 #include <new>
+#include <optional>
 #include <thread>
 
 #include "platform/posix/text.h"
+#include "platform/posix/version.h"
 #include "platform/posix/win32_errors.h"
 #include "platform/posix/win32_kernel.h"
 #include "platform/posix/win32_ole.h"
+#include "platform/posix/win32_registry.h"
 
 namespace {
 
@@ -33,6 +38,27 @@ constexpr std::size_t kLocalMagic = 0x4C6F63616C426C6BULL;
 thread_local int t_comInit = 0;
 
 }  // namespace
+
+namespace {
+
+std::mutex g_versionMutex;
+std::optional<DWORD> g_platformIdOverride;
+
+}  // namespace
+
+namespace winapi_posix {
+
+void SetPlatformIdForTesting(DWORD platformId) {
+  std::lock_guard lock(g_versionMutex);
+  g_platformIdOverride = platformId;
+}
+
+void ResetPlatformIdForTesting() {
+  std::lock_guard lock(g_versionMutex);
+  g_platformIdOverride.reset();
+}
+
+}  // namespace winapi_posix
 
 extern "C" {
 
@@ -118,6 +144,25 @@ HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) {
 
 void WINAPI CoUninitialize(void) {
   if (t_comInit > 0) --t_comInit;
+}
+
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
+  if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
+                info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  DWORD size = info->dwOSVersionInfoSize;
+  std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, size - sizeof(DWORD));
+  // What Windows reports to a program without a compatibility manifest.
+  info->dwMajorVersion = 6;
+  info->dwMinorVersion = 2;
+  info->dwBuildNumber = 9200;
+  {
+    std::lock_guard lock(g_versionMutex);
+    info->dwPlatformId = g_platformIdOverride.value_or(VER_PLATFORM_WIN32_NT);
+  }
+  return TRUE;
 }
 
 }  // extern "C"

@@ -11,6 +11,7 @@
 #include <climits>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <set>
@@ -276,7 +277,12 @@ std::string PortRegistrationDir() {
   return "/tmp/spectrometer-" + std::to_string(getuid()) + "/ports.d";
 }
 
-std::vector<PortMapEntry> CurrentPortMap() {
+namespace {
+
+std::mutex fakeMutex;
+std::function<std::vector<PortMapEntry>()> fakeMap;
+
+std::vector<PortMapEntry> ComputedPortMap() {
   std::vector<PortMapEntry> map;
   ScanSysfs(&map);
   ReadRegistrations(&map);
@@ -302,6 +308,22 @@ std::vector<PortMapEntry> CurrentPortMap() {
     return ComNumber(a.ComName) < ComNumber(b.ComName);
   });
   return map;
+}
+
+}  // namespace
+
+std::vector<PortMapEntry> CurrentPortMap() {
+  std::function<std::vector<PortMapEntry>()> fake;
+  {
+    std::lock_guard<std::mutex> lock(fakeMutex);
+    fake = fakeMap;
+  }
+  return fake ? fake() : ComputedPortMap();
+}
+
+void SetPortMapForTesting(std::function<std::vector<PortMapEntry>()> source) {
+  std::lock_guard<std::mutex> lock(fakeMutex);
+  fakeMap = std::move(source);
 }
 
 bool FindPort(const std::u16string& name, PortMapEntry* entry) {

@@ -17,6 +17,7 @@
 // Device paths of sysfs entries live under SPECTRO_DEV_ROOT (default /dev).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,8 +31,12 @@ struct PortMapEntry {
   std::string SysfsPath;      // resolved /sys/devices/.../tty/ttyUSB0, empty if none
 };
 
-// Computed afresh at every call, sorted by COM number.
+// The one entry point of the map, for CreateFileW, the registry, SetupAPI and
+// the watcher alike: computed afresh at every call, sorted by COM number, or
+// the fake a test installed with SetPortMapForTesting (an empty function
+// restores the real one).
 std::vector<PortMapEntry> CurrentPortMap();
+void SetPortMapForTesting(std::function<std::vector<PortMapEntry>()> source);
 
 // Finds a port by its COM name (case-insensitive) or by its device path.
 bool FindPort(const std::u16string& name, PortMapEntry* entry);

@@ -8,7 +8,6 @@
 //   HKLM\SYSTEM\CurrentControlSet\Enum\...   device keys of the SetupAPI devices
 #pragma once
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,16 +30,6 @@ std::vector<std::u16string> SplitKeyPath(const std::u16string& path);
 
 // Path of the store file in use (after the environment).
 std::string RegistryStorePath();
-
-// The port map as this layer sees it: CurrentPortMap(), or the fake a test
-// installed (an empty function restores the real one).
-std::vector<PortMapEntry> PlatformPortMap();
-void SetPortMapForTesting(std::function<std::vector<PortMapEntry>()> source);
-
-// GetVersionExW's dwPlatformId (VER_PLATFORM_WIN32_NT unless a test injects
-// another, e.g. VER_PLATFORM_WIN32_WINDOWS); ResetPlatformIdForTesting undoes it.
-void SetPlatformIdForTesting(DWORD platformId);
-void ResetPlatformIdForTesting();
 
 // The current user's security identifier, the hive name under \REGISTRY\USER.
 std::u16string CurrentUserSid();

@@ -1,4 +1,5 @@
-// The serial port engine and the Win32 communications functions over it.
+// The serial port engine behind a COM handle (the Win32 communications
+// functions over it are in serial_api.cpp).
 //
 // One SerialPort per open handle. Requests (reads, writes, one comm-event
 // wait) queue here; a service thread per port blocks in poll() on the device
@@ -17,85 +18,16 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/posix/overlapped.h"
 #include "platform/posix/text.h"
 
 namespace winapi_posix {
 
 namespace {
 
-constexpr ULONG_PTR kStatusSuccess = 0;
-constexpr ULONG_PTR kStatusPending = 0x103;
-constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
-constexpr ULONG_PTR kStatusAccessDenied = 0xC0000022;
-constexpr ULONG_PTR kStatusInvalidHandle = 0xC0000008;
-constexpr ULONG_PTR kStatusInvalidParameter = 0xC000000D;
-
 constexpr size_t kMinInputQueue = 32768;
 constexpr size_t kScratchSize = 65536;
 constexpr DWORD kMaxDword = 0xFFFFFFFF;
-
-DWORD ErrorFromStatus(ULONG_PTR status) {
-  switch (status) {
-    case kStatusSuccess: return ERROR_SUCCESS;
-    case kStatusCancelled: return ERROR_OPERATION_ABORTED;
-    case kStatusAccessDenied: return ERROR_ACCESS_DENIED;
-    case kStatusInvalidHandle: return ERROR_INVALID_HANDLE;
-    case kStatusInvalidParameter: return ERROR_INVALID_PARAMETER;
-    default: return ERROR_GEN_FAILURE;
-  }
-}
-
-ULONG_PTR StatusFromError(DWORD error) {
-  switch (error) {
-    case ERROR_SUCCESS: return kStatusSuccess;
-    case ERROR_OPERATION_ABORTED: return kStatusCancelled;
-    case ERROR_ACCESS_DENIED: return kStatusAccessDenied;
-    case ERROR_INVALID_HANDLE: return kStatusInvalidHandle;
-    default: return kStatusInvalidParameter;
-  }
-}
-
-// Internal is read by GetOverlappedResult on another thread while the driver
-// completes the request, so both sides go through atomic_ref.
-ULONG_PTR LoadStatus(OVERLAPPED* ovl) {
-  return std::atomic_ref<ULONG_PTR>(ovl->Internal).load(std::memory_order_acquire);
-}
-void StoreStatus(OVERLAPPED* ovl, ULONG_PTR status) {
-  std::atomic_ref<ULONG_PTR>(ovl->Internal).store(status, std::memory_order_release);
-}
-
-// Every completion is announced here; GetOverlappedResult waits on it, so a
-// wait works for records without an event and after the handle has closed.
-std::mutex completionMutex;
-std::condition_variable completionCv;
-
-void AnnounceCompletion() {
-  { std::lock_guard<std::mutex> lock(completionMutex); }
-  completionCv.notify_all();
-}
-
-void WaitCompletion(OVERLAPPED* ovl) {
-  std::unique_lock<std::mutex> lock(completionMutex);
-  completionCv.wait(lock, [ovl] { return LoadStatus(ovl) != kStatusPending; });
-}
-
-void StartOverlapped(OVERLAPPED* ovl) {
-  if (ovl->hEvent) ResetEvent(ovl->hEvent);  // as ReadFile/WriteFile/WaitCommEvent do
-  ovl->InternalHigh = 0;
-  StoreStatus(ovl, kStatusPending);
-}
-
-BOOL Fail(DWORD error) {
-  SetLastError(error);
-  return FALSE;
-}
-
-BOOL ResultOf(OVERLAPPED* ovl, DWORD* transferred) {
-  ULONG_PTR status = LoadStatus(ovl);
-  if (transferred) *transferred = static_cast<DWORD>(ovl->InternalHigh);
-  if (status == kStatusSuccess) return TRUE;
-  return Fail(ErrorFromStatus(status));
-}
 
 std::chrono::milliseconds Ms(uint64_t ms) { return std::chrono::milliseconds(ms); }
 
@@ -198,15 +130,8 @@ DWORD SerialPort::Usable() const {
 }
 
 void SerialPort::Complete(Request& request, ULONG_PTR status) {
-  OVERLAPPED* ovl = request.ovl;
-  if (request.kind == Kind::Wait) {
-    ovl->InternalHigh = status == kStatusSuccess ? sizeof(DWORD) : 0;
-  } else {
-    ovl->InternalHigh = request.done;
-  }
-  StoreStatus(ovl, status);
-  if (ovl->hEvent) SetEvent(ovl->hEvent);
-  AnnounceCompletion();
+  DWORD count = request.kind != Kind::Wait ? request.done : status == kStatusSuccess ? sizeof(DWORD) : 0;
+  CompleteOverlapped(request.ovl, status, count);
 }
 
 // --- receive ------------------------------------------------------------------
@@ -306,42 +231,68 @@ void SerialPort::ServeReads(Clock::time_point now) {
   if (xoffSent_) InputFlow();
 }
 
-BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
+// ReadFile, WriteFile and WaitCommEvent: check the port, start the record,
+// file the request, then return its result at once, report it pending, or wait
+// for it on a synchronous handle.
+BOOL SerialPort::Submit(Request request, DWORD* transferred) {
   OVERLAPPED local{};
-  bool sync = ovl == nullptr || !overlappedHandle_;
-  if (!ovl) ovl = &local;
+  bool sync = request.ovl == nullptr || !overlappedHandle_;
+  if (!request.ovl) request.ovl = &local;
+  OVERLAPPED* ovl = request.ovl;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     if (DWORD e = Usable()) return Fail(e);
-    if ((DcbFlags(dcb_) & kDcbAbortOnError) && errors_) return Fail(ERROR_OPERATION_ABORTED);
+    if (DWORD e = Refusal(request)) return Fail(e);
     StartOverlapped(ovl);
-    Request r{Kind::Read, ovl};
-    r.readBuffer = static_cast<uint8_t*>(buffer);
-    r.size = count;
-    r.thread = GetCurrentThreadId();
-    const COMMTIMEOUTS& t = timeouts_;
-    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 &&
-        t.ReadTotalTimeoutConstant == 0) {
-      r.immediate = true;  // take what is queued, however little
-    } else if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-               t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxDword) {
-      r.returnOnAny = true;
-      r.totalLength = Ms(t.ReadTotalTimeoutConstant);
-    } else {
-      uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * count + t.ReadTotalTimeoutConstant;
-      if (total > 0) r.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
-      if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword) r.interval = Ms(t.ReadIntervalTimeout);
-    }
-    bool wasFull = InputFree() == 0;
-    reads_.push_back(r);
-    ServeReads(Clock::now());
-    if (wasFull && InputFree() > 0) WakeService();  // the device may be held back by a full queue
-    if (LoadStatus(ovl) != kStatusPending) return ResultOf(ovl, transferred);
-    WakeService();  // new deadline
+    request.thread = GetCurrentThreadId();
+    Kind kind = request.kind;
+    File(std::move(request));
+    if (StatusOf(ovl) != kStatusPending) return ResultOf(ovl, transferred);
+    if (kind != Kind::Wait) WakeService();  // new deadline or output
     if (!sync) return Fail(ERROR_IO_PENDING);
   }
   WaitCompletion(ovl);
   return ResultOf(ovl, transferred);
+}
+
+DWORD SerialPort::Refusal(const Request& request) const {
+  if (request.kind == Kind::Wait)
+    return request.eventMask == nullptr || mask_ == 0 || wait_ ? ERROR_INVALID_PARAMETER : 0;
+  return (DcbFlags(dcb_) & kDcbAbortOnError) && errors_ ? ERROR_OPERATION_ABORTED : 0;
+}
+
+void SerialPort::File(Request request) {
+  switch (request.kind) {
+    case Kind::Read: return FileRead(request);
+    case Kind::Write: return FileWrite(request);
+    case Kind::Wait: return FileWait(request);
+  }
+}
+
+BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
+  Request r{Kind::Read, ovl};
+  r.readBuffer = static_cast<uint8_t*>(buffer);
+  r.size = count;
+  return Submit(r, transferred);
+}
+
+void SerialPort::FileRead(Request& r) {
+  const COMMTIMEOUTS& t = timeouts_;
+  if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
+    r.immediate = true;  // take what is queued, however little
+  } else if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+             t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxDword) {
+    r.returnOnAny = true;
+    r.totalLength = Ms(t.ReadTotalTimeoutConstant);
+  } else {
+    uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * r.size + t.ReadTotalTimeoutConstant;
+    if (total > 0) r.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
+    if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword) r.interval = Ms(t.ReadIntervalTimeout);
+  }
+  bool wasFull = InputFree() == 0;
+  reads_.push_back(r);
+  ServeReads(Clock::now());
+  if (wasFull && InputFree() > 0) WakeService();  // the device may be held back by a full queue
 }
 
 // --- transmit -----------------------------------------------------------------
@@ -398,30 +349,19 @@ void SerialPort::CheckDrain(Clock::time_point now) {
 }
 
 BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
-  OVERLAPPED local{};
-  bool sync = ovl == nullptr || !overlappedHandle_;
-  if (!ovl) ovl = &local;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (DWORD e = Usable()) return Fail(e);
-    if ((DcbFlags(dcb_) & kDcbAbortOnError) && errors_) return Fail(ERROR_OPERATION_ABORTED);
-    StartOverlapped(ovl);
-    Request w{Kind::Write, ovl};
-    w.writeBuffer = static_cast<const uint8_t*>(buffer);
-    w.size = count;
-    w.thread = GetCurrentThreadId();
-    uint64_t total = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * count + timeouts_.WriteTotalTimeoutConstant;
-    if (total > 0) w.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
-    writes_.push_back(w);
-    auto now = Clock::now();
-    ServeWrites(now);
-    CheckDrain(now);
-    if (LoadStatus(ovl) != kStatusPending) return ResultOf(ovl, transferred);
-    WakeService();
-    if (!sync) return Fail(ERROR_IO_PENDING);
-  }
-  WaitCompletion(ovl);
-  return ResultOf(ovl, transferred);
+  Request w{Kind::Write, ovl};
+  w.writeBuffer = static_cast<const uint8_t*>(buffer);
+  w.size = count;
+  return Submit(w, transferred);
+}
+
+void SerialPort::FileWrite(Request& w) {
+  uint64_t total = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * w.size + timeouts_.WriteTotalTimeoutConstant;
+  if (total > 0) w.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
+  writes_.push_back(w);
+  auto now = Clock::now();
+  ServeWrites(now);
+  CheckDrain(now);
 }
 
 BOOL SerialPort::TransmitChar(char c) {
@@ -487,28 +427,19 @@ void SerialPort::LinesChanged() {
 }
 
 BOOL SerialPort::WaitEvent(DWORD* mask, OVERLAPPED* ovl) {
-  OVERLAPPED local{};
-  bool sync = ovl == nullptr || !overlappedHandle_;
-  if (!ovl) ovl = &local;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (DWORD e = Usable()) return Fail(e);
-    if (mask == nullptr || mask_ == 0 || wait_) return Fail(ERROR_INVALID_PARAMETER);
-    StartOverlapped(ovl);
-    Request w{Kind::Wait, ovl};
-    w.eventMask = mask;
-    w.thread = GetCurrentThreadId();
-    if (history_) {
-      *mask = history_;
-      history_ = 0;
-      Complete(w, kStatusSuccess);
-      return TRUE;
-    }
-    wait_ = std::make_unique<Request>(w);
-    if (!sync) return Fail(ERROR_IO_PENDING);
+  Request w{Kind::Wait, ovl};
+  w.eventMask = mask;
+  return Submit(w, nullptr);
+}
+
+void SerialPort::FileWait(Request& w) {
+  if (history_) {
+    *w.eventMask = history_;
+    history_ = 0;
+    Complete(w, kStatusSuccess);
+    return;
   }
-  WaitCompletion(ovl);
-  return ResultOf(ovl, nullptr);
+  wait_ = std::make_unique<Request>(w);
 }
 
 BOOL SerialPort::GetMask(DWORD* mask) {
@@ -862,229 +793,3 @@ bool SerialPort::ServiceOnce() {
 }
 
 }  // namespace winapi_posix
-
-// --- the Win32 entry points ---------------------------------------------------
-
-using winapi_posix::LookupAs;
-using winapi_posix::SerialPort;
-
-namespace {
-
-std::shared_ptr<SerialPort> PortOf(HANDLE handle) {
-  auto port = LookupAs<SerialPort>(handle);
-  if (!port) SetLastError(ERROR_INVALID_HANDLE);
-  return port;
-}
-
-// "\\?\COM3", "\\.\COM3" and "COM3" name the same port.
-std::u16string PortName(const char16_t* path) {
-  std::u16string name(path);
-  if (name.size() >= 4 && name[0] == u'\\' && name[1] == u'\\' && (name[2] == u'?' || name[2] == u'.') &&
-      name[3] == u'\\')
-    name.erase(0, 4);
-  return name;
-}
-
-// Whether the caller's record can take a COMMCONFIG; if not, *size says how
-// much it needs.
-bool CommConfigFits(LPCOMMCONFIG cc, LPDWORD size) {
-  if (cc && *size >= sizeof(COMMCONFIG)) return true;
-  *size = sizeof(COMMCONFIG);
-  SetLastError(ERROR_INSUFFICIENT_BUFFER);
-  return false;
-}
-
-BOOL FillCommConfig(LPCOMMCONFIG cc, LPDWORD size, const DCB& dcb) {
-  std::memset(cc, 0, sizeof(COMMCONFIG));
-  cc->dwSize = sizeof(COMMCONFIG);
-  cc->wVersion = 1;
-  cc->dcb = dcb;
-  cc->dwProviderSubType = PST_RS232;
-  *size = sizeof(COMMCONFIG);
-  return TRUE;
-}
-
-}  // namespace
-
-extern "C" {
-
-HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
-                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
-                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile) {
-  (void)dwDesiredAccess;
-  (void)dwShareMode;
-  (void)lpSecurityAttributes;
-  (void)hTemplateFile;
-  if (!lpFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  winapi_posix::PortMapEntry entry;
-  if (!winapi_posix::FindPort(PortName(lpFileName), &entry)) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (dwCreationDisposition != OPEN_EXISTING) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  DWORD error = 0;
-  std::unique_ptr<winapi_posix::SerialBackend> backend =
-      entry.Virtual ? winapi_posix::OpenVirtualBackend(entry.ComName, &error)
-                    : winapi_posix::OpenTtyBackend(entry.DevicePath, &error);
-  if (!backend) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-  }
-  auto port = std::make_shared<SerialPort>(std::move(backend), entry, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0);
-  port->StartService(port);
-  HANDLE handle = winapi_posix::RegisterObject(port);
-  SetLastError(ERROR_SUCCESS);
-  return handle;
-}
-
-BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead, LPDWORD lpNumberOfBytesRead,
-                     LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
-  auto port = PortOf(hFile);
-  return port ? port->Read(lpBuffer, nNumberOfBytesToRead, lpNumberOfBytesRead, lpOverlapped) : FALSE;
-}
-
-BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite, LPDWORD lpNumberOfBytesWritten,
-                      LPOVERLAPPED lpOverlapped) {
-  if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
-  auto port = PortOf(hFile);
-  return port ? port->Write(lpBuffer, nNumberOfBytesToWrite, lpNumberOfBytesWritten, lpOverlapped) : FALSE;
-}
-
-BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
-                                BOOL bWait) {
-  (void)hFile;  // the record alone tells the state, also after the handle closed
-  if (!lpOverlapped) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  if (winapi_posix::LoadStatus(lpOverlapped) == winapi_posix::kStatusPending) {
-    if (!bWait) {
-      SetLastError(ERROR_IO_INCOMPLETE);
-      return FALSE;
-    }
-    winapi_posix::WaitCompletion(lpOverlapped);
-    // Windows waits on the record's event and so consumes an auto-reset signal.
-    if (lpOverlapped->hEvent) WaitForSingleObject(lpOverlapped->hEvent, 0);
-  }
-  return winapi_posix::ResultOf(lpOverlapped, lpNumberOfBytesTransferred);
-}
-
-BOOL WINAPI FlushFileBuffers(HANDLE hFile) {
-  auto port = PortOf(hFile);
-  return port ? port->Flush() : FALSE;
-}
-
-BOOL WINAPI CancelIo(HANDLE hFile) {
-  auto port = PortOf(hFile);
-  return port ? port->Cancel() : FALSE;
-}
-
-BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue) {
-  auto port = PortOf(hFile);
-  return port ? port->Setup(dwInQueue, dwOutQueue) : FALSE;
-}
-
-BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB) {
-  auto port = PortOf(hFile);
-  return port ? port->GetState(lpDCB) : FALSE;
-}
-
-BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB) {
-  auto port = PortOf(hFile);
-  return port ? port->SetState(lpDCB) : FALSE;
-}
-
-BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
-  auto port = PortOf(hCommDev);
-  if (!port) return FALSE;
-  if (!lpdwSize) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
-  if (!CommConfigFits(lpCC, lpdwSize)) return FALSE;
-  DCB dcb;
-  if (!port->GetState(&dcb)) return FALSE;
-  return FillCommConfig(lpCC, lpdwSize, dcb);
-}
-
-BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize) {
-  auto port = PortOf(hCommDev);
-  if (!port) return FALSE;
-  if (!lpCC || dwSize < offsetof(COMMCONFIG, dcb) + sizeof(DCB)) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
-  return port->SetState(&lpCC->dcb);
-}
-
-BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
-  if (!lpszName || !lpdwSize) return winapi_posix::Fail(ERROR_INVALID_PARAMETER);
-  winapi_posix::PortMapEntry entry;
-  if (!winapi_posix::FindPort(PortName(lpszName), &entry)) return winapi_posix::Fail(ERROR_FILE_NOT_FOUND);
-  if (!CommConfigFits(lpCC, lpdwSize)) return FALSE;
-  DCB dcb;
-  winapi_posix::DefaultDcb(&dcb);
-  return FillCommConfig(lpCC, lpdwSize, dcb);
-}
-
-BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  auto port = PortOf(hFile);
-  return port ? port->GetTimeouts(lpCommTimeouts) : FALSE;
-}
-
-BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts) {
-  auto port = PortOf(hFile);
-  return port ? port->SetTimeouts(lpCommTimeouts) : FALSE;
-}
-
-BOOL WINAPI GetCommMask(HANDLE hFile, LPDWORD lpEvtMask) {
-  auto port = PortOf(hFile);
-  return port ? port->GetMask(lpEvtMask) : FALSE;
-}
-
-BOOL WINAPI SetCommMask(HANDLE hFile, DWORD dwEvtMask) {
-  auto port = PortOf(hFile);
-  return port ? port->SetMask(dwEvtMask) : FALSE;
-}
-
-BOOL WINAPI WaitCommEvent(HANDLE hFile, LPDWORD lpEvtMask, LPOVERLAPPED lpOverlapped) {
-  auto port = PortOf(hFile);
-  return port ? port->WaitEvent(lpEvtMask, lpOverlapped) : FALSE;
-}
-
-BOOL WINAPI ClearCommError(HANDLE hFile, LPDWORD lpErrors, LPCOMSTAT lpStat) {
-  auto port = PortOf(hFile);
-  return port ? port->ClearError(lpErrors, lpStat) : FALSE;
-}
-
-BOOL WINAPI PurgeComm(HANDLE hFile, DWORD dwFlags) {
-  auto port = PortOf(hFile);
-  return port ? port->Purge(dwFlags) : FALSE;
-}
-
-BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc) {
-  auto port = PortOf(hFile);
-  return port ? port->Escape(dwFunc) : FALSE;
-}
-
-BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat) {
-  auto port = PortOf(hFile);
-  return port ? port->GetModemStatus(lpModemStat) : FALSE;
-}
-
-BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) {
-  auto port = PortOf(hFile);
-  return port ? port->GetProperties(lpCommProp) : FALSE;
-}
-
-BOOL WINAPI TransmitCommChar(HANDLE hFile, char cChar) {
-  auto port = PortOf(hFile);
-  return port ? port->TransmitChar(cChar) : FALSE;
-}
-
-BOOL WINAPI SetCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, SETBREAK); }
-
-BOOL WINAPI ClearCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, CLRBREAK); }
-
-}  // extern "C"

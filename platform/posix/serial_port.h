@@ -67,7 +67,14 @@ class SerialPort : public KernelObject {
     Clock::duration interval = Clock::duration::zero();
   };
 
+  BOOL Submit(Request request, DWORD* transferred);
+
   // All below run with mutex_ held.
+  DWORD Refusal(const Request& request) const;  // the error a new request fails with, or 0
+  void File(Request request);                    // queues it, or completes it at once
+  void FileRead(Request& request);
+  void FileWrite(Request& request);
+  void FileWait(Request& request);
   DWORD Usable() const;  // 0 or the error every call reports now
   void Complete(Request& request, ULONG_PTR status);
   void ServeReads(Clock::time_point now);

@@ -11,6 +11,7 @@
 
 #include "comm/utilities/utilities.h"
 #include "platform/posix/portmap.h"
+#include "platform/posix/version.h"
 #include "tests/discovery/discovery_env.h"
 #include "tests/discovery/fake_portmap.h"
 #include "toolkit/classes.h"

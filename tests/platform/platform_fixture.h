@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/posix/registry.h"
+#include "platform/posix/version.h"
 
 class PlatformFixture : public ::testing::Test {
  protected:

@@ -250,4 +250,38 @@ TEST(PortMapNames, ComNumbers) {
   EXPECT_EQ(winapi_posix::ComNumber(u"LPT1"), 0u);
 }
 
+// A test's replacement map is the map of every user: CreateFileW opens its
+// entries, SERIALCOMM lists them, and the real ports are gone while it lasts.
+TEST_F(PortMap, ReplacedMapIsWhatCreateFileOpensAndTheRegistryLists) {
+  Pty pty;
+  setenv("SPECTRO_PORTS", ("COM5=" + pty.path).c_str(), 1);
+  PortMapEntry fake;
+  fake.ComName = u"COM42";
+  fake.DevicePath = pty.path;
+  fake.KernelName = u"\\Device\\fake42";
+  winapi_posix::SetPortMapForTesting([fake] { return std::vector<PortMapEntry>{fake}; });
+
+  HANDLE h = CreateFileW(u"\\\\.\\COM42", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  EXPECT_EQ(CreateFileW(u"COM5", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_QUERY_VALUE, &key),
+            ERROR_SUCCESS);
+  WCHAR com[16] = {};
+  DWORD size = sizeof com;
+  EXPECT_EQ(RegQueryValueExW(key, u"\\Device\\fake42", nullptr, nullptr, reinterpret_cast<BYTE*>(com), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(com), u"COM42");
+  RegCloseKey(key);
+
+  winapi_posix::SetPortMapForTesting(nullptr);
+  EXPECT_EQ(CreateFileW(u"COM42", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr), INVALID_HANDLE_VALUE);
+  h = CreateFileW(u"COM5", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  unsetenv("SPECTRO_PORTS");
+}
+
 }  // namespace
