@@ -1,10 +1,15 @@
-# Windows cross-build with Debian's mingw-w64 (posix thread model).
+# Windows cross-build with Debian's mingw-w64 (posix thread model), for the
+# processor in SPECTRO_MINGW_ARCH: x86_64 (default) or i686 (mingw-w64-i686.cmake).
+if(NOT DEFINED SPECTRO_MINGW_ARCH)
+  set(SPECTRO_MINGW_ARCH x86_64)
+endif()
+set(SPECTRO_MINGW_TRIPLET ${SPECTRO_MINGW_ARCH}-w64-mingw32)
 set(CMAKE_SYSTEM_NAME Windows)
-set(CMAKE_SYSTEM_PROCESSOR x86_64)
-set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
-set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR ${SPECTRO_MINGW_ARCH})
+set(CMAKE_C_COMPILER ${SPECTRO_MINGW_TRIPLET}-gcc-posix)
+set(CMAKE_CXX_COMPILER ${SPECTRO_MINGW_TRIPLET}-g++-posix)
+set(CMAKE_RC_COMPILER ${SPECTRO_MINGW_TRIPLET}-windres)
+set(CMAKE_FIND_ROOT_PATH /usr/${SPECTRO_MINGW_TRIPLET})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -82,21 +82,37 @@ class TQtLoop {
   bool fHeld = false;
 };
 
+// A receiver that runs a QEventLoop and opens the pty's slave itself (it locks
+// the slave exclusively; ours would be in the way).
+class TLoopHost : public THost {
+ public:
+  bool RunUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout) override {
+    return fLoop.Run(Done, Timeout);
+  }
+
+ protected:
+  void Begin(TPty& Pty, bool Echo) {
+    Reset(Echo);
+    Pty.CloseSlave();
+  }
+  [[noreturn]] void CannotOpen(const TPty& Pty, const std::string& Why) const {
+    std::fprintf(stderr, "%s cannot open %s%s\n", Name(), Pty.Path.c_str(), Why.c_str());
+    std::exit(2);
+  }
+
+  TQtLoop fLoop;
+};
+
 // QSerialPort as its documentation shows it: read what readyRead announces,
 // answer with write() and flush().
-class TQSerialPortHost : public THost {
+class TQSerialPortHost : public TLoopHost {
  public:
   const char* Name() const override { return "QSerialPort"; }
   void Open(TPty& Pty, bool Echo) override {
-    Reset(Echo);
-    Pty.CloseSlave();
+    Begin(Pty, Echo);
     fPort = std::make_unique<QSerialPort>();
     fPort->setPortName(QString::fromStdString(Pty.Path));
-    if (!fPort->open(QIODevice::ReadWrite)) {
-      std::fprintf(stderr, "QSerialPort cannot open %s: %s\n", Pty.Path.c_str(),
-                   fPort->errorString().toStdString().c_str());
-      std::exit(2);
-    }
+    if (!fPort->open(QIODevice::ReadWrite)) CannotOpen(Pty, ": " + fPort->errorString().toStdString());
     fPort->setBaudRate(115200);
     QObject::connect(fPort.get(), &QSerialPort::readyRead, [this] {
       for (;;) {
@@ -106,9 +122,6 @@ class TQSerialPortHost : public THost {
       }
       fLoop.Check();
     });
-  }
-  bool RunUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout) override {
-    return fLoop.Run(Done, Timeout);
   }
   void Close() override {
     // The last echo may still wait in QSerialPort's write buffer.
@@ -128,18 +141,15 @@ class TQSerialPortHost : public THost {
  private:
   std::unique_ptr<QSerialPort> fPort;
   std::vector<uint8_t> fBuffer = std::vector<uint8_t>(65536);
-  TQtLoop fLoop;
 };
 
 // TnrComm as the program uses it: OnAfterReceive on the main thread
 // (UseMainThread), receive buffer 4096, answers with SendString.
-class TTnrCommHost : public THost {
+class TTnrCommHost : public TLoopHost {
  public:
   const char* Name() const override { return "TnrComm"; }
   void Open(TPty& Pty, bool Echo) override {
-    Reset(Echo);
-    // The component locks the slave exclusively; ours would be in the way.
-    Pty.CloseSlave();
+    Begin(Pty, Echo);
     setenv("SPECTRO_PORTS", ("COM250=" + Pty.Path).c_str(), 1);
     fComm = std::make_unique<TnrComm>(nullptr);
     fComm->SetComPortNo(250);
@@ -153,13 +163,7 @@ class TTnrCommHost : public THost {
       fLoop.Check();
     });
     fComm->SetActive(true);
-    if (!fComm->GetActive()) {
-      std::fprintf(stderr, "TnrComm cannot open %s\n", Pty.Path.c_str());
-      std::exit(2);
-    }
-  }
-  bool RunUntil(const std::function<bool()>& Done, std::chrono::milliseconds Timeout) override {
-    return fLoop.Run(Done, Timeout);
+    if (!fComm->GetActive()) CannotOpen(Pty, "");
   }
   void Close() override {
     if (fComm) fComm->SetActive(false);
@@ -173,7 +177,6 @@ class TTnrCommHost : public THost {
 
  private:
   std::unique_ptr<TnrComm> fComm;
-  TQtLoop fLoop;
 };
 
 }  // namespace

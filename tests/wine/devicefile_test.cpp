@@ -38,6 +38,13 @@ class WineDeviceFile : public ::testing::Test {
     ovl.hEvent = event;
     return ovl;
   }
+  // Starts an overlapped one-byte read that stays pending (nothing to read).
+  void StartPendingRead(char* buffer, OVERLAPPED* ovl) {
+    *ovl = OVERLAPPED{};
+    ovl->hEvent = event;
+    ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, ovl));
+    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  }
   TPtyPeer peer;
   HANDLE port = INVALID_HANDLE_VALUE;
   HANDLE event = nullptr;
@@ -48,10 +55,8 @@ class WineDeviceFile : public ::testing::Test {
 TEST_F(WineDeviceFile, OpensOverlappedAndExclusiveAndAMissingPortIsNotFound) {
   // Overlapped: a read with nothing to read is pending instead of blocking.
   char buffer[1];
-  OVERLAPPED ovl{};
-  ovl.hEvent = event;
-  ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, &ovl));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  OVERLAPPED ovl;
+  ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
   ASSERT_TRUE(peer.Write("x"));
   DWORD n = 0;
   EXPECT_TRUE(GetOverlappedResult(port, &ovl, &n, TRUE));
@@ -113,11 +118,9 @@ TEST_F(WineDeviceFile, AReadEndsAtItsTotalTimeOutWithWhatCame) {
 
 TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead) {
   char buffer[4];
-  OVERLAPPED ovl{};
-  ovl.hEvent = event;
+  OVERLAPPED ovl;
   DWORD n = 0;
-  ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, &ovl));
-  ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
   EXPECT_TRUE(CancelDeviceIo(port));
   EXPECT_FALSE(GetOverlappedResult(port, &ovl, &n, TRUE));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
@@ -136,10 +139,8 @@ TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead) {
 
 TEST_F(WineDeviceFile, WaitOverlappedDoneWaitsForTheRequestNotForAStraySignal) {
   char buffer[1];
-  OVERLAPPED ovl{};
-  ovl.hEvent = event;
-  ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, &ovl));
-  ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  OVERLAPPED ovl;
+  ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
   SetEvent(event);  // as a terminate request signals the record's event
   std::thread writer([&] {
     Sleep(300);
