@@ -420,25 +420,6 @@ LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
   });
 }
 
-LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-  KeyRef base;
-  if (!ResolveHandle(hKey, &base)) return ERROR_INVALID_HANDLE;
-  if (!lpSubKey || !*lpSubKey) return ERROR_INVALID_PARAMETER;  // Windows refuses to delete the open key itself
-  std::vector<std::u16string> parts;
-  if (LONG rc = SplitSubKey(base, lpSubKey, &parts); rc != ERROR_SUCCESS) return rc;
-  if (parts.empty() || AreaOf(base.hive, parts) != Area::Store) return ERROR_ACCESS_DENIED;
-  std::u16string id = StoreId(base.hive, Join(parts));
-  return ModifyStore([&](StoreData& data) {
-    auto it = data.find(id);
-    if (it == data.end()) return LONG(ERROR_FILE_NOT_FOUND);
-    std::u16string childPrefix = id + u"\\";
-    for (const auto& entry : data)
-      if (entry.first.compare(0, childPrefix.size(), childPrefix) == 0) return LONG(ERROR_ACCESS_DENIED);
-    data.erase(it);
-    return LONG(ERROR_SUCCESS);
-  });
-}
-
 NTSTATUS NTAPI ZwQueryKey(HANDLE KeyHandle, int KeyInformationClass, PVOID KeyInformation, ULONG Length,
                           PULONG ResultLength) {
   if (KeyInformationClass != 3 /* KeyNameInformation */) return STATUS_INVALID_INFO_CLASS;

@@ -143,13 +143,6 @@ BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) 
   return FillCommConfig(lpCC, lpdwSize, dcb);
 }
 
-BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize) {
-  auto port = PortOf(hCommDev);
-  if (!port) return FALSE;
-  if (!lpCC || dwSize < offsetof(COMMCONFIG, dcb) + sizeof(DCB)) return Fail(ERROR_INVALID_PARAMETER);
-  return port->SetState(&lpCC->dcb);
-}
-
 BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize) {
   if (!lpszName || !lpdwSize) return Fail(ERROR_INVALID_PARAMETER);
   winapi_posix::PortMapEntry entry;
@@ -203,9 +196,5 @@ BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp) {
 BOOL WINAPI TransmitCommChar(HANDLE hFile, char cChar) {
   return OnPort(hFile, &SerialPort::TransmitChar, cChar);
 }
-
-BOOL WINAPI SetCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, SETBREAK); }
-
-BOOL WINAPI ClearCommBreak(HANDLE hFile) { return EscapeCommFunction(hFile, CLRBREAK); }
 
 }  // extern "C"

@@ -276,8 +276,6 @@ BOOL WINAPI PeekMessageW(LPMSG lpMsg, HWND hWnd, UINT wMsgFilterMin, UINT wMsgFi
   return Take(*q, lpMsg, hWnd, wMsgFilterMin, wMsgFilterMax, (wRemoveMsg & PM_REMOVE) != 0) ? TRUE : FALSE;
 }
 
-BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
-
 LRESULT WINAPI DispatchMessageW(const MSG* lpMsg) {
   if (!lpMsg) return 0;
   if (lpMsg->message == WM_TIMER && lpMsg->lParam) {

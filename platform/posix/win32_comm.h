@@ -273,7 +273,6 @@ BOOL WINAPI SetupComm(HANDLE hFile, DWORD dwInQueue, DWORD dwOutQueue);
 BOOL WINAPI GetCommState(HANDLE hFile, LPDCB lpDCB);
 BOOL WINAPI SetCommState(HANDLE hFile, LPDCB lpDCB);
 BOOL WINAPI GetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, LPDWORD lpdwSize);
-BOOL WINAPI SetCommConfig(HANDLE hCommDev, LPCOMMCONFIG lpCC, DWORD dwSize);
 BOOL WINAPI GetDefaultCommConfigW(LPCWSTR lpszName, LPCOMMCONFIG lpCC, LPDWORD lpdwSize);
 BOOL WINAPI GetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
 BOOL WINAPI SetCommTimeouts(HANDLE hFile, LPCOMMTIMEOUTS lpCommTimeouts);
@@ -286,8 +285,6 @@ BOOL WINAPI EscapeCommFunction(HANDLE hFile, DWORD dwFunc);
 BOOL WINAPI GetCommModemStatus(HANDLE hFile, LPDWORD lpModemStat);
 BOOL WINAPI GetCommProperties(HANDLE hFile, LPCOMMPROP lpCommProp);
 BOOL WINAPI TransmitCommChar(HANDLE hFile, char cChar);
-BOOL WINAPI SetCommBreak(HANDLE hFile);
-BOOL WINAPI ClearCommBreak(HANDLE hFile);
 
 // Routed to the desktop provider (platform/posix/desktop.h), not the serial driver.
 BOOL WINAPI CommConfigDialogW(LPCWSTR lpszName, HWND hWnd, LPCOMMCONFIG lpCC);
