@@ -2,6 +2,8 @@
 
 #include <winapi.h>
 
+#include "platform/win32_errno.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <memory>
@@ -49,7 +51,7 @@ EInOutError InOutErrorFromErrno(int ErrnoValue, bool Creating)
     else if (Creating && ErrnoValue == ENOENT)
         code = ERROR_PATH_NOT_FOUND;  // creating a file: a folder of its path is missing
     else
-        code = static_cast<int>(winapi_posix::ErrorFromErrno(ErrnoValue));
+        code = static_cast<int>(platform::ErrorFromErrno(ErrnoValue));
     return EInOutError(code);
 }
 #endif

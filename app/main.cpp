@@ -11,7 +11,7 @@
 #include "app/commandline.h"
 #include "comm/nrclasses/nrlogfile.h"
 #include "comm/nrcomm/nrcomm.h"
-#include "platform/posix/portmap.h"
+#include "platform/program_glue.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
 #include "toolkit/qt/qtdesktop.h"
@@ -66,7 +66,7 @@ int main(int argc, char** argv)
     // builds its port list.
     std::unique_ptr<spectrosim::TVirtualInstrument> instrument;
     if (options.Simulator) {
-        instrument = std::make_unique<spectrosim::TVirtualInstrument>(winapi_posix::FreeComName(9), simOptions,
+        instrument = std::make_unique<spectrosim::TVirtualInstrument>(platform::FreeComName(9), simOptions,
                                                                       !options.SimulatorFast);
         std::printf("Spektrometer-Simulator an %s\n", UnicodeToUtf8(instrument->ComName()).c_str());
         std::fflush(stdout);

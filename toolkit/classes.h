@@ -137,7 +137,7 @@ private:
 std::string ReadFileBytes(const UnicodeString& FileName);
 void WriteFileBytes(const UnicodeString& FileName, std::string_view Bytes);
 // The file system's reason text for the last failed open (German, as the
-// system gives it, without the final full stop).
+// system gives it, without the final full stop), from its errno value.
 UnicodeString FileErrorReason(int ErrnoValue);
 // Path helpers on UnicodeString.
 UnicodeString ExtractFilePath(const UnicodeString& FileName);  // up to and including the last separator

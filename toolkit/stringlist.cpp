@@ -13,6 +13,8 @@
 #include <sstream>
 #include <thread>
 
+#include "platform/win32_errno.h"
+
 namespace {
 // Deletes the objects of entries taken out of an owning list.
 template <class TItems>
@@ -389,22 +391,13 @@ UnicodeString OpenFailureReason(const std::filesystem::path& P, int Err, bool Fo
 
 UnicodeString FileErrorReason(int ErrnoValue)
 {
+    // Where the file functions of Windows report a code of their own.
     switch (ErrnoValue) {
-    case ENOENT: return u"Das System kann die angegebene Datei nicht finden";
-    case ENOTDIR: return u"Das System kann den angegebenen Pfad nicht finden";
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-    case EROFS: return u"Zugriff verweigert";
-    case EBUSY: return u"Der Prozess kann nicht auf die Datei zugreifen, da sie von einem anderen Prozess verwendet wird";
-    case ENOSPC:
-#ifdef EDQUOT
-    case EDQUOT:
-#endif
-    case EFBIG: return u"Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden";
+    case EBUSY: return SystemErrorText(ERROR_SHARING_VIOLATION);
+    case EFBIG: return SystemErrorText(ERROR_DISK_FULL);
     case ENAMETOOLONG:
-    case EINVAL: return u"Die Syntax für den Dateinamen, Verzeichnisnamen oder die Datenträgerbezeichnung ist falsch";
-    default: return Format(RuntimeText::InOutError, {ErrnoValue});
+    case EINVAL: return SystemErrorText(ERROR_INVALID_NAME);
+    default: return SystemErrorText(platform::ErrorFromErrno(ErrnoValue));
     }
 }
 

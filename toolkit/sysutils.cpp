@@ -1,6 +1,10 @@
 // Strings, conversions and exceptions.
 #include "toolkit/sysutils.h"
 
+#include <winapi.h>
+
+#include "platform/utf8.h"
+
 #include <algorithm>
 #include <array>
 
@@ -26,76 +30,9 @@ UnicodeString StrFromPWChar(const TWinChar* P, std::size_t Len)
 // ---------------------------------------------------------------------------
 // UTF-8 <-> UTF-16
 
-Utf8String UnicodeToUtf8(std::u16string_view S)
-{
-    Utf8String R;
-    R.reserve(S.size());
-    for (std::size_t I = 0; I < S.size(); ++I) {
-        char32_t C = S[I];
-        if (C >= 0xD800 && C <= 0xDBFF && I + 1 < S.size() && S[I + 1] >= 0xDC00 && S[I + 1] <= 0xDFFF) {
-            C = 0x10000 + ((C - 0xD800) << 10) + (S[I + 1] - 0xDC00);
-            ++I;
-        } else if (C >= 0xD800 && C <= 0xDFFF) {
-            C = 0xFFFD;  // lone surrogate
-        }
-        if (C < 0x80) {
-            R += static_cast<char>(C);
-        } else if (C < 0x800) {
-            R += static_cast<char>(0xC0 | (C >> 6));
-            R += static_cast<char>(0x80 | (C & 0x3F));
-        } else if (C < 0x10000) {
-            R += static_cast<char>(0xE0 | (C >> 12));
-            R += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-            R += static_cast<char>(0x80 | (C & 0x3F));
-        } else {
-            R += static_cast<char>(0xF0 | (C >> 18));
-            R += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
-            R += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
-            R += static_cast<char>(0x80 | (C & 0x3F));
-        }
-    }
-    return R;
-}
+Utf8String UnicodeToUtf8(std::u16string_view S) { return platform::ToUtf8(S); }
 
-UnicodeString Utf8ToUnicode(std::string_view S)
-{
-    UnicodeString R;
-    R.reserve(S.size());
-    std::size_t I = 0;
-    while (I < S.size()) {
-        unsigned char B = static_cast<unsigned char>(S[I]);
-        char32_t C;
-        int More;
-        if (B < 0x80) { C = B; More = 0; }
-        else if (B == 0xC0 || B == 0xC1 || B > 0xF4) { R += u'\xFFFD'; ++I; continue; }  // never a lead byte
-        else if ((B & 0xE0) == 0xC0) { C = B & 0x1F; More = 1; }
-        else if ((B & 0xF0) == 0xE0) { C = B & 0x0F; More = 2; }
-        else if ((B & 0xF8) == 0xF0) { C = B & 0x07; More = 3; }
-        else { R += u'\xFFFD'; ++I; continue; }
-        std::size_t J = I + 1;
-        bool Ok = true;
-        for (int K = 0; K < More; ++K, ++J) {
-            if (J >= S.size() || (static_cast<unsigned char>(S[J]) & 0xC0) != 0x80) { Ok = false; break; }
-            C = (C << 6) | (static_cast<unsigned char>(S[J]) & 0x3F);
-        }
-        // Reject overlong forms, surrogates and values past U+10FFFF.
-        static constexpr char32_t MinOf[4] = {0, 0x80, 0x800, 0x10000};
-        if (!Ok || C < MinOf[More] || C > 0x10FFFF || (C >= 0xD800 && C <= 0xDFFF)) {
-            R += u'\xFFFD';
-            I = Ok ? J : I + 1;
-            continue;
-        }
-        if (C >= 0x10000) {
-            C -= 0x10000;
-            R += static_cast<char16_t>(0xD800 + (C >> 10));
-            R += static_cast<char16_t>(0xDC00 + (C & 0x3FF));
-        } else {
-            R += static_cast<char16_t>(C);
-        }
-        I = J;
-    }
-    return R;
-}
+UnicodeString Utf8ToUnicode(std::string_view S) { return platform::FromUtf8(S); }
 
 // ---------------------------------------------------------------------------
 // Windows-1252
@@ -286,6 +223,21 @@ UnicodeString EInOutError::MessageFor(int Code)
     case 112:  // disk full
         return RuntimeText::OutOfMemory;
     default: return Format(RuntimeText::InOutError, {Code});
+    }
+}
+
+UnicodeString SystemErrorText(std::uint32_t Code)
+{
+    switch (Code) {
+    case ERROR_FILE_NOT_FOUND: return u"Das System kann die angegebene Datei nicht finden";
+    case ERROR_PATH_NOT_FOUND: return u"Das System kann den angegebenen Pfad nicht finden";
+    case ERROR_ACCESS_DENIED: return u"Zugriff verweigert";
+    case ERROR_SHARING_VIOLATION:
+        return u"Der Prozess kann nicht auf die Datei zugreifen, da sie von einem anderen Prozess verwendet wird";
+    case ERROR_DISK_FULL: return u"Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden";
+    case ERROR_INVALID_NAME:
+        return u"Die Syntax für den Dateinamen, Verzeichnisnamen oder die Datenträgerbezeichnung ist falsch";
+    default: return Format(RuntimeText::InOutError, {static_cast<int>(Code)});
     }
 }
 

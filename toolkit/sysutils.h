@@ -121,6 +121,10 @@ TOOLKIT_DECLARE_EXCEPTION(EComponentError, Exception);
 TOOLKIT_DECLARE_EXCEPTION(EInvalidOperation, Exception);
 TOOLKIT_DECLARE_EXCEPTION(EOSError, Exception);
 
+// The system's German text for a Win32 error code of the file functions
+// (without the final full stop); "E/A-Fehler <code>" for others.
+UnicodeString SystemErrorText(std::uint32_t Code);
+
 // File I/O error with the runtime's error code (5 = access denied, 8 = out of
 // memory, others "E/A-Fehler %d").
 class EInOutError : public Exception {

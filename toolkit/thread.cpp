@@ -5,9 +5,7 @@
 #include <condition_variable>
 #include <deque>
 
-#ifdef TOOLKIT_HAVE_WINAPI
 #include <winapi.h>
-#endif
 
 namespace {
 
@@ -204,13 +202,7 @@ TThread::~TThread()
 
 std::uint32_t TThread::CurrentThreadID()
 {
-#ifdef TOOLKIT_HAVE_WINAPI
     return static_cast<std::uint32_t>(GetCurrentThreadId());
-#else
-    static std::atomic<std::uint32_t> Next{1};
-    thread_local std::uint32_t Id = Next.fetch_add(1);
-    return Id;
-#endif
 }
 
 TThread* TThread::CurrentThread()

@@ -38,21 +38,6 @@ TComStateFlags ComStatToStateFlags(const COMSTAT& Stat) {
   return TComStateFlags::FromBits(static_cast<uint8_t>(first & 0x7F));
 }
 
-// The flags word follows DCBlength and BaudRate; the SDK declares it as bit
-// fields, so it is read and written as one DWORD at that offset.
-static constexpr std::size_t kDcbFlagsOffset = 2 * sizeof(DWORD);
-static_assert(sizeof(DCB) == 28, "DCB layout");
-
-DWORD GetDcbFlags(const DCB& Dcb) {
-  DWORD flags = 0;
-  std::memcpy(&flags, reinterpret_cast<const unsigned char*>(&Dcb) + kDcbFlagsOffset, sizeof(flags));
-  return flags;
-}
-
-void SetDcbFlags(DCB& Dcb, DWORD Flags) {
-  std::memcpy(reinterpret_cast<unsigned char*>(&Dcb) + kDcbFlagsOffset, &Flags, sizeof(Flags));
-}
-
 // ---------------------------------------------------------------------------
 // TnrNotifyList
 

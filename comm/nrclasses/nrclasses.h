@@ -20,6 +20,8 @@
 
 #include <winapi.h>
 
+#include "platform/dcb_flags.h"
+
 #include <array>
 #include <atomic>
 #include <cstdint>
@@ -164,8 +166,8 @@ TModemSignals ModemStatusToSignals(DWORD ModemStatus);
 TComStateFlags ComStatToStateFlags(const COMSTAT& Stat);
 
 // The DCB's flags word (the bit fields after BaudRate) as one 32-bit value.
-DWORD GetDcbFlags(const DCB& Dcb);
-void SetDcbFlags(DCB& Dcb, DWORD Flags);
+inline DWORD GetDcbFlags(const DCB& Dcb) { return platform::DcbFlags(Dcb); }
+using platform::SetDcbFlags;
 
 // DCB flag groups of the stream protocols and of RS485 mode.
 constexpr DWORD DCB_FLAGS_KEEP_MASK = 0x4CEA;  // bits ApplyCommState leaves as they are
@@ -173,7 +175,7 @@ constexpr DWORD DCB_FLAGS_NONE = 0x1011;       // fBinary, DTR enable, RTS enabl
 constexpr DWORD DCB_FLAGS_XONXOFF = 0x1311;    // as none, plus fOutX and fInX
 constexpr DWORD DCB_FLAGS_HARDWARE = 0x2015;   // fBinary, fOutxCtsFlow, DTR enable, RTS handshake
 constexpr DWORD DCB_FLAGS_RS485 = 0x3011;      // fBinary, DTR enable, RTS toggle
-constexpr DWORD DCB_FLAG_PARITY = 0x0002;      // fParity
+constexpr DWORD DCB_FLAG_PARITY = platform::kDcbParity;
 
 // ---------------------------------------------------------------------------
 // Notification codes announced through a component's notification list

@@ -7,10 +7,13 @@
 #include <cstddef>
 #include <memory>
 
-#include "platform/posix/win32_errors.h"  // ErrorFromErrno
+#include "platform/posix/win32_errors.h"
 #include "platform/posix/win32_types.h"
+#include "platform/win32_errno.h"
 
 namespace winapi_posix {
+
+using platform::ErrorFromErrno;
 
 struct KernelObject {
   virtual ~KernelObject();

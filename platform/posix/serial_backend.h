@@ -11,6 +11,8 @@
 
 #include <winapi.h>
 
+#include "platform/dcb_flags.h"
+
 namespace winapi_posix {
 
 // What one service pass found on the device.
@@ -87,15 +89,8 @@ std::unique_ptr<SerialBackend> OpenVirtualBackend(const std::u16string& comName,
 // COMSTAT's first word.
 constexpr DWORD kHoldCts = 0x01, kHoldDsr = 0x02, kHoldRlsd = 0x04, kHoldXoff = 0x08, kHoldXoffSent = 0x10;
 
-// DCB flag word access (the structure declares it as bit fields).
-DWORD DcbFlags(const DCB& dcb);
-void SetDcbFlags(DCB* dcb, DWORD flags);
-constexpr DWORD kDcbBinary = 0x0001, kDcbParity = 0x0002, kDcbOutxCtsFlow = 0x0004, kDcbOutxDsrFlow = 0x0008,
-                kDcbDtrControlShift = 4, kDcbDsrSensitivity = 0x0040, kDcbTxContinueOnXoff = 0x0080,
-                kDcbOutX = 0x0100, kDcbInX = 0x0200, kDcbErrorChar = 0x0400, kDcbNull = 0x0800,
-                kDcbRtsControlShift = 12, kDcbAbortOnError = 0x4000;
-inline DWORD DcbDtrControl(DWORD flags) { return (flags >> kDcbDtrControlShift) & 3; }
-inline DWORD DcbRtsControl(DWORD flags) { return (flags >> kDcbRtsControlShift) & 3; }
+// The DCB flags word (platform/dcb_flags.h).
+using namespace ::platform;
 
 // The provider's defaults: 9600 8N1, binary, DTR and RTS on, no flow control.
 void DefaultDcb(DCB* dcb);

@@ -33,19 +33,11 @@ std::chrono::milliseconds Ms(uint64_t ms) { return std::chrono::milliseconds(ms)
 
 }  // namespace
 
-DWORD DcbFlags(const DCB& dcb) {
-  DWORD flags;
-  std::memcpy(&flags, reinterpret_cast<const char*>(&dcb) + 8, sizeof flags);
-  return flags;
-}
-
-void SetDcbFlags(DCB* dcb, DWORD flags) { std::memcpy(reinterpret_cast<char*>(dcb) + 8, &flags, sizeof flags); }
-
 void DefaultDcb(DCB* dcb) {
   std::memset(dcb, 0, sizeof *dcb);
   dcb->DCBlength = sizeof(DCB);
   dcb->BaudRate = CBR_9600;
-  SetDcbFlags(dcb, kDcbBinary | (DTR_CONTROL_ENABLE << kDcbDtrControlShift) |
+  SetDcbFlags(*dcb, kDcbBinary | (DTR_CONTROL_ENABLE << kDcbDtrControlShift) |
                        (RTS_CONTROL_ENABLE << kDcbRtsControlShift));
   dcb->XonLim = 2048;
   dcb->XoffLim = 512;

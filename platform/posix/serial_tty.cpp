@@ -62,18 +62,10 @@ unsigned RateOfCode(speed_t code) {
   return 0;
 }
 
+// A device that is not there is "not found", whatever part of the path failed.
 DWORD OpenError(int err) {
-  switch (err) {
-    case ENOENT:
-    case ENXIO:
-    case ENODEV:
-    case ENOTDIR: return ERROR_FILE_NOT_FOUND;
-    case EBUSY:
-    case EACCES:
-    case EPERM:
-    case EWOULDBLOCK: return ERROR_ACCESS_DENIED;
-    default: return ErrorFromErrno(err);
-  }
+  if (err == ENXIO || err == ENODEV || err == ENOTDIR) return ERROR_FILE_NOT_FOUND;
+  return ErrorFromErrno(err);
 }
 
 // A gone device shows up as EIO (or ENXIO/ENODEV for USB adapters).
@@ -257,7 +249,7 @@ class TtyBackend : public SerialBackend {
       flags |= RTS_CONTROL_ENABLE << kDcbRtsControlShift;
     if (t.c_iflag & IXON) flags |= kDcbOutX;
     if (t.c_iflag & IXOFF) flags |= kDcbInX;
-    SetDcbFlags(dcb, flags);
+    SetDcbFlags(*dcb, flags);
     dcb->XonLim = 2048;
     dcb->XoffLim = 512;
     dcb->XonChar = static_cast<char>(t.c_cc[VSTART]);

@@ -86,7 +86,3 @@
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 
-namespace winapi_posix {
-// The one errno -> Win32 error table.
-DWORD ErrorFromErrno(int err);
-}  // namespace winapi_posix

@@ -10,10 +10,10 @@ import sys
 
 ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else ".").resolve()
 
-TOOLKIT = ["toolkit/", "platform/winapi.h"]
+TOOLKIT = ["toolkit/", "platform/winapi.h", "platform/utf8.h", "platform/win32_errno.h", "platform/dcb_flags.h"]
 ALLOWED = {
     "platform/": ["platform/"],
-    "toolkit/qt/": TOOLKIT + ["platform/posix/desktop.h"],
+    "toolkit/qt/": TOOLKIT + ["platform/program_glue.h"],
     "toolkit/win32/": TOOLKIT,
     "toolkit/": TOOLKIT + ["platform/posix/portwatch.h"],
     "comm/utilities/": TOOLKIT,
@@ -23,7 +23,7 @@ ALLOWED = {
     "comm/nrcommbox/": TOOLKIT + ["comm/"],
     "tools/spectrosim/": ["tools/spectrosim/", "platform/"],
     "app/": ["app/", "comm/", "toolkit/", "tools/spectrosim/", "platform/winapi.h",
-             "platform/posix/portmap.h", "platform/device_access.h"],
+             "platform/program_glue.h", "platform/device_access.h", "platform/win32_errno.h"],
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"')

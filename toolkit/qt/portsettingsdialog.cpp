@@ -11,7 +11,7 @@
 #include <QVBoxLayout>
 
 #ifndef _WIN32
-#include "platform/posix/desktop.h"
+#include "platform/program_glue.h"
 #endif
 
 namespace {
@@ -132,7 +132,7 @@ bool PortSettingsDialogExecute(const std::u16string& Port, COMMCONFIG* Config, Q
 #ifndef _WIN32
 void InstallQtDesktopProvider()
 {
-    winapi_posix::DesktopProvider provider;
+    platform::DesktopProvider provider;
     provider.ForegroundWindow = [] {
         QWidget* w = QApplication::activeWindow();
         return reinterpret_cast<HWND>(w);
@@ -149,6 +149,6 @@ void InstallQtDesktopProvider()
         });
         return accepted;
     };
-    winapi_posix::SetDesktopProvider(std::move(provider));
+    platform::SetDesktopProvider(std::move(provider));
 }
 #endif
