@@ -1,7 +1,8 @@
-// TTimer: a timer that fires on the main thread.
+// Timer, panel, image with a canvas, labeled edit.
 #pragma once
 
 #include "toolkit/forms.h"
+#include "toolkit/stdctrls.h"
 
 #include <memory>
 
@@ -35,4 +36,80 @@ private:
     bool fEnabled = true;
     TNotifyEvent fOnTimer;
     std::unique_ptr<TTimerHandle> fHandle;
+};
+
+enum class TPanelBevel { bvNone, bvLowered, bvRaised };
+using enum TPanelBevel;
+
+// A container with a centred caption, bevels and a border.
+class TPanel : public TWinControl {
+public:
+    explicit TPanel(TComponent* AOwner);
+    TPanelBevel BevelInner() const { return fBevelInner; }
+    TPanelBevel BevelOuter() const { return fBevelOuter; }
+    int BevelWidth() const { return fBevelWidth; }
+    int BorderWidth() const { return fBorderWidth; }
+    void SetBevels(TPanelBevel Inner, TPanelBevel Outer, int BevelWidth, int BorderWidth);
+    // Space between the panel's edge and its caption area.
+    int FrameWidth() const;
+
+private:
+    TPanelBevel fBevelInner = bvNone;
+    TPanelBevel fBevelOuter = bvRaised;
+    int fBevelWidth = 1;
+    int fBorderWidth = 0;
+};
+
+// An image: a bitmap of the control's size that the canvas draws on and that
+// keeps the last drawing until the next one replaces it.
+class TImage : public TControl {
+public:
+    explicit TImage(TComponent* AOwner);
+    ~TImage() override;
+    // The canvas of the picture; the picture is created blank (white) at the
+    // control's size on first use.
+    TCanvas* Canvas();
+    const TBitmap& Picture() const { return fPicture; }
+    bool HasPicture() const { return !fPicture.Empty(); }
+
+private:
+    TBitmap fPicture;
+    std::unique_ptr<TCanvas> fCanvas;
+};
+
+enum class TLabelPosition { lpAbove, lpBelow, lpLeft, lpRight };
+using enum TLabelPosition;
+
+class TLabeledEdit;
+
+// The label of a labeled edit; it follows the edit.
+class TBoundLabel : public TLabel {
+public:
+    explicit TBoundLabel(TLabeledEdit* Edit);
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+
+private:
+    TLabeledEdit* fEdit;
+};
+
+// An edit with a label beside it (above by default, LabelSpacing pixels apart).
+class TLabeledEdit : public TEdit {
+public:
+    explicit TLabeledEdit(TComponent* AOwner);
+    TBoundLabel* EditLabel() const { return fEditLabel; }
+    TLabelPosition LabelPosition() const { return fLabelPosition; }
+    void SetLabelPosition(TLabelPosition Value);
+    int LabelSpacing() const { return fLabelSpacing; }
+    void SetLabelSpacing(int Value);
+
+    void SetParent(TWinControl* AParent) override;
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    void SetVisible(bool Value) override;
+    // Puts the label at its place beside the edit.
+    void PlaceLabel();
+
+private:
+    TBoundLabel* fEditLabel;
+    TLabelPosition fLabelPosition = lpAbove;
+    int fLabelSpacing = 3;
 };

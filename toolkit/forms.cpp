@@ -1,5 +1,6 @@
 // TApplication, the headless dispatcher, TControl and TCustomEdit.
 #include "toolkit/forms.h"
+#include "toolkit/menus.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -198,50 +199,6 @@ void THeadlessApplication::QueueMessageBoxAnswer(int Answer)
 }
 
 // ---------------------------------------------------------------------------
-// TControl
-
-TControl::TControl(TComponent* AOwner) : TComponent(AOwner) {}
-TControl::~TControl() = default;
-
-void TControl::PublishBool(const UnicodeString& Name, std::function<bool()> Getter, std::function<void(bool)> Setter)
-{
-    fBoolProperties.push_back(TBoolProperty{Name, std::move(Getter), std::move(Setter)});
-}
-
-const TControl::TBoolProperty* TControl::FindBool(const UnicodeString& Name) const
-{
-    for (auto& P : fBoolProperties)
-        if (SameText(P.Name, Name)) return &P;
-    return nullptr;
-}
-
-bool TControl::HasBoolProperty(const UnicodeString& Name) const
-{
-    return FindBool(Name) != nullptr;
-}
-
-bool TControl::GetBoolProperty(const UnicodeString& Name, bool& Value) const
-{
-    const TBoolProperty* P = FindBool(Name);
-    if (!P || !P->Getter) return false;
-    Value = P->Getter();
-    return true;
-}
-
-bool TControl::SetBoolProperty(const UnicodeString& Name, bool Value)
-{
-    const TBoolProperty* P = FindBool(Name);
-    if (!P || !P->Setter) return false;
-    P->Setter(Value);
-    return true;
-}
-
-bool SetCheckedProperty(TControl* Control, bool Value)
-{
-    return Control && Control->SetBoolProperty(u"Checked", Value);
-}
-
-// ---------------------------------------------------------------------------
 // TCustomEdit
 
 TCustomEdit::TCustomEdit(TComponent* AOwner) : TControl(AOwner), fCharProc(DefaultCharProc()) {}
@@ -310,4 +267,97 @@ void TCustomEdit::DoDefaultChar(char16_t Ch)
     }
     if (Ch < 32) return;
     DoReplaceSel(UnicodeString(1, Ch));
+}
+
+int TApplication::Run()
+{
+    while (!fTerminated) WaitUntil([this] { return fTerminated; }, std::chrono::hours(24));
+    return 0;
+}
+
+// ---------------------------------------------------------------------------
+// TForm
+
+TForm::TForm(TComponent* AOwner) : TWinControl(AOwner)
+{
+    SetVisible(false);
+    SetFont(TFont());
+    if (Application && !Application->MainForm) Application->MainForm = this;
+    CreatePeer();
+}
+
+TForm::~TForm()
+{
+    // The owned controls go while the window is still there.
+    DestroyComponents();
+    if (fMenu) fMenu->fForm = nullptr;
+    if (Application && Application->MainForm == this) Application->MainForm = nullptr;
+}
+
+void TForm::SetIcon(const UnicodeString& ResourceName)
+{
+    if (ResourceName == fIcon) return;
+    fIcon = ResourceName;
+    Changed(TControlChange::Icon);
+}
+
+void TForm::SetMenu(TMainMenu* Value)
+{
+    if (Value == fMenu) return;
+    if (fMenu) {
+        fMenu->fForm = nullptr;
+        RemoveFreeNotification(fMenu);
+    }
+    fMenu = Value;
+    if (fMenu) {
+        if (fMenu->fForm && fMenu->fForm != this) fMenu->fForm->SetMenu(nullptr);
+        fMenu->fForm = this;
+        FreeNotification(fMenu);
+    }
+    MenuChanged();
+}
+
+void TForm::MenuChanged()
+{
+    if (!IsDestroying()) Changed(TControlChange::Menu);
+}
+
+void TForm::Notification(TComponent* AComponent, TOperation Operation)
+{
+    TWinControl::Notification(AComponent, Operation);
+    if (Operation == opRemove && AComponent == fMenu) {
+        fMenu = nullptr;
+        MenuChanged();
+    }
+}
+
+void TForm::SetVisible(bool Value)
+{
+    if (Value == Visible()) return;
+    TWinControl::SetVisible(Value);
+    if (Value) {
+        if (OnShow) OnShow(this);
+    } else if (OnHide) {
+        OnHide(this);
+    }
+}
+
+void TForm::Show()
+{
+    if (Visible()) Changed(TControlChange::Visible);  // to the front
+    else SetVisible(true);
+}
+
+void TForm::Close()
+{
+    TCloseAction Action = caHide;
+    if (OnClose) OnClose(this, Action);
+    if (Action == caNone) return;
+    Hide();
+    if (Application && Application->MainForm == this) Application->Terminate();
+}
+
+bool TForm::GrabWindow(TBitmap& Picture, TPoint& ClientOrigin)
+{
+    return Peer() && Peer()->Grab(Picture, ClientOrigin);
 }

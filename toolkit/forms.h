@@ -2,6 +2,13 @@
 #pragma once
 
 #include "toolkit/classes.h"
+#include "toolkit/controls.h"
+
+#ifdef _WIN32
+// windows.h first, so that its MessageBox macro is gone for good.
+#include <winapi.h>
+#undef MessageBox
+#endif
 
 #include <chrono>
 #include <condition_variable>
@@ -30,6 +37,8 @@ public:
 // The main thread's dispatcher. Exactly one is installed at a time (the global
 // Application points to it, null when none is): THeadlessApplication for tests
 // and tools, the Qt one from toolkit/qt in the program.
+class TForm;
+
 class TApplication {
 public:
     TApplication();
@@ -72,6 +81,13 @@ public:
     // Asks the program's main loop to end.
     virtual void Terminate() { fTerminated = true; }
     bool Terminated() const { return fTerminated; }
+    // Runs the event loop until Terminate; returns the exit code.
+    virtual int Run();
+    // The first form created; closing it ends the program.
+    TForm* MainForm = nullptr;
+    // The save-file dialog of the backend: shows FileName, returns the chosen
+    // path in it; false when cancelled (headless: always).
+    virtual bool PromptForSaveFileName(UnicodeString& FileName) { (void)FileName; return false; }
 
 protected:
     bool fTerminated = false;
@@ -79,6 +95,11 @@ protected:
 
 // The installed dispatcher, or null.
 extern TApplication* Application;
+
+// Creates the application of the backend the program is linked with (Qt,
+// Win32 or headless), installed as Application; it also knows the path of
+// the running program (ExeName).
+std::unique_ptr<TApplication> CreateApplication(int& Argc, char** Argv);
 
 // Reports the current exception where no Application can show it (stderr).
 void ReportUnhandledException() noexcept;
@@ -151,40 +172,6 @@ private:
     std::function<void()> fPreviousWake;
 };
 
-// ---------------------------------------------------------------------------
-// Controls
-
-// A visual control. Besides the component side it publishes Boolean
-// properties that can be looked up by name at run time (a check box publishes
-// "Checked"); names compare case-insensitively.
-class TControl : public TComponent {
-public:
-    explicit TControl(TComponent* AOwner);
-    ~TControl() override;
-
-    bool HasBoolProperty(const UnicodeString& Name) const;
-    // False when the control has no such property (Value is left unchanged).
-    bool GetBoolProperty(const UnicodeString& Name, bool& Value) const;
-    // False when the control has no such property (nothing changes).
-    bool SetBoolProperty(const UnicodeString& Name, bool Value);
-
-protected:
-    void PublishBool(const UnicodeString& Name, std::function<bool()> Getter, std::function<void(bool)> Setter);
-
-private:
-    struct TBoolProperty {
-        UnicodeString Name;
-        std::function<bool()> Getter;
-        std::function<void(bool)> Setter;
-    };
-    const TBoolProperty* FindBool(const UnicodeString& Name) const;
-    std::vector<TBoolProperty> fBoolProperties;
-};
-
-// Sets the published Boolean property "Checked" of Control when it has one;
-// returns whether it had.
-bool SetCheckedProperty(TControl* Control, bool Value);
-
 // An edit field as the serial component's terminal sees it.
 //
 // Typed characters go through CharProc (the edit's "window procedure" for
@@ -243,4 +230,56 @@ protected:
 
 private:
     TCharProc fCharProc;
+};
+
+// ---------------------------------------------------------------------------
+// TForm
+
+class TMainMenu;
+
+enum class TCloseAction { caNone, caHide, caFree, caMinimize };
+using enum TCloseAction;
+using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
+
+// A top-level window. Its bounds are the window's position (Left, Top) and
+// the size of its client area (ClientWidth, ClientHeight); the menu bar lies
+// outside. Forms start hidden; the first form created is the main form.
+class TForm : public TWinControl {
+public:
+    explicit TForm(TComponent* AOwner);
+    ~TForm() override;
+
+    int ClientWidth() const { return Width(); }
+    int ClientHeight() const { return Height(); }
+    void SetClientSize(int W, int H) { SetBounds(Left(), Top(), W, H); }
+    // Resource name of the window icon (empty: the system's).
+    const UnicodeString& Icon() const { return fIcon; }
+    void SetIcon(const UnicodeString& ResourceName);
+    TMainMenu* Menu() const { return fMenu; }
+    void SetMenu(TMainMenu* Value);
+    // Esc hides the form (a dialog's cancel key); off unless set.
+    bool CloseOnEscape = false;
+
+    // Shows the form and brings it to the front.
+    void Show();
+    // Runs OnClose; hides the form unless the handler says otherwise; closing
+    // the main form ends the program (Application->Terminate).
+    void Close();
+    // The form's picture as the screen shows it (false headless).
+    bool GrabWindow(TBitmap& Picture, TPoint& ClientOrigin);
+
+    TNotifyEvent OnShow;
+    TNotifyEvent OnHide;
+    TCloseEvent OnClose;
+
+    void SetVisible(bool Value) override;
+    // The menu changed (called by the menu).
+    void MenuChanged();
+
+protected:
+    void Notification(TComponent* AComponent, TOperation Operation) override;
+
+private:
+    UnicodeString fIcon;
+    TMainMenu* fMenu = nullptr;
 };

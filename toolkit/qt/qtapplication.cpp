@@ -2,15 +2,20 @@
 #include "toolkit/qt/qtapplication.h"
 
 #include "toolkit/qt/qtguard.h"
+#include "toolkit/qt/qtpeers.h"
 
 #include <QApplication>
 #include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QMessageBox>
 #include <QTimer>
 
 #include <climits>
 
 namespace {
+
+TQtPeerFactory QtPeers;
 
 class TQtTimerHandle : public TTimerHandle {
 public:
@@ -41,6 +46,10 @@ TQtApplication::TQtApplication()
     ExeName = FromQString(QCoreApplication::applicationFilePath());
     fPrevious = Application;
     Application = this;
+    fPreviousFactory = SetPeerFactory(&QtPeers);
+    InstallQtGraphics();
+    if (auto* Gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        Gui->setQuitOnLastWindowClosed(false);  // closing the main form ends the program
     fPreviousWake = SetWakeMainThread([this] {
         // Any thread: the request runs when the event loop gets to it.
         QMetaObject::invokeMethod(this, [this] { RunSynchronize(); }, Qt::QueuedConnection);
@@ -50,6 +59,7 @@ TQtApplication::TQtApplication()
 TQtApplication::~TQtApplication()
 {
     SetWakeMainThread(std::move(fPreviousWake));
+    SetPeerFactory(fPreviousFactory);
     Application = fPrevious;
 }
 
@@ -151,4 +161,19 @@ void TQtApplication::Terminate()
 {
     TApplication::Terminate();
     QCoreApplication::quit();
+}
+
+int TQtApplication::Run()
+{
+    if (Terminated()) return 0;
+    return QCoreApplication::exec();
+}
+
+bool TQtApplication::PromptForSaveFileName(UnicodeString& FileName)
+{
+    const QString Name = QFileDialog::getSaveFileName(QApplication::activeWindow(), QString(), ToQString(FileName),
+                                                      QString(), nullptr, QFileDialog::DontConfirmOverwrite);
+    if (Name.isEmpty()) return false;
+    FileName = FromQString(QDir::toNativeSeparators(Name));
+    return true;
 }

@@ -33,6 +33,8 @@ public:
     std::unique_ptr<TTimerHandle> StartTimer(unsigned Interval, std::function<void()> OnFire) override;
     // Quits the Qt event loop.
     void Terminate() override;
+    int Run() override;
+    bool PromptForSaveFileName(UnicodeString& FileName) override;
 
     // Replaces the QMessageBox (tests): called on the main thread instead.
     std::function<int(const UnicodeString& Text, const UnicodeString& Caption, int Flags)> MessageBoxHook;
@@ -41,5 +43,6 @@ private:
     int ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags);
     void RunSynchronize();
     TApplication* fPrevious = nullptr;
+    TPeerFactory* fPreviousFactory = nullptr;
     std::function<void()> fPreviousWake;
 };
