@@ -8,173 +8,64 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/devicechange.h"
-#include "toolkit/extctrls.h"
-#include "toolkit/qt/qtapplication.h"
-#include "toolkit/qt/qtdesktop.h"
-#include "toolkit/qt/qtguard.h"
-
-#include <QAction>
-#include <QCoreApplication>
-#include <QDir>
-#include <QFileDialog>
-#include <QKeyEvent>
-#include <QMenu>
-#include <QMenuBar>
-#include <QPainter>
-#include <QStyledItemDelegate>
-#include <QToolButton>
 
 TForm1* Form1 = nullptr;
 
 namespace {
 
-const QColor Red(255, 0, 0);
-const QColor Navy(0, 0, 128);
-
-QFont PixelFont(const QFont& Base, int Pixels, bool Bold)
+TFont PixelFont(const TFont& Base, int Pixels, bool Bold, TColor Color = clWindowText)
 {
-    QFont f = Base;
-    f.setPixelSize(Pixels);
-    f.setBold(Bold);
-    return f;
-}
-
-void SetTextColor(QWidget* W, const QColor& C)
-{
-    QPalette p = W->palette();
-    p.setColor(QPalette::WindowText, C);
-    p.setColor(QPalette::Text, C);
-    W->setPalette(p);
+    TFont F = Base;
+    F.Height = Pixels;
+    F.Style = Bold ? TFontStyles{fsBold} : TFontStyles{};
+    F.Color = Color;
+    return F;
 }
 
 // A panel without bevels: 2 px border, 3 px bevel spacing, centred caption.
-QLabel* Panel(QWidget* Parent, const QRect& Bounds, const QColor& TextColor)
+TPanel* Panel(TForm* Form, const char16_t* Name, int Left, int Top, TColor TextColor)
 {
-    auto* panel = new QLabel(Parent);
-    panel->setGeometry(Bounds);
-    panel->setAlignment(Qt::AlignCenter);
-    panel->setAutoFillBackground(true);
-    panel->setContentsMargins(5, 5, 5, 5);
-    QPalette p = panel->palette();
-    p.setColor(QPalette::Window, InactiveCaptionTextColor());
-    p.setColor(QPalette::WindowText, TextColor);
-    panel->setPalette(p);
-    panel->setFont(PixelFont(Parent->font(), 19, true));
+    auto* panel = PlacedControl<TPanel>(Form, Name, Left, Top, 121, 41);
+    panel->SetBevels(bvNone, bvNone, 3, 2);
+    panel->SetColor(clInactiveCaptionText);
+    panel->SetFont(PixelFont(Form->Font(), 19, true, TextColor));
     return panel;
 }
 
-// List items of a fixed height, like an owner list box's ItemHeight.
-class TFixedHeightDelegate : public QStyledItemDelegate {
-public:
-    TFixedHeightDelegate(int Height, QObject* Parent) : QStyledItemDelegate(Parent), fHeight(Height) {}
-    QSize sizeHint(const QStyleOptionViewItem& Option, const QModelIndex& Index) const override
-    {
-        return QSize(QStyledItemDelegate::sizeHint(Option, Index).width(), fHeight);
-    }
-
-private:
-    int fHeight;
-};
+TMenuItem* MenuItem(TForm* Form, const char16_t* Name, const UnicodeString& Caption, TMenuItem* Parent,
+                    TShortCut Key = scNone)
+{
+    auto* item = new TMenuItem(Form);
+    item->SetName(Name);
+    item->SetCaption(Caption);
+    item->SetShortCut(Key);
+    Parent->Add(item);
+    return item;
+}
 
 }  // namespace
 
-QLabel* AutoSizeLabel(QWidget* Parent, const char* Text, int Left, int Top)
+TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top,
+                      int Width, int Height)
 {
-    auto* label = new QLabel(QString::fromUtf8(Text), Parent);
-    label->move(Left, Top);
-    label->adjustSize();
+    auto* button = PlacedControl<TButton>(Form, Name, Left, Top, Width, Height);
+    button->SetCaption(Caption);
+    return button;
+}
+
+TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top)
+{
+    auto* label = new TLabel(Form);
+    label->SetName(Name);
+    label->SetBounds(Left, Top, 0, 0);
+    label->SetCaption(Caption);
+    label->SetParent(Form);
     return label;
-}
-
-UnicodeString EditText(const QLineEdit* Edit)
-{
-    return FromQString(Edit->text());
-}
-
-void SetEditText(QLineEdit* Edit, const UnicodeString& Text)
-{
-    const QString t = ToQString(Text);
-    if (Edit->text() != t)
-        Edit->setText(t);
-}
-
-// --- TImage ------------------------------------------------------------------
-
-TImage::TImage(QWidget* Parent) : QWidget(Parent) {}
-
-QImage& TImage::Picture()
-{
-    if (fPicture.isNull()) {
-        fPicture = QImage(width(), height(), QImage::Format_ARGB32);
-        fPicture.fill(Qt::transparent);
-    }
-    return fPicture;
-}
-
-void TImage::paintEvent(QPaintEvent*)
-{
-    if (fPicture.isNull())
-        return;
-    QPainter p(this);
-    p.drawImage(0, 0, fPicture);
-}
-
-// --- TUpDown -----------------------------------------------------------------
-
-TUpDown::TUpDown(QWidget* Parent, QLineEdit* Buddy) : QWidget(Parent), fBuddy(Buddy)
-{
-    fUp = new QToolButton(this);
-    fUp->setArrowType(Qt::UpArrow);
-    fDown = new QToolButton(this);
-    fDown->setArrowType(Qt::DownArrow);
-    for (QToolButton* b : {fUp, fDown}) {
-        b->setAutoRepeat(true);
-        b->setFocusPolicy(Qt::NoFocus);
-    }
-    QObject::connect(fUp, &QToolButton::clicked, this, Guarded([this] { Step(true); }));
-    QObject::connect(fDown, &QToolButton::clicked, this, Guarded([this] { Step(false); }));
-}
-
-void TUpDown::SetPosition(int Value)
-{
-    fPosition = std::clamp(Value, Min, Max);
-    if (fBuddy)
-        SetEditText(fBuddy, IntToStr(fPosition));
-}
-
-void TUpDown::Step(bool Up)
-{
-    // Like the system's up-down control: the buddy's text is the current
-    // position when it holds an integer.
-    int current = fPosition;
-    if (fBuddy && TryStrToInt(EditText(fBuddy), current))
-        fPosition = std::clamp(current, Min, Max);
-    SetPosition(fPosition + (Up ? Increment : -Increment));
-}
-
-// --- TSaveTextFileDialog -------------------------------------------------------
-
-bool TSaveTextFileDialog::Execute()
-{
-    UnicodeString chosen = FileName;
-    if (ExecuteHook) {
-        if (!ExecuteHook(chosen))
-            return false;
-        FileName = chosen;
-        return true;
-    }
-    const QString name = QFileDialog::getSaveFileName(fParent, QString(), ToQString(FileName), QString(),
-                                                      nullptr, QFileDialog::DontConfirmOverwrite);
-    if (name.isEmpty())
-        return false;
-    FileName = FromQString(QDir::toNativeSeparators(name));
-    return true;
 }
 
 // --- TForm1 --------------------------------------------------------------------
 
-TForm1::TForm1()
-    : QMainWindow(nullptr), TComponent(nullptr), SaveTextFileDialog1(this), fSelf(std::make_shared<TForm1*>(this))
+TForm1::TForm1() : TForm(nullptr), fSelf(std::make_shared<TForm1*>(this))
 {
     SetName(u"Form1");
     Form1 = this;
@@ -189,8 +80,9 @@ TForm1::~TForm1()
     *fSelf = nullptr;
     fDeviceChanges.reset();
     fPortCheck.reset();
-    // The components (nrComm1 closes its port and stops its threads) go
-    // before the widgets that their handlers touch.
+    // The port (its threads deliver to the controls) and the timer go first.
+    delete nrComm1;
+    delete TTemp;
     DestroyComponents();
     if (Form1 == this)
         Form1 = nullptr;
@@ -198,106 +90,88 @@ TForm1::~TForm1()
 
 void TForm1::CreateControls()
 {
-    setWindowTitle(QStringLiteral("Spektrometer *Datenaufnahme*"));
-    setWindowIcon(QIcon(QStringLiteral(":/spectrometer.png")));
-    QFont font(QStringLiteral("MS Sans Serif"));
-    font.setPixelSize(11);
-    setFont(font);
-
-    auto* client = new QWidget(this);
-    client->setFixedSize(390, 346);
-    setCentralWidget(client);
+    SetCaption(u"Spektrometer *Datenaufnahme*");
+    SetIcon(u"spectrometer");
+    TFont font;
+    font.Name = u"MS Sans Serif";
+    font.Height = 11;
+    SetFont(font);
+    SetBounds(207, 141, 390, 346);
 
     // Components first: the device box needs nrComm1.
     nrComm1 = new TnrComm(this);
     nrComm1->SetName(u"nrComm1");
     TTemp = new TTimer(this);
     TTemp->SetName(u"TTemp");
+    SaveTextFileDialog1 = new TSaveDialog(this);
+    SaveTextFileDialog1->SetName(u"SaveTextFileDialog1");
 
-    nrDeviceBox1 = new TnrDeviceBox(this, client);
-    nrDeviceBox1->SetName(u"nrDeviceBox1");
-    nrDeviceBox1->setGeometry(24, 16, 110, 21);
+    nrDeviceBox1 = PlacedControl<TnrDeviceBox>(this, u"nrDeviceBox1", 24, 16, 110, 21);
+    ProtokollButton = PlacedButton(this, u"ProtokollButton", u"Protokoll", 150, 15, 59, 23);
+    Label1 = AutoSizeLabel(this, u"Label1", u"Datenempfang", 24, 43);
 
-    ProtokollButton = new QPushButton(QStringLiteral("Protokoll"), client);
-    ProtokollButton->setGeometry(150, 15, 59, 23);
+    ListBox1 = PlacedControl<TListBox>(this, u"ListBox1", 24, 62, 185, 179);
+    ListBox1->SetItemHeight(13);
 
-    Label1 = AutoSizeLabel(client, "Datenempfang", 24, 43);
+    bSend = PlacedButton(this, u"bSend", u"Aufnahme", 24, 247, 185, 25);
+    CLButton = PlacedButton(this, u"CLButton", u"Listbox löschen", 24, 271, 185, 25);
 
-    ListBox1 = new QListWidget(client);
-    ListBox1->setGeometry(24, 62, 185, 179);
-    ListBox1->setUniformItemSizes(true);
-    ListBox1->setItemDelegate(new TFixedHeightDelegate(13, ListBox1));
+    Label4 = AutoSizeLabel(this, u"Label4", u"Temperatur in ° C", 240, 19);
+    Label4->SetFont(PixelFont(font, 13, true, clRed));
+    C_Panel = Panel(this, u"C_Panel", 240, 43, clRed);
 
-    bSend = new QPushButton(QStringLiteral("Aufnahme"), client);
-    bSend->setGeometry(24, 247, 185, 25);
-    CLButton = new QPushButton(QStringLiteral("Listbox löschen"), client);
-    CLButton->setGeometry(24, 271, 185, 25);
+    Label5 = AutoSizeLabel(this, u"Label5", u"Temperatur in °F", 240, 91);
+    Label5->SetFont(PixelFont(font, 13, true, clNavy));
+    F_Panel = Panel(this, u"F_Panel", 240, 115, clNavy);
 
-    Label4 = AutoSizeLabel(client, "Temperatur in ° C", 240, 19);
-    Label4->setFont(PixelFont(font, 13, true));
-    SetTextColor(Label4, Red);
-    Label4->adjustSize();
-    C_Panel = Panel(client, QRect(240, 43, 121, 41), Red);
-
-    Label5 = AutoSizeLabel(client, "Temperatur in °F", 240, 91);
-    Label5->setFont(PixelFont(font, 13, true));
-    SetTextColor(Label5, Navy);
-    Label5->adjustSize();
-    F_Panel = Panel(client, QRect(240, 115, 121, 41), Navy);
-
-    LECapture = new QLineEdit(QStringLiteral("10"), client);
-    LECapture->setGeometry(240, 181, 106, 21);
     // The edit's label sits above it, 3 px apart.
-    LECaptureLabel = new QLabel(QStringLiteral("Belichtungszeit(ms):"), client);
-    LECaptureLabel->adjustSize();
-    LECaptureLabel->move(240, 181 - LECaptureLabel->height() - 3);
-    LECaptureLabel->setBuddy(LECapture);
+    LECapture = PlacedControl<TLabeledEdit>(this, u"LECapture", 240, 181, 106, 21);
+    LECapture->SetText(u"10");
+    LECapture->EditLabel()->SetCaption(u"Belichtungszeit(ms):");
 
-    Edit1 = new QLineEdit(QStringLiteral("10"), client);
-    Edit1->setGeometry(240, 181, 106, 21);
-    Edit1->hide();
+    Edit1 = PlacedControl<TEdit>(this, u"Edit1", 240, 181, 106, 21);
+    Edit1->SetText(u"10");
+    Edit1->Hide();
 
-    UpDown1 = new TUpDown(client, Edit1);
-    UpDown1->setGeometry(346, 181, 16, 21);
-    UpDown1->UpButton()->setGeometry(0, 0, 16, 11);
-    UpDown1->DownButton()->setGeometry(0, 11, 16, 10);
-    UpDown1->Min = 0;
-    UpDown1->Max = 300;
-    UpDown1->Increment = 5;
+    UpDown1 = PlacedControl<TUpDown>(this, u"UpDown1", 346, 181, 16, 21);
+    UpDown1->SetAssociate(Edit1);
+    UpDown1->SetRange(0, 300);
+    UpDown1->SetIncrement(5);
     UpDown1->SetPosition(10);
 
-    Image1 = new TImage(client);
-    Image1->setGeometry(215, 208, 167, 88);
+    Image1 = PlacedControl<TImage>(this, u"Image1", 215, 208, 167, 88);
 
-    Label2 = AutoSizeLabel(client, "Befehlszeile:", 215, 310);
+    Label2 = AutoSizeLabel(this, u"Label2", u"Befehlszeile:", 215, 310);
 
-    eSend = new QLineEdit(QStringLiteral("s1000"), client);
-    eSend->setGeometry(280, 302, 81, 28);
-    eSend->setFont(PixelFont(font, 16, true));
-    SetTextColor(eSend, Red);
+    eSend = PlacedControl<TEdit>(this, u"eSend", 280, 302, 81, 28);
+    eSend->SetText(u"s1000");
+    eSend->SetFont(PixelFont(font, 16, true, clRed));
 
-    QMenuBar* menu = menuBar();
-    Datei1 = menu->addMenu(QStringLiteral("Datei"));
-    Speichern1 = Datei1->addAction(QStringLiteral("Speichern"));
-    Speichern1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
-    Eichung1 = Datei1->addAction(QStringLiteral("Eichung"));
-    Beenden1 = Datei1->addAction(QStringLiteral("Beenden"));
-    Beenden1->setShortcut(QKeySequence(Qt::ALT | Qt::Key_F4));
-    Info1 = menu->addAction(QStringLiteral("Info"));
+    CreateMenu();
 
-    // Every handler runs inside the event loop's guard.
-    connect(ProtokollButton, &QPushButton::clicked, this, Guarded([this] { ProtokollButtonClick(this); }));
-    connect(bSend, &QPushButton::clicked, this, Guarded([this] { bSendClick(this); }));
-    connect(CLButton, &QPushButton::clicked, this, Guarded([this] { CLButtonClick(this); }));
-    connect(LECapture, &QLineEdit::textChanged, this, Guarded([this] { LECaptureChange(this); }));
-    connect(Edit1, &QLineEdit::textChanged, this, Guarded([this] { Edit1Change(this); }));
-    LECapture->installEventFilter(this);
-    connect(Speichern1, &QAction::triggered, this, Guarded([this] { Speichern1Click(this); }));
-    connect(Eichung1, &QAction::triggered, this, Guarded([this] { Eichung1Click(this); }));
-    connect(Beenden1, &QAction::triggered, this, Guarded([this] { Beenden1Click(this); }));
-    connect(Info1, &QAction::triggered, this, Guarded([this] { Info1Click(this); }));
+    ProtokollButton->OnClick = MethodOf(this, &TForm1::ProtokollButtonClick);
+    bSend->OnClick = MethodOf(this, &TForm1::bSendClick);
+    CLButton->OnClick = MethodOf(this, &TForm1::CLButtonClick);
+    LECapture->OnChange = MethodOf(this, &TForm1::LECaptureChange);
+    LECapture->OnKeyUp = MethodOf(this, &TForm1::LECaptureKeyUp);
+    Edit1->OnChange = MethodOf(this, &TForm1::Edit1Change);
+}
 
-    move(207, 141);
+void TForm1::CreateMenu()
+{
+    MainMenu1 = new TMainMenu(this);
+    MainMenu1->SetName(u"MainMenu1");
+    TMenuItem* bar = MainMenu1->Items();
+    Datei1 = MenuItem(this, u"Datei1", u"Datei", bar);
+    Speichern1 = MenuItem(this, u"Speichern1", u"Speichern", Datei1, ShortCut('S', {ssCtrl}));
+    Eichung1 = MenuItem(this, u"Eichung1", u"Eichung", Datei1);
+    Beenden1 = MenuItem(this, u"Beenden1", u"Beenden", Datei1, ShortCut(vkF4, {ssAlt}));
+    Info1 = MenuItem(this, u"Info1", u"Info", bar);
+    Speichern1->OnClick = MethodOf(this, &TForm1::Speichern1Click);
+    Eichung1->OnClick = MethodOf(this, &TForm1::Eichung1Click);
+    Beenden1->OnClick = MethodOf(this, &TForm1::Beenden1Click);
+    Info1->OnClick = MethodOf(this, &TForm1::Info1Click);
+    SetMenu(MainMenu1);
 }
 
 void TForm1::ApplyStoredSettings()
@@ -354,10 +228,7 @@ void TForm1::FormCreate(TObject*)
 
 UnicodeString TForm1::ProgramDirectory()
 {
-    QString dir = QCoreApplication::applicationDirPath();
-    if (!dir.endsWith(QLatin1Char('/')))
-        dir += QLatin1Char('/');
-    return FromQString(dir);
+    return Application ? ExtractFilePath(Application->ExeName) : UnicodeString();
 }
 
 void TForm1::nrDeviceBox1Change(TObject*)
@@ -379,21 +250,21 @@ void TForm1::nrDeviceBox1Change(TObject*)
 
 void TForm1::TTempTimer(TObject*)
 {
-    SetEditText(eSend, u"t");
+    eSend->SetText(u"t");
     bSendClick(this);
     TTemp->SetEnabled(false);
 }
 
 void TForm1::bSendClick(TObject*)
 {
-    ListBox1->clear();
+    ListBox1->Clear();
     PointCount = 0;
-    nrComm1->SendString(CommandBytes(EditText(eSend)));
+    nrComm1->SendString(CommandBytes(eSend->Text()));
 }
 
 void TForm1::CLButtonClick(TObject*)
 {
-    ListBox1->clear();
+    ListBox1->Clear();
 }
 
 void TForm1::ProtokollButtonClick(TObject*)
@@ -403,8 +274,7 @@ void TForm1::ProtokollButtonClick(TObject*)
 
 void TForm1::Eichung1Click(TObject*)
 {
-    Form2->show();
-    Form2->raise();
+    Form2->Show();
 }
 
 UnicodeString TForm1::InfoText()
@@ -419,34 +289,24 @@ void TForm1::Info1Click(TObject*)
 
 void TForm1::Beenden1Click(TObject*)
 {
-    close();
+    Close();
 }
 
 void TForm1::LECaptureChange(TObject*)
 {
-    SetEditText(eSend, CaptureCommandFor(EditText(LECapture)));
+    eSend->SetText(CaptureCommandFor(LECapture->Text()));
 }
 
-void TForm1::LECaptureKeyUp(TObject*)
+void TForm1::LECaptureKeyUp(TObject*, std::uint16_t&, TShiftState)
 {
-    SetEditText(Edit1, TenthsFromExposure(EditText(LECapture)));
+    Edit1->SetText(TenthsFromExposure(LECapture->Text()));
 }
 
 void TForm1::Edit1Change(TObject*)
 {
-    SetEditText(LECapture, ExposureFromTenths(EditText(Edit1)));
-    if (StrToFloat(EditText(LECapture)) > MaxExposureMs)
-        SetEditText(Edit1, u"300");
-}
-
-bool TForm1::eventFilter(QObject* Watched, QEvent* Event)
-{
-    if (Watched == LECapture && Event->type() == QEvent::KeyRelease) {
-        // Held keys repeat presses but are released once.
-        if (!static_cast<QKeyEvent*>(Event)->isAutoRepeat())
-            GuardedCall([this] { LECaptureKeyUp(this); });
-    }
-    return QMainWindow::eventFilter(Watched, Event);
+    LECapture->SetText(ExposureFromTenths(Edit1->Text()));
+    if (StrToFloat(LECapture->Text()) > MaxExposureMs)
+        Edit1->SetText(u"300");
 }
 
 void TForm1::nrComm1AfterReceive(TObject*, const std::uint8_t* Buffer, std::uint32_t Received)
@@ -487,57 +347,44 @@ void TForm1::Empfangspakete(const UnicodeString& S)
 
 void TForm1::DrawSpectrum()
 {
-    QImage& bitmap = Image1->Picture();
-    const int W = bitmap.width();
-    const int H = bitmap.height();
+    TCanvas* canvas = Image1->Canvas();
+    const int W = Image1->Picture().Width();
+    const int H = Image1->Picture().Height();
     const TSpectrumPlot plot = ComputeSpectrumPlot(Counts, W, H);
-    {
-        QPainter p(&bitmap);
-        p.setRenderHint(QPainter::Antialiasing, false);
-        QPen pen(QColor(0, 0, 0));
-        pen.setWidth(1);
-        pen.setCosmetic(true);
-        p.setPen(pen);
-        p.setBrush(QColor(255, 255, 255));
-        // Filled white and framed: the frame takes columns 0 and W - 1, rows 0 and H - 1.
-        p.fillRect(0, 0, W, H, QColor(255, 255, 255));
-        p.drawRect(0, 0, W - 1, H - 1);
-        pen.setColor(QColor(255, 0, 0));
-        p.setPen(pen);
-        QPoint from(plot.Start.X, plot.Start.Y);
-        for (const TPlotPoint& to : plot.Points) {
-            p.drawLine(from, QPoint(to.X, to.Y));
-            from = QPoint(to.X, to.Y);
-        }
-        if (ScanMode != 0) {
-            pen.setColor(QColor(0, 0, 255));
-            p.setPen(pen);
-            p.drawLine(QPoint(plot.MarkerX, 0), QPoint(plot.MarkerX, H));
-        }
-    }
-    Image1->update();
+    // Filled white and framed: the frame takes columns 0 and W - 1, rows 0 and H - 1.
+    canvas->Brush.Color = clWhite;
+    canvas->Pen.Color = clBlack;
+    canvas->Rectangle(0, 0, W, H);
+    canvas->Pen.Color = clRed;
+    canvas->MoveTo(plot.Start.X, plot.Start.Y);
+    for (const TPlotPoint& to : plot.Points)
+        canvas->LineTo(to.X, to.Y);
     if (ScanMode == 0)
         return;
-    Image1->repaint();
+    canvas->Pen.Color = clBlue;
+    canvas->MoveTo(plot.MarkerX, 0);
+    canvas->LineTo(plot.MarkerX, H);
+    // The plot is on the screen before the modal box covers the window.
+    Image1->Repaint();
     Application->MessageBox(PeakMessage(plot), Application->Title, MsgBox::Ok);
     if (!Form2)
         return;
     if (ScanMode == 1)
-        SetEditText(Form2->EI1, IntToStr(plot.Peak));
+        Form2->EI1->SetText(IntToStr(plot.Peak));
     else
-        SetEditText(Form2->EI2, IntToStr(plot.Peak));
+        Form2->EI2->SetText(IntToStr(plot.Peak));
 }
 
 void TForm1::Speichern1Click(TObject*)
 {
-    if (!SaveTextFileDialog1.Execute())
+    if (!SaveTextFileDialog1->Execute())
         return;
-    const UnicodeString path = ExportFileName(SaveTextFileDialog1.FileName);
-    SaveTextFileDialog1.FileName = path;
+    const UnicodeString path = ExportFileName(SaveTextFileDialog1->FileName);
+    SaveTextFileDialog1->FileName = path;
     std::vector<UnicodeString> lines;
-    lines.reserve(static_cast<std::size_t>(ListBox1->count()));
-    for (int i = 0; i < ListBox1->count(); ++i)
-        lines.push_back(FromQString(ListBox1->item(i)->text()));
+    lines.reserve(static_cast<std::size_t>(ListBox1->Count()));
+    for (int i = 0; i < ListBox1->Count(); ++i)
+        lines.push_back(ListBox1->Items().Strings(i));
     WriteSpectrumFile(path, CaptureTime, lines);
 }
 
@@ -545,37 +392,37 @@ void TForm1::Speichern1Click(TObject*)
 
 UnicodeString TForm1::CommandText() const
 {
-    return EditText(eSend);
+    return eSend->Text();
 }
 
 void TForm1::SetCommandText(const UnicodeString& S)
 {
-    SetEditText(eSend, S);
+    eSend->SetText(S);
 }
 
 UnicodeString TForm1::ExposureText() const
 {
-    return EditText(LECapture);
+    return LECapture->Text();
 }
 
 void TForm1::AddListLine(const UnicodeString& S)
 {
-    ListBox1->addItem(ToQString(S));
+    ListBox1->AddItem(S);
 }
 
 void TForm1::ClearList()
 {
-    ListBox1->clear();
+    ListBox1->Clear();
 }
 
 void TForm1::SetCelsiusText(const UnicodeString& S)
 {
-    C_Panel->setText(ToQString(S));
+    C_Panel->SetCaption(S);
 }
 
 void TForm1::SetFahrenheitText(const UnicodeString& S)
 {
-    F_Panel->setText(ToQString(S));
+    F_Panel->SetCaption(S);
 }
 
 void TForm1::SpectrumComplete()

@@ -3,117 +3,49 @@
 #pragma once
 
 #include "app/acquisition.h"
-#include "toolkit/classes.h"
+#include "toolkit/comctrls.h"
+#include "toolkit/dialogs.h"
+#include "toolkit/extctrls.h"
+#include "toolkit/menus.h"
+#include "toolkit/stdctrls.h"
 
-#include <QImage>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QMainWindow>
-#include <QPushButton>
-#include <QWidget>
-
-#include <functional>
 #include <memory>
 
-class QAction;
-class QMenu;
-class QToolButton;
 class TDeviceChangeWatch;
-class TTimer;
-class TTimerHandle;
 class TnrComm;
 class TnrDeviceBox;
 
-// An image control with a bitmap canvas of its own size; the bitmap keeps the
-// last drawing until the next one replaces it.
-class TImage : public QWidget {
-    Q_OBJECT
-public:
-    explicit TImage(QWidget* Parent);
-    // The bitmap, created blank (transparent) at the control's size on first use.
-    QImage& Picture();
-    bool HasPicture() const { return !fPicture.isNull(); }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    QImage fPicture;
-};
-
-// Up-down buttons bound to a buddy edit: a step reads the buddy's number (when
-// it holds one), moves by Increment within Min..Max and writes the position
-// back into the buddy as decimal text.
-class TUpDown : public QWidget {
-    Q_OBJECT
-public:
-    TUpDown(QWidget* Parent, QLineEdit* Buddy);
-    int Position() const { return fPosition; }
-    void SetPosition(int Value);
-    int Min = 0;
-    int Max = 100;
-    int Increment = 1;
-    // One click on the upper (Up = true) or lower button.
-    void Step(bool Up);
-    QToolButton* UpButton() const { return fUp; }
-    QToolButton* DownButton() const { return fDown; }
-
-private:
-    QLineEdit* fBuddy;
-    QToolButton* fUp;
-    QToolButton* fDown;
-    int fPosition = 0;
-};
-
-// The save-file dialog: no filter, no default extension, no overwrite prompt,
-// remembers the last file name.
-class TSaveTextFileDialog {
-public:
-    explicit TSaveTextFileDialog(QWidget* Parent) : fParent(Parent) {}
-    // Shows the dialog; false when the user cancelled.
-    bool Execute();
-    UnicodeString FileName;
-    // Replaces the dialog (tests, automation): returns the chosen path or
-    // false for a cancel.
-    std::function<bool(UnicodeString& FileName)> ExecuteHook;
-
-private:
-    QWidget* fParent;
-};
-
-class TForm1 : public QMainWindow, public TComponent, private TAcquisitionView {
-    Q_OBJECT
+class TForm1 : public TForm, private TAcquisitionView {
 public:
     TForm1();
     ~TForm1() override;
 
     // Controls, by their component names.
     TnrDeviceBox* nrDeviceBox1;
-    QPushButton* ProtokollButton;
-    QLabel* Label1;
-    QListWidget* ListBox1;
-    QPushButton* bSend;
-    QPushButton* CLButton;
-    QLabel* Label4;
-    QLabel* C_Panel;
-    QLabel* Label5;
-    QLabel* F_Panel;
-    QLabel* LECaptureLabel;
-    QLineEdit* LECapture;
-    QLineEdit* Edit1;
+    TButton* ProtokollButton;
+    TLabel* Label1;
+    TListBox* ListBox1;
+    TButton* bSend;
+    TButton* CLButton;
+    TLabel* Label4;
+    TPanel* C_Panel;
+    TLabel* Label5;
+    TPanel* F_Panel;
+    TLabeledEdit* LECapture;
+    TEdit* Edit1;
     TUpDown* UpDown1;
     TImage* Image1;
-    QLabel* Label2;
-    QLineEdit* eSend;
+    TLabel* Label2;
+    TEdit* eSend;
     TnrComm* nrComm1;
     TTimer* TTemp;
-    TSaveTextFileDialog SaveTextFileDialog1;
-    QMenu* Datei1;
-    QAction* Speichern1;
-    QAction* Eichung1;
-    QAction* Beenden1;
-    QAction* Info1;
+    TSaveDialog* SaveTextFileDialog1;
+    TMainMenu* MainMenu1;
+    TMenuItem* Datei1;
+    TMenuItem* Speichern1;
+    TMenuItem* Eichung1;
+    TMenuItem* Beenden1;
+    TMenuItem* Info1;
 
     // Handlers.
     void FormCreate(TObject* Sender);
@@ -126,7 +58,7 @@ public:
     void Info1Click(TObject* Sender);
     void Beenden1Click(TObject* Sender);
     void LECaptureChange(TObject* Sender);
-    void LECaptureKeyUp(TObject* Sender);
+    void LECaptureKeyUp(TObject* Sender, std::uint16_t& Key, TShiftState Shift);
     void Edit1Change(TObject* Sender);
     void nrComm1AfterReceive(TObject* Com, const std::uint8_t* Buffer, std::uint32_t Received);
     // The port closed: a close that nobody asked for is a lost port (checked
@@ -142,11 +74,9 @@ public:
     // Directory of the running executable, with a trailing separator.
     static UnicodeString ProgramDirectory();
 
-protected:
-    bool eventFilter(QObject* Watched, QEvent* Event) override;
-
 private:
     void CreateControls();
+    void CreateMenu();
     void ApplyStoredSettings();
     // After a close: tells the user when the port was lost and shows no port in the box.
     void CheckPortLost();
@@ -170,9 +100,17 @@ private:
 
 extern TForm1* Form1;
 
-// Sets a line edit's text only when it differs, so that no change event fires
-// for the text it already has.
-void SetEditText(QLineEdit* Edit, const UnicodeString& Text);
-UnicodeString EditText(const QLineEdit* Edit);
+// A control of the kind T with owner and parent Form, placed at its bounds.
+template <class T>
+T* PlacedControl(TForm* Form, const char16_t* Name, int Left, int Top, int Width, int Height)
+{
+    auto* Control = new T(Form);
+    Control->SetName(Name);
+    Control->SetBounds(Left, Top, Width, Height);
+    Control->SetParent(Form);
+    return Control;
+}
 // A label placed at its top-left corner, sized to its text.
-QLabel* AutoSizeLabel(QWidget* Parent, const char* Text, int Left, int Top);
+TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top);
+TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top,
+                      int Width, int Height);

@@ -3,61 +3,52 @@
 #include "app/Unit1.h"
 #include "app/acquisition.h"
 #include "app/calibration.h"
-#include "toolkit/qt/qtguard.h"
-
-#include <QCloseEvent>
-#include <QHideEvent>
-#include <QKeyEvent>
 
 TForm2* Form2 = nullptr;
 
 namespace {
-QLineEdit* PlacedEdit(QWidget* Parent, const char* Text, int Left, int Top)
+TEdit* PlacedEdit(TForm* Form, const char16_t* Name, const UnicodeString& Text, int Left, int Top)
 {
-    auto* edit = new QLineEdit(QString::fromUtf8(Text), Parent);
-    edit->setGeometry(Left, Top, 65, 21);
+    auto* edit = PlacedControl<TEdit>(Form, Name, Left, Top, 65, 21);
+    edit->SetText(Text);
     return edit;
 }
 }  // namespace
 
-TForm2::TForm2(QWidget* Parent) : QDialog(Parent), TComponent(nullptr)
+TForm2::TForm2(TComponent* AOwner) : TForm(AOwner)
 {
     SetName(u"Form2");
     Form2 = this;
-    setWindowTitle(QStringLiteral("Eichung"));
-    QFont font(QStringLiteral("Tahoma"));
-    font.setPixelSize(11);
-    setFont(font);
-    setFixedSize(281, 206);
-    move(0, 0);
-    setModal(false);
+    SetCaption(u"Eichung");
+    TFont font;
+    font.Name = u"Tahoma";
+    font.Height = 11;
+    SetFont(font);
+    SetBounds(0, 0, 281, 206);
 
-    Label1 = AutoSizeLabel(this, "Wellenlänge 1(nm):", 16, 27);
-    EW1 = PlacedEdit(this, "532", 115, 24);
-    Button1 = new QPushButton(QStringLiteral("Scan1"), this);
-    Button1->setGeometry(192, 22, 75, 25);
-    Label2 = AutoSizeLabel(this, "Wellenlänge 2(nm):", 16, 58);
-    EW2 = PlacedEdit(this, "655", 115, 55);
-    Button2 = new QPushButton(QStringLiteral("Scan2"), this);
-    Button2->setGeometry(192, 53, 75, 25);
-    Label3 = AutoSizeLabel(this, "MaxIndex 1:", 16, 107);
-    EI1 = PlacedEdit(this, "57", 115, 104);
-    Label4 = AutoSizeLabel(this, "MaxIndex 2:", 16, 134);
-    EI2 = PlacedEdit(this, "114", 115, 131);
+    Label1 = AutoSizeLabel(this, u"Label1", u"Wellenlänge 1(nm):", 16, 27);
+    EW1 = PlacedEdit(this, u"EW1", u"532", 115, 24);
+    Button1 = PlacedButton(this, u"Button1", u"Scan1", 192, 22, 75, 25);
+    Label2 = AutoSizeLabel(this, u"Label2", u"Wellenlänge 2(nm):", 16, 58);
+    EW2 = PlacedEdit(this, u"EW2", u"655", 115, 55);
+    Button2 = PlacedButton(this, u"Button2", u"Scan2", 192, 53, 75, 25);
+    Label3 = AutoSizeLabel(this, u"Label3", u"MaxIndex 1:", 16, 107);
+    EI1 = PlacedEdit(this, u"EI1", u"57", 115, 104);
+    Label4 = AutoSizeLabel(this, u"Label4", u"MaxIndex 2:", 16, 134);
+    EI2 = PlacedEdit(this, u"EI2", u"114", 115, 131);
     // Docked to the bottom edge, full width.
-    Button3 = new QPushButton(QStringLiteral("Eichung speichern"), this);
-    Button3->setGeometry(0, 168, 281, 38);
-    // Enter in a field must not press a button by itself.
-    for (QPushButton* b : {Button1, Button2, Button3})
-        b->setAutoDefault(false);
+    Button3 = PlacedButton(this, u"Button3", u"Eichung speichern", 0, 168, 281, 38);
 
-    connect(Button1, &QPushButton::clicked, this, Guarded([this] { Button1Click(this); }));
-    connect(Button2, &QPushButton::clicked, this, Guarded([this] { Button2Click(this); }));
-    connect(Button3, &QPushButton::clicked, this, Guarded([this] { Button3Click(this); }));
+    Button1->OnClick = MethodOf(this, &TForm2::Button1Click);
+    Button2->OnClick = MethodOf(this, &TForm2::Button2Click);
+    Button3->OnClick = MethodOf(this, &TForm2::Button3Click);
+    OnClose = MethodOf(this, &TForm2::FormClose);
+    OnHide = MethodOf(this, &TForm2::FormHide);
 }
 
 TForm2::~TForm2()
 {
+    OnHide = nullptr;
     if (Form2 == this)
         Form2 = nullptr;
 }
@@ -65,7 +56,7 @@ TForm2::~TForm2()
 void TForm2::Scan(std::uint8_t Mode)
 {
     ScanMode = Mode;
-    SetEditText(Form1->eSend, u"s");
+    Form1->eSend->SetText(u"s");
     Form1->bSendClick(this);
 }
 
@@ -81,18 +72,18 @@ void TForm2::Button2Click(TObject*)
 
 void TForm2::Button3Click(TObject*)
 {
-    const double a = StrToFloat(EditText(EW1));
-    const double b = StrToFloat(EditText(EW2));
-    const double c = StrToFloat(EditText(EI1));
-    const double d = StrToFloat(EditText(EI2));
+    const double a = StrToFloat(EW1->Text());
+    const double b = StrToFloat(EW2->Text());
+    const double c = StrToFloat(EI1->Text());
+    const double d = StrToFloat(EI2->Text());
     const TCalibration cal = ComputeCalibration(a, b, c, d);
     CalSlope = cal.Slope;
     CalOffset = cal.Offset;
     SaveCalibration(CalibrationFilePath(TForm1::ProgramDirectory()), CalSlope, CalOffset);
-    hide();
+    Hide();
 }
 
-void TForm2::FormClose(TObject*)
+void TForm2::FormClose(TObject*, TCloseAction&)
 {
     ScanMode = 0;
 }
@@ -100,29 +91,4 @@ void TForm2::FormClose(TObject*)
 void TForm2::FormHide(TObject*)
 {
     ScanMode = 0;
-}
-
-void TForm2::closeEvent(QCloseEvent* Event)
-{
-    GuardedCall([this] { FormClose(this); });
-    QDialog::closeEvent(Event);
-}
-
-void TForm2::keyPressEvent(QKeyEvent* Event)
-{
-    // A dialog without a cancel button: Esc does not close it (only its close
-    // box and "Eichung speichern" do), so a scan keeps its mode.
-    if (Event->matches(QKeySequence::Cancel)) {
-        Event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(Event);
-}
-
-void TForm2::hideEvent(QHideEvent* Event)
-{
-    // Only the program hides it; a minimised owner does not end the scan.
-    if (!Event->spontaneous())
-        GuardedCall([this] { FormHide(this); });
-    QDialog::hideEvent(Event);
 }

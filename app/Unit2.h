@@ -1,41 +1,30 @@
 // Unit2: the calibration dialog TForm2 — two scans, slope and offset, the file.
 #pragma once
 
-#include "toolkit/classes.h"
+#include "toolkit/stdctrls.h"
 
-#include <QDialog>
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-
-class TForm2 : public QDialog, public TComponent {
-    Q_OBJECT
+class TForm2 : public TForm {
 public:
-    explicit TForm2(QWidget* Parent = nullptr);
+    explicit TForm2(TComponent* AOwner = nullptr);
     ~TForm2() override;
 
-    QLabel* Label1;
-    QLineEdit* EW1;
-    QPushButton* Button1;
-    QLabel* Label2;
-    QLineEdit* EW2;
-    QPushButton* Button2;
-    QLabel* Label3;
-    QLineEdit* EI1;
-    QLabel* Label4;
-    QLineEdit* EI2;
-    QPushButton* Button3;
+    TLabel* Label1;
+    TEdit* EW1;
+    TButton* Button1;
+    TLabel* Label2;
+    TEdit* EW2;
+    TButton* Button2;
+    TLabel* Label3;
+    TEdit* EI1;
+    TLabel* Label4;
+    TEdit* EI2;
+    TButton* Button3;
 
     void Button1Click(TObject* Sender);
     void Button2Click(TObject* Sender);
     void Button3Click(TObject* Sender);
-    void FormClose(TObject* Sender);
+    void FormClose(TObject* Sender, TCloseAction& Action);
     void FormHide(TObject* Sender);
-
-protected:
-    void closeEvent(QCloseEvent* Event) override;
-    void keyPressEvent(QKeyEvent* Event) override;
-    void hideEvent(QHideEvent* Event) override;
 
 private:
     void Scan(std::uint8_t Mode);

@@ -3,16 +3,8 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "comm/nrcommbox/nrcommbox.h"
-#include "toolkit/qt/qtapplication.h"
 
 #include <winapi.h>
-
-#include <QAction>
-#include <QApplication>
-#include <QFile>
-#include <QKeyEvent>
-#include <QTextStream>
-#include <QTimer>
 
 #include <chrono>
 #include <cstdio>
@@ -22,6 +14,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -34,38 +27,72 @@ unsigned long OpenHandles()
     return count;
 }
 
+// The words of a script line: the first two and the text after the first / second space.
+struct TLine {
+    std::string Verb, Arg1, Rest, AfterVerb;
+};
+
+TLine Split(const std::string& Line)
+{
+    TLine L;
+    const auto s1 = Line.find(' ');
+    L.Verb = Line.substr(0, s1);
+    if (s1 == std::string::npos)
+        return L;
+    L.AfterVerb = Line.substr(s1 + 1);
+    const auto s2 = L.AfterVerb.find(' ');
+    L.Arg1 = L.AfterVerb.substr(0, s2);
+    if (s2 != std::string::npos)
+        L.Rest = L.AfterVerb.substr(s2 + 1);
+    return L;
+}
+
+std::string Trimmed(const std::string& S)
+{
+    const auto b = S.find_first_not_of(" \t\r\n");
+    if (b == std::string::npos)
+        return std::string();
+    return S.substr(b, S.find_last_not_of(" \t\r\n") - b + 1);
+}
+
+int ToInt(const std::string& S, int Default)
+{
+    int v = Default;
+    return TryStrToInt(Utf8ToUnicode(S), v) ? v : Default;
+}
+
 class TAutomation {
 public:
-    explicit TAutomation(QStringList Lines) : fLines(std::move(Lines)) {}
+    explicit TAutomation(std::vector<std::string> Lines) : fLines(std::move(Lines)) {}
 
     void InstallMessageBoxHook()
     {
-        if (auto* qt = dynamic_cast<TQtApplication*>(Application)) {
-            qt->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
-                QString t = ToQString(Text);
-                t.replace(QLatin1Char('\r'), QStringLiteral("\\r"));
-                Out(QStringLiteral("message ") + t);
-                ++fMessages;
-                return MsgBox::IdOk;
-            };
-        }
+        Application->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
+            std::string t = ToUtf8(Text);
+            for (std::size_t p = t.find('\r'); p != std::string::npos; p = t.find('\r', p + 2))
+                t.replace(p, 1, "\\r");
+            Out("message " + t);
+            ++fMessages;
+            return MsgBox::IdOk;
+        };
     }
 
     void Run(TForm1* Form)
     {
         fForm = Form;
         int lineNo = 0;
-        for (const QString& raw : fLines) {
+        for (const std::string& raw : fLines) {
             ++lineNo;
-            const QString line = raw.section(QLatin1Char('#'), 0, 0).trimmed();
-            if (line.isEmpty())
+            const std::string line = Trimmed(raw.substr(0, raw.find('#')));
+            if (line.empty())
                 continue;
-            if (!line.startsWith(QLatin1String("wait message")))
+            if (line.rfind("wait message", 0) != 0)
                 fMessageMark = fMessages;
-            QString error;
+            std::string error;
             if (!Action(line, error)) {
-                Out(QStringLiteral("error line %1: %2: %3").arg(lineNo).arg(line, error));
-                QApplication::exit(1);
+                Out("error line " + std::to_string(lineNo) + ": " + line + ": " + error);
+                Application->ExitCode = 1;
+                Application->Terminate();
                 return;
             }
             if (fQuit)
@@ -74,41 +101,41 @@ public:
     }
 
 private:
-    static void Out(const QString& S)
+    static void Out(const std::string& S)
     {
-        std::fputs((S + QLatin1Char('\n')).toUtf8().constData(), stdout);
+        std::fputs((S + "\n").c_str(), stdout);
         std::fflush(stdout);
     }
 
     // The object of that name in Table, or null.
     template <class T>
-    static T* Named(const QString& Name, std::initializer_list<std::pair<const char*, T*>> Table)
+    static T* Named(const std::string& Name, std::initializer_list<std::pair<const char*, T*>> Table)
     {
         for (const auto& [name, object] : Table)
-            if (Name == QLatin1String(name))
+            if (Name == name)
                 return object;
         return nullptr;
     }
 
-    QLineEdit* Edit(const QString& Name) const
+    TEdit* Edit(const std::string& Name) const
     {
-        return Named<QLineEdit>(Name, {{"LECapture", fForm->LECapture}, {"eSend", fForm->eSend},
-                                       {"Edit1", fForm->Edit1}, {"EW1", Form2->EW1}, {"EW2", Form2->EW2},
-                                       {"EI1", Form2->EI1}, {"EI2", Form2->EI2}});
+        return Named<TEdit>(Name, {{"LECapture", fForm->LECapture}, {"eSend", fForm->eSend},
+                                   {"Edit1", fForm->Edit1}, {"EW1", Form2->EW1}, {"EW2", Form2->EW2},
+                                   {"EI1", Form2->EI1}, {"EI2", Form2->EI2}});
     }
 
-    QAbstractButton* Button(const QString& Name) const
+    TButton* Button(const std::string& Name) const
     {
-        return Named<QAbstractButton>(Name, {{"bSend", fForm->bSend}, {"CLButton", fForm->CLButton},
-                                             {"ProtokollButton", fForm->ProtokollButton},
-                                             {"Button1", Form2->Button1}, {"Button2", Form2->Button2},
-                                             {"Button3", Form2->Button3}});
+        return Named<TButton>(Name, {{"bSend", fForm->bSend}, {"CLButton", fForm->CLButton},
+                                     {"ProtokollButton", fForm->ProtokollButton},
+                                     {"Button1", Form2->Button1}, {"Button2", Form2->Button2},
+                                     {"Button3", Form2->Button3}});
     }
 
-    QAction* MenuItem(const QString& Name) const
+    TMenuItem* MenuItem(const std::string& Name) const
     {
-        return Named<QAction>(Name, {{"Speichern1", fForm->Speichern1}, {"Eichung1", fForm->Eichung1},
-                                     {"Beenden1", fForm->Beenden1}, {"Info1", fForm->Info1}});
+        return Named<TMenuItem>(Name, {{"Speichern1", fForm->Speichern1}, {"Eichung1", fForm->Eichung1},
+                                       {"Beenden1", fForm->Beenden1}, {"Info1", fForm->Info1}});
     }
 
     static bool Wait(const std::function<bool()>& Predicate, int Ms)
@@ -116,193 +143,195 @@ private:
         return Application->WaitUntil(Predicate, std::chrono::milliseconds(Ms));
     }
 
-    bool Action(const QString& Line, QString& Error)
+    bool Action(const std::string& Line, std::string& Error)
     {
-        const QString verb = Line.section(QLatin1Char(' '), 0, 0);
-        const QString arg1 = Line.section(QLatin1Char(' '), 1, 1);
-        const QString rest = Line.section(QLatin1Char(' '), 2);
-        const QString afterVerb = Line.section(QLatin1Char(' '), 1);
-        auto timeout = [&](const QString& S) { return S.isEmpty() ? 10000 : S.toInt(); };
+        const TLine l = Split(Line);
+        auto timeout = [](const std::string& S) { return S.empty() ? 10000 : ToInt(S, 10000); };
 
-        if (verb == QLatin1String("select")) {
+        if (l.Verb == "select") {
             TnrDeviceBox* box = fForm->nrDeviceBox1;
-            const int i = box->findText(arg1, Qt::MatchFixedString);
+            const int i = box->Items().IndexOf(Utf8ToUnicode(l.Arg1));
             if (i < 0) {
-                QStringList items;
-                for (int k = 0; k < box->count(); ++k)
-                    items << box->itemText(k);
-                Error = QStringLiteral("no such port; the box lists: ") + items.join(QLatin1Char(' '));
+                std::string items;
+                for (int k = 0; k < box->Count(); ++k)
+                    items += (k ? " " : "") + ToUtf8(box->Items().Strings(k));
+                Error = "no such port; the box lists: " + items;
                 return false;
             }
-            box->setCurrentIndex(i);
-            emit box->activated(i);
+            box->PickItem(i);
             return true;
         }
-        if (verb == QLatin1String("set") || verb == QLatin1String("type")) {
-            QLineEdit* e = Edit(arg1);
+        if (l.Verb == "set" || l.Verb == "type") {
+            TEdit* e = Edit(l.Arg1);
             if (!e) {
-                Error = QStringLiteral("no such edit");
+                Error = "no such edit";
                 return false;
             }
-            if (verb == QLatin1String("set")) {
-                e->setText(rest);
+            if (l.Verb == "set") {
+                // As a paste: the whole text at once.
+                e->EditedByUser(Utf8ToUnicode(l.Rest), static_cast<int>(Utf8ToUnicode(l.Rest).size()));
                 return true;
             }
-            e->setFocus();
-            for (QChar c : rest) {
-                QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-                QApplication::sendEvent(e, &press);
-                QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
-                QApplication::sendEvent(e, &release);
-            }
+            e->SetFocus();
+            e->TypeText(Utf8ToUnicode(l.Rest));
             return true;
         }
-        if (verb == QLatin1String("click")) {
-            QAbstractButton* b = Button(arg1);
+        if (l.Verb == "click") {
+            TButton* b = Button(l.Arg1);
             if (!b) {
-                Error = QStringLiteral("no such button");
+                Error = "no such button";
                 return false;
             }
-            b->click();
+            b->Click();
             return true;
         }
-        if (verb == QLatin1String("menu")) {
-            QAction* a = MenuItem(arg1);
+        if (l.Verb == "menu") {
+            TMenuItem* a = MenuItem(l.Arg1);
             if (!a) {
-                Error = QStringLiteral("no such menu item");
+                Error = "no such menu item";
                 return false;
             }
             if (a == fForm->Beenden1)
                 fQuit = true;
-            a->trigger();
+            a->Click();
             return true;
         }
-        if (verb == QLatin1String("savename")) {
-            const QString path = afterVerb;
-            fForm->SaveTextFileDialog1.ExecuteHook = [path](UnicodeString& FileName) {
-                if (path == QLatin1String("-"))
+        if (l.Verb == "savename") {
+            const UnicodeString path = Utf8ToUnicode(l.AfterVerb);
+            fForm->SaveTextFileDialog1->ExecuteHook = [path](UnicodeString& FileName) {
+                if (path == u"-")
                     return false;
-                FileName = FromQString(path);
+                FileName = path;
                 return true;
             };
             return true;
         }
-        if (verb == QLatin1String("wait")) {
-            if (arg1 == QLatin1String("temperature")) {
-                if (!Wait([this] { return !fForm->C_Panel->text().isEmpty() && !fForm->F_Panel->text().isEmpty(); },
-                          timeout(rest))) {
-                    Error = QStringLiteral("no temperature");
+        if (l.Verb == "wait") {
+            if (l.Arg1 == "temperature") {
+                if (!Wait([this] { return !fForm->C_Panel->Caption().empty() && !fForm->F_Panel->Caption().empty(); },
+                          timeout(l.Rest))) {
+                    Error = "no temperature";
                     return false;
                 }
-                Out(QStringLiteral("temperature %1 %2").arg(fForm->C_Panel->text(), fForm->F_Panel->text()));
+                Out("temperature " + ToUtf8(fForm->C_Panel->Caption()) + " " + ToUtf8(fForm->F_Panel->Caption()));
                 return true;
             }
-            if (arg1 == QLatin1String("points")) {
-                const int n = rest.section(QLatin1Char(' '), 0, 0).toInt();
-                if (!Wait([this, n] { return fForm->ListBox1->count() >= n; },
-                          timeout(rest.section(QLatin1Char(' '), 1, 1)))) {
-                    Error = QStringLiteral("%1 of %2 points").arg(fForm->ListBox1->count()).arg(n);
+            if (l.Arg1 == "points") {
+                const TLine w = Split("points " + l.Rest);
+                const int n = ToInt(w.Arg1, 0);
+                if (!Wait([this, n] { return fForm->ListBox1->Count() >= n; }, timeout(w.Rest))) {
+                    Error = std::to_string(fForm->ListBox1->Count()) + " of " + std::to_string(n) + " points";
                     return false;
                 }
                 return true;
             }
-            if (arg1 == QLatin1String("message")) {
+            if (l.Arg1 == "message") {
                 // A box shown since the previous action began (or the previous wait ended).
-                if (!Wait([this] { return fMessages > fMessageMark; }, timeout(rest))) {
-                    Error = QStringLiteral("no message box");
+                if (!Wait([this] { return fMessages > fMessageMark; }, timeout(l.Rest))) {
+                    Error = "no message box";
                     return false;
                 }
                 fMessageMark = fMessages;
                 return true;
             }
-            if (arg1 == QLatin1String("port")) {
-                const QString com = rest.section(QLatin1Char(' '), 0, 0);
+            if (l.Arg1 == "port") {
+                const TLine w = Split(l.Rest);
+                const UnicodeString com = Utf8ToUnicode(w.Verb);
                 TnrDeviceBox* box = fForm->nrDeviceBox1;
-                if (!Wait([box, com] { return box->findText(com, Qt::MatchFixedString) >= 0; },
-                          timeout(rest.section(QLatin1Char(' '), 1, 1)))) {
-                    Error = QStringLiteral("the box does not list ") + com;
+                if (!Wait([box, com] { return box->Items().IndexOf(com) >= 0; }, timeout(w.AfterVerb))) {
+                    Error = "the box does not list " + w.Verb;
                     return false;
                 }
                 return true;
             }
-            if (arg1 == QLatin1String("input")) {
+            if (l.Arg1 == "input") {
                 // Blocks until the driving process writes a line: lets it act
                 // between two steps (e.g. change the light source).
-                Out(QStringLiteral("waiting"));
+                Out("waiting");
                 std::string line;
                 if (!std::getline(std::cin, line)) {
-                    Error = QStringLiteral("standard input closed");
+                    Error = "standard input closed";
                     return false;
                 }
                 return true;
             }
-            Error = QStringLiteral("unknown wait");
+            Error = "unknown wait";
             return false;
         }
-        if (verb == QLatin1String("sleep")) {
-            Wait([] { return false; }, arg1.toInt());
+        if (l.Verb == "sleep") {
+            Wait([] { return false; }, ToInt(l.Arg1, 0));
             return true;
         }
-        if (verb == QLatin1String("print")) {
-            QString value;
-            if (QLineEdit* e = Edit(arg1))
-                value = e->text();
-            else if (arg1 == QLatin1String("C_Panel"))
-                value = fForm->C_Panel->text();
-            else if (arg1 == QLatin1String("F_Panel"))
-                value = fForm->F_Panel->text();
-            else if (arg1 == QLatin1String("handles"))
-                value = QString::number(OpenHandles());
+        if (l.Verb == "print") {
+            UnicodeString value;
+            if (TEdit* e = Edit(l.Arg1))
+                value = e->Text();
+            else if (l.Arg1 == "C_Panel")
+                value = fForm->C_Panel->Caption();
+            else if (l.Arg1 == "F_Panel")
+                value = fForm->F_Panel->Caption();
+            else if (l.Arg1 == "handles")
+                value = IntToStr(static_cast<int>(OpenHandles()));
             else {
-                Error = QStringLiteral("nothing of that name");
+                Error = "nothing of that name";
                 return false;
             }
-            Out(QStringLiteral("value %1 %2").arg(arg1, value));
+            Out("value " + l.Arg1 + " " + ToUtf8(value));
             return true;
         }
-        if (verb == QLatin1String("dump") && arg1 == QLatin1String("list")) {
-            for (int i = 0; i < fForm->ListBox1->count(); ++i)
-                Out(QStringLiteral("list ") + fForm->ListBox1->item(i)->text());
-            Out(QStringLiteral("list end"));
+        if (l.Verb == "dump" && l.Arg1 == "list") {
+            for (int i = 0; i < fForm->ListBox1->Count(); ++i)
+                Out("list " + ToUtf8(fForm->ListBox1->Items().Strings(i)));
+            Out("list end");
             return true;
         }
-        if (verb == QLatin1String("screenshot")) {
-            if (!fForm->grab().save(afterVerb, "PNG")) {
-                Error = QStringLiteral("cannot write the image");
+        if (l.Verb == "screenshot") {
+            TBitmap shot;
+            TPoint origin;
+            Application->ProcessMessages();
+            if (!fForm->GrabWindow(shot, origin) || !shot.SaveToPngFile(Utf8ToUnicode(l.AfterVerb))) {
+                Error = "cannot write the image";
                 return false;
             }
             return true;
         }
-        if (verb == QLatin1String("quit")) {
+        if (l.Verb == "quit") {
             fQuit = true;
-            fForm->close();
+            fForm->Close();
             return true;
         }
-        Error = QStringLiteral("unknown action");
+        Error = "unknown action";
         return false;
     }
 
     TForm1* fForm = nullptr;
-    QStringList fLines;
+    std::vector<std::string> fLines;
     int fMessages = 0;
     int fMessageMark = 0;
     bool fQuit = false;
 };
 
 std::shared_ptr<TAutomation> Loaded;
+std::unique_ptr<TTimerHandle> StartTimer;
 
 }  // namespace
 
-bool LoadAutomation(const QString& ScriptFile)
+bool LoadAutomation(const UnicodeString& ScriptFile)
 {
-    QFile file(ScriptFile);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    std::string text;
+    try {
+        text = ReadFileBytes(ScriptFile);
+    } catch (const Exception&) {
         return false;
-    QStringList lines;
-    QTextStream in(&file);
-    while (!in.atEnd())
-        lines << in.readLine();
-    Loaded = std::make_shared<TAutomation>(lines);
+    }
+    std::vector<std::string> lines;
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const auto eol = text.find('\n', start);
+        lines.push_back(text.substr(start, eol == std::string::npos ? std::string::npos : eol - start));
+        start = eol == std::string::npos ? text.size() : eol + 1;
+    }
+    Loaded = std::make_shared<TAutomation>(std::move(lines));
     Loaded->InstallMessageBoxHook();
     return true;
 }
@@ -311,5 +340,11 @@ void StartAutomation(TForm1* Form)
 {
     if (!Loaded)
         return;
-    QTimer::singleShot(0, Form, [automation = Loaded, Form] { automation->Run(Form); });
+    // Runs once the event loop is running.
+    StartTimer = Application->StartTimer(0, [automation = Loaded, Form] {
+        const auto script = automation;  // the closure goes with the timer
+        TForm1* const form = Form;
+        StartTimer.reset();
+        script->Run(form);
+    });
 }

@@ -27,12 +27,12 @@
 // (line breaks as "\r").
 #pragma once
 
-#include <QString>
+#include "toolkit/sysutils.h"
 
 class TForm1;
 
 // Reads the script and takes over the message boxes (also those shown while
 // the windows are created); false when the file cannot be read.
-bool LoadAutomation(const QString& ScriptFile);
+bool LoadAutomation(const UnicodeString& ScriptFile);
 // Runs the loaded script on Form once the event loop is running.
 void StartAutomation(TForm1* Form);

@@ -12,12 +12,9 @@
 #include "comm/nrclasses/nrlogfile.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "platform/program_glue.h"
-#include "toolkit/qt/portsettingsdialog.h"
-#include "toolkit/qt/qtapplication.h"
-#include "toolkit/qt/qtdesktop.h"
+#ifndef _WIN32
 #include "tools/spectrosim/virtual_instrument.h"
-
-#include <QApplication>
+#endif
 
 #include <cstdio>
 #include <memory>
@@ -31,39 +28,56 @@ std::vector<std::string> Arguments(int argc, char** argv)
     return {argv, argv + argc};
 }
 
+// A command-line argument as text: 8-bit text of the ANSI code page on
+// Windows, UTF-8 elsewhere.
+UnicodeString ArgText(const std::string& Arg)
+{
+#ifdef _WIN32
+    return AnsiToUnicode(Arg);
+#else
+    return Utf8ToUnicode(Arg);
+#endif
+}
+
+// The light sources of the built-in simulator (none on Windows).
+std::vector<std::string> LampNames()
+{
+#ifdef _WIN32
+    return {};
+#else
+    return spectrosim::LampNames();
+#endif
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    // Checked before Qt starts, so --help, --version and a wrong option need no
-    // display. Qt then takes its own options out of argv: what is left must be ours.
-    const std::vector<std::string> lamps = spectrosim::LampNames();
+    // Checked before the GUI starts, so --help, --version and a wrong option need
+    // no display. The GUI toolkit then takes its own options out of argv: what
+    // is left must be ours.
+    const std::vector<std::string> lamps = LampNames();
     TProgramOptions options;
     int exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Leave, options),
                                        options, lamps);
     if (exitCode >= 0)
         return exitCode;
 
-    QApplication qtApp(argc, argv);
+    const std::unique_ptr<TApplication> application = CreateApplication(argc, argv);
     options = {};
     exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Refuse, options),
                                    options, lamps);
     if (exitCode >= 0)
         return exitCode;
-    // German whatever the locale, in the fonts the windows were laid out for.
-    LoadGermanQtTranslations();
-    InstallFormFonts();
-    TQtApplication application;
-    application.Title = u"Spektrometer";
-    InstallQtDesktopProvider();
-
-    spectrosim::TInstrumentOptions simOptions;
-    if (!options.Lamp.empty())
-        simOptions.Lamp = *spectrosim::LampFromName(options.Lamp);
-    const QString script = QString::fromLocal8Bit(options.Script);
+    application->Title = u"Spektrometer";
+    const UnicodeString script = ArgText(options.Script);
 
     // The simulated instrument must be in the port map before the window
     // builds its port list.
+#ifndef _WIN32
+    spectrosim::TInstrumentOptions simOptions;
+    if (!options.Lamp.empty())
+        simOptions.Lamp = *spectrosim::LampFromName(options.Lamp);
     std::unique_ptr<spectrosim::TVirtualInstrument> instrument;
     if (options.Simulator) {
         instrument = std::make_unique<spectrosim::TVirtualInstrument>(platform::FreeComName(9), simOptions,
@@ -71,9 +85,15 @@ int main(int argc, char** argv)
         std::printf("Spektrometer-Simulator an %s\n", UnicodeToUtf8(instrument->ComName()).c_str());
         std::fflush(stdout);
     }
+#else
+    if (options.Simulator) {
+        std::fprintf(stderr, "spectrometer: the built-in simulator exists on Linux only\n");
+        return 2;
+    }
+#endif
 
-    if (!script.isEmpty() && !LoadAutomation(script)) {
-        std::fprintf(stderr, "spectrometer: cannot read %s\n", script.toLocal8Bit().constData());
+    if (!script.empty() && !LoadAutomation(script)) {
+        std::fprintf(stderr, "spectrometer: cannot read %s\n", options.Script.c_str());
         return 2;
     }
     int status;
@@ -86,11 +106,13 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "spectrometer: %s\n", logError.c_str());
             return 2;
         }
-        form1->show();
-        if (!script.isEmpty())
+        form1->Show();
+        if (!script.empty())
             StartAutomation(form1.get());
-        status = QApplication::exec();
+        status = application->Run();
     }
+#ifndef _WIN32
     instrument.reset();
+#endif
     return status;
 }

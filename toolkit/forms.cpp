@@ -149,6 +149,13 @@ void THeadlessApplication::Wake()
 int THeadlessApplication::MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags)
 {
     TMessageBoxCall Call{Text, Caption, Flags, IsMainThread()};
+    if (MessageBoxHook && Call.OnMainThread) {
+        {
+            std::lock_guard<std::mutex> L(fMutex);
+            fBoxes.push_back(Call);
+        }
+        return MessageBoxHook(Text, Caption, Flags);
+    }
     int Answer;
     {
         std::lock_guard<std::mutex> L(fMutex);
@@ -272,7 +279,7 @@ void TCustomEdit::DoDefaultChar(char16_t Ch)
 int TApplication::Run()
 {
     while (!fTerminated) WaitUntil([this] { return fTerminated; }, std::chrono::hours(24));
-    return 0;
+    return ExitCode;
 }
 
 // ---------------------------------------------------------------------------

@@ -81,8 +81,12 @@ public:
     // Asks the program's main loop to end.
     virtual void Terminate() { fTerminated = true; }
     bool Terminated() const { return fTerminated; }
-    // Runs the event loop until Terminate; returns the exit code.
+    // Runs the event loop until Terminate; returns ExitCode.
     virtual int Run();
+    int ExitCode = 0;
+    // Replaces the message boxes (tests, automation): called on the main
+    // thread instead of showing a box; returns the button.
+    std::function<int(const UnicodeString& Text, const UnicodeString& Caption, int Flags)> MessageBoxHook;
     // The first form created; closing it ends the program.
     TForm* MainForm = nullptr;
     // The save-file dialog of the backend: shows FileName, returns the chosen

@@ -13,17 +13,6 @@ TSystemColorResolver& Resolver()
     return R;
 }
 
-// The classic scheme of the system colours the controls use.
-TColor ClassicSystemColor(int Index)
-{
-    switch (Index) {
-    case 5: return clWhite;                                     // COLOR_WINDOW
-    case 8: case 18: return clBlack;                            // COLOR_WINDOWTEXT, COLOR_BTNTEXT
-    case 15: case 19: return RGB(212, 208, 200);                // COLOR_BTNFACE, COLOR_INACTIVECAPTIONTEXT
-    default: return RGB(192, 192, 192);
-    }
-}
-
 TTextRenderer& Renderer()
 {
     static TTextRenderer R;
@@ -102,6 +91,16 @@ std::string StoredZlib(const std::string& Raw)
 }
 
 }  // namespace
+
+TColor ClassicSystemColor(int Index)
+{
+    switch (Index) {
+    case 5: return clWhite;                                     // COLOR_WINDOW
+    case 8: case 18: return clBlack;                            // COLOR_WINDOWTEXT, COLOR_BTNTEXT
+    case 15: case 19: return RGB(212, 208, 200);                // COLOR_BTNFACE, COLOR_INACTIVECAPTIONTEXT
+    default: return RGB(192, 192, 192);
+    }
+}
 
 TColor ColorToRGB(TColor C)
 {

@@ -51,6 +51,8 @@ inline bool IsSystemColor(TColor C) { return (C & clSystemColor) != 0; }
 // (a backend installs the platform's; the default is the classic scheme).
 TColor ColorToRGB(TColor C);
 using TSystemColorResolver = std::function<TColor(int Index)>;
+// The classic scheme's value of a system colour index (COLOR_WINDOW, ...).
+TColor ClassicSystemColor(int Index);
 void SetSystemColorResolver(TSystemColorResolver Resolver);
 
 enum class TFontStyle { fsBold, fsItalic, fsUnderline, fsStrikeOut };

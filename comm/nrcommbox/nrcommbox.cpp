@@ -1,13 +1,8 @@
 #include "comm/nrcommbox/nrcommbox.h"
 
-#include "toolkit/qt/qtapplication.h"
-#include "toolkit/qt/qtguard.h"
-
-TnrDeviceBox::TnrDeviceBox(TComponent* AOwner, QWidget* Parent) : QComboBox(Parent), TControl(AOwner)
+TnrDeviceBox::TnrDeviceBox(TComponent* AOwner) : TComboBox(AOwner)
 {
-    setEditable(false);
-    // activated: only the user's pick, never a selection set by the program.
-    connect(this, &QComboBox::activated, this, Guarded([this] { Change(); }));
+    SetStyle(csDropDownList);
 }
 
 TnrDeviceBox::~TnrDeviceBox()
@@ -26,16 +21,15 @@ void TnrDeviceBox::FillItems(TnrBaseIO* Value)
     TStringList Devices;
     Value->GetDeviceList(&Devices);
     for (int i = 0; i < Devices.Count(); ++i)
-        addItem(ToQString(Devices.Strings(i)), QVariant::fromValue(static_cast<void*>(Devices.Objects(i))));
+        AddItem(Devices.Strings(i), Devices.Objects(i));
 }
 
 void TnrDeviceBox::SetnrComm(TnrBaseIO* Value)
 {
-    clear();
-    setCurrentIndex(-1);
+    Clear();
     if (Value) {
         FillItems(Value);
-        setCurrentIndex(Value->GetDeviceIndex());
+        SetItemIndex(Value->GetDeviceIndex());
         Value->NotifyAdd(NotifyHandler());
         FreeNotification(Value);
     }
@@ -65,20 +59,20 @@ void TnrDeviceBox::WMDeviceChange(const MSG& Msg)
 
 TnrDevice* TnrDeviceBox::ItemDevice(int Index) const
 {
-    if (Index < 0 || Index >= count())
+    if (Index < 0 || Index >= Count())
         return nullptr;
-    return static_cast<TnrDevice*>(itemData(Index).value<void*>());
+    return static_cast<TnrDevice*>(Items().Objects(Index));
 }
 
 void TnrDeviceBox::Notification(TComponent* AComponent, TOperation Operation)
 {
-    TControl::Notification(AComponent, Operation);
+    TComboBox::Notification(AComponent, Operation);
     if (Operation == opRemove && AComponent == fComm) {
         fComm = nullptr;
-        setCurrentIndex(-1);
+        SetItemIndex(-1);
         // The texts stay; the device objects went with their component.
-        for (int i = 0; i < count(); ++i)
-            setItemData(i, QVariant::fromValue(static_cast<void*>(nullptr)));
+        for (int i = 0; i < Count(); ++i)
+            SetItemObject(i, nullptr);
     }
 }
 
@@ -86,13 +80,6 @@ void TnrDeviceBox::Change()
 {
     if (!fComm)
         return;
-    fComm->SetDeviceIndex(currentIndex());
-    DoChange();
-}
-
-void TnrDeviceBox::DoChange()
-{
-    if (OnChange)
-        OnChange(this);
-    emit deviceChanged();
+    fComm->SetDeviceIndex(ItemIndex());
+    TComboBox::Change();
 }

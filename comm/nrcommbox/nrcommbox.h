@@ -2,16 +2,13 @@
 // device the component works with.
 #pragma once
 
-#include <QComboBox>
-
 #include "comm/nrclasses/nrclasses.h"
-#include "toolkit/forms.h"
+#include "toolkit/stdctrls.h"
 
-class TnrDeviceBox : public QComboBox, public TControl {
-    Q_OBJECT
+class TnrDeviceBox : public TComboBox {
 public:
     // Drop-down list style: the user picks one of the entries, no free text.
-    explicit TnrDeviceBox(TComponent* AOwner, QWidget* Parent = nullptr);
+    explicit TnrDeviceBox(TComponent* AOwner);
     ~TnrDeviceBox() override;
 
     // The attached component (not owned); writing it refills items and selection.
@@ -31,19 +28,11 @@ public:
     // The device object of an item (borrowed from the component), or null.
     TnrDevice* ItemDevice(int Index) const;
 
-    // Fired by the change step after the component's DeviceIndex was written.
-    TNotifyEvent OnChange;
-
-signals:
-    // The Qt side of OnChange, emitted right after it.
-    void deviceChanged();
-
 protected:
     void Notification(TComponent* AComponent, TOperation Operation) override;
-    // The change step, run when the user picks an entry.
-    virtual void Change();
-    // The combo box's own change step: fires OnChange.
-    virtual void DoChange();
+    // The change step, run when the user picks an entry: writes the
+    // component's DeviceIndex, then the combo box's own step fires OnChange.
+    void Change() override;
 
 private:
     TnrNotifyEvent NotifyHandler();

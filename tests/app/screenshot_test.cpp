@@ -1,5 +1,6 @@
 // Writes the main window after a capture from the simulated instrument to
-// <build>/artifacts/mainwindow.png and checks that the picture shows the plot.
+// <build>/artifacts/mainwindow.png and checks that the picture shows the plot;
+// what else the windows look like on Qt.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "comm/nrcomm/nrcomm.h"
@@ -8,11 +9,18 @@
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
 #include "toolkit/qt/qtdesktop.h"
+#include "toolkit/qt/qtpeers.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialogButtonBox>
+#include <QFileDialog>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QPushButton>
+#include <QTimer>
 
 #include <filesystem>
 
@@ -21,7 +29,7 @@ namespace fs = std::filesystem;
 TEST(Screenshot, MainWindowAfterCapture)
 {
     std::vector<UnicodeString> boxes;
-    static_cast<TQtApplication*>(Application)->MessageBoxHook = [&](const UnicodeString& T, const UnicodeString&, int) {
+    Application->MessageBoxHook = [&](const UnicodeString& T, const UnicodeString&, int) {
         boxes.push_back(T);
         return MsgBox::IdOk;
     };
@@ -30,31 +38,84 @@ TEST(Screenshot, MainWindowAfterCapture)
     {
         TForm1 form;
         new TForm2(&form);
-        form.show();
-        const int index = form.nrDeviceBox1->findText(QStringLiteral("COM3"), Qt::MatchContains);
+        form.Show();
+        const int index = form.nrDeviceBox1->Items().IndexOf(u"COM3");
         ASSERT_GE(index, 0);
-        form.nrDeviceBox1->setCurrentIndex(index);
-        emit form.nrDeviceBox1->activated(index);
+        form.nrDeviceBox1->PickItem(index);
         form.TTempTimer(&form);
-        ASSERT_TRUE(Application->WaitUntil([&] { return !form.F_Panel->text().isEmpty(); }, std::chrono::seconds(5)));
-        form.bSend->click();
-        ASSERT_TRUE(Application->WaitUntil([&] { return form.ListBox1->count() >= 128; }, std::chrono::seconds(5)));
+        ASSERT_TRUE(Application->WaitUntil([&] { return !form.F_Panel->Caption().empty(); }, std::chrono::seconds(5)));
+        form.bSend->Click();
+        ASSERT_TRUE(Application->WaitUntil([&] { return form.ListBox1->Count() >= 128; }, std::chrono::seconds(5)));
         Application->ProcessMessages();
 
-        const QImage shot = form.grab().toImage();
+        TBitmap shot;
+        TPoint client;
+        ASSERT_TRUE(form.GrabWindow(shot, client));
         fs::create_directories(SPECTRO_ARTIFACTS_DIR);
-        const QString file = QStringLiteral(SPECTRO_ARTIFACTS_DIR "/mainwindow.png");
-        ASSERT_TRUE(shot.save(file, "PNG"));
+        ASSERT_TRUE(shot.SaveToPngFile(u"" SPECTRO_ARTIFACTS_DIR "/mainwindow.png"));
         // The plot is in the picture: red spectrum pixels inside the image area
         // (the default 10 ms exposure).
-        const QPoint origin = form.Image1->mapTo(&form, QPoint(0, 0));
+        const int left = client.X + form.Image1->Left(), top = client.Y + form.Image1->Top();
         int red = 0;
         for (int y = 0; y < 88; ++y)
             for (int x = 0; x < 167; ++x)
-                if (shot.pixelColor(origin + QPoint(x, y)) == QColor(255, 0, 0))
+                if (shot.Pixel(left + x, top + y) == RGB(255, 0, 0))
                     ++red;
         EXPECT_GT(red, 100);
     }
+}
+
+// Qt's own dialogs speak German; each label ends before the control to its
+// right; the temperature panels take the desktop's colour.
+TEST(Screenshot, GermanDialogsFittingLabelsDesktopColours)
+{
+    const QPalette saved = QApplication::palette();
+    QPalette p = saved;
+    p.setColor(QPalette::Inactive, QPalette::Button, QColor(10, 200, 30));
+    QApplication::setPalette(p);
+    ResetAcquisitionState();
+    {
+        TForm1 form;
+        auto* form2 = new TForm2(&form);
+        form.Show();
+        form2->Show();
+        Application->ProcessMessages();
+        for (TPanel* panel : {form.C_Panel, form.F_Panel})
+            EXPECT_EQ(QtWidgetOf(panel)->palette().color(QPalette::Window), QColor(10, 200, 30));
+
+        struct Room {
+            TLabel* Label;
+            int Right;
+        };
+        const Room rooms[] = {
+            {form.Label2, form.eSend->Left()},      {form.Label4, form.ClientWidth()},
+            {form.Label5, form.ClientWidth()},      {form.LECapture->EditLabel(), form.ClientWidth()},
+            {form2->Label1, form2->EW1->Left()},    {form2->Label2, form2->EW2->Left()},
+            {form2->Label3, form2->EI1->Left()},    {form2->Label4, form2->EI2->Left()},
+        };
+        for (const Room& r : rooms) {
+            const QWidget* w = QtWidgetOf(r.Label);
+            ASSERT_NE(w, nullptr);
+            const int width = QFontMetrics(w->font()).horizontalAdvance(ToQString(r.Label->Caption()));
+            EXPECT_LE(r.Label->Left() + width, r.Right)
+                << ToUtf8(r.Label->Caption()) << " in " << QFontInfo(w->font()).family().toStdString();
+        }
+
+        QString title, cancel;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            title = dialog->windowTitle();
+            if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
+                cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+            dialog->reject();
+        });
+        EXPECT_FALSE(form.SaveTextFileDialog1->Execute());
+        EXPECT_EQ(title, QStringLiteral("Speichern unter"));
+        EXPECT_EQ(cancel, QStringLiteral("Abbrechen"));
+    }
+    QApplication::setPalette(saved);
 }
 
 int main(int argc, char** argv)

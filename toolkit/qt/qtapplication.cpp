@@ -165,8 +165,8 @@ void TQtApplication::Terminate()
 
 int TQtApplication::Run()
 {
-    if (Terminated()) return 0;
-    return QCoreApplication::exec();
+    if (!Terminated()) QCoreApplication::exec();
+    return ExitCode;
 }
 
 bool TQtApplication::PromptForSaveFileName(UnicodeString& FileName)

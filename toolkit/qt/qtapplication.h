@@ -36,9 +36,6 @@ public:
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
 
-    // Replaces the QMessageBox (tests): called on the main thread instead.
-    std::function<int(const UnicodeString& Text, const UnicodeString& Caption, int Flags)> MessageBoxHook;
-
 private:
     int ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags);
     void RunSynchronize();

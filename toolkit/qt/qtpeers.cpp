@@ -5,6 +5,7 @@
 #include "toolkit/extctrls.h"
 #include "toolkit/menus.h"
 #include "toolkit/qt/qtapplication.h"
+#include "toolkit/qt/qtdesktop.h"
 #include "toolkit/stdctrls.h"
 
 #include <QApplication>
@@ -42,6 +43,13 @@ QColor ToQColor(TColor Color)
 
 void InstallQtGraphics()
 {
+    // The desktop's palette for the caption text colour (panels use it as background).
+    SetSystemColorResolver([](int Index) {
+        if (Index != 19)
+            return ClassicSystemColor(Index);
+        const QColor C = InactiveCaptionTextColor();
+        return static_cast<TColor>(RGB(C.red(), C.green(), C.blue()));
+    });
     SetTextMeasurer([](const UnicodeString& Text, const TFont& Font) {
         const QFontMetrics M(ToQFont(Font));
         return TPoint{M.horizontalAdvance(ToQString(Text)), M.height()};
