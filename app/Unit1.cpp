@@ -92,9 +92,7 @@ void TForm1::CreateControls()
 {
     SetCaption(u"Spektrometer *Datenaufnahme*");
     SetIcon(u"spectrometer");
-    TFont font;
-    font.Name = u"MS Sans Serif";
-    font.Height = 11;
+    const TFont font{u"MS Sans Serif", 11};
     SetFont(font);
     SetBounds(207, 141, 390, 346);
 

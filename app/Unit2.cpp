@@ -20,9 +20,7 @@ TForm2::TForm2(TComponent* AOwner) : TForm(AOwner)
     SetName(u"Form2");
     Form2 = this;
     SetCaption(u"Eichung");
-    TFont font;
-    font.Name = u"Tahoma";
-    font.Height = 11;
+    const TFont font{u"Tahoma", 11};
     SetFont(font);
     SetBounds(0, 0, 281, 206);
 

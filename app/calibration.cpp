@@ -37,7 +37,11 @@ UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory)
 {
     if (auto folder = UserDataFolder(ProgramDirectory))
         return (*folder / "data" / "conf.dat").u16string();
+#ifdef _WIN32
+    return ProgramDirectory + u"data\\conf.dat";
+#else
     return ProgramDirectory + u"data/conf.dat";
+#endif
 }
 
 void PrepareCalibrationFile(const UnicodeString& ProgramDirectory)

@@ -61,6 +61,8 @@ using TFontStyles = TSet<TFontStyle>;
 
 // A font: face name, height in pixels, style, colour.
 struct TFont {
+    TFont() = default;
+    TFont(UnicodeString AName, int AHeight) : Name(std::move(AName)), Height(AHeight) {}
     UnicodeString Name = u"MS Sans Serif";
     int Height = 11;
     TFontStyles Style;

@@ -12,7 +12,10 @@ UnicodeString ShortCutToText(TShortCut Value)
     if (Value & scCtrl) S += u"Strg+";
     if (Value & scAlt) S += u"Alt+";
     const std::uint16_t Key = Value & 0xFF;
-    if (Key >= 0x70 && Key <= 0x87) S += u"F" + IntToStr(Key - 0x6F);
+    if (Key >= 0x70 && Key <= 0x87) {
+        S += u'F';
+        S += IntToStr(Key - 0x6F);
+    }
     else if (Key == vkEscape) S += u"Esc";
     else if ((Key >= '0' && Key <= '9') || (Key >= 'A' && Key <= 'Z')) S += static_cast<char16_t>(Key);
     return S;
