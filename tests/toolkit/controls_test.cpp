@@ -59,8 +59,11 @@ TEST(Canvas, PngFileHoldsThePixels)
     B.SetPixel(2, 1, RGB(10, 20, 30));
     const auto File = std::filesystem::temp_directory_path() / "toolkit-canvas.png";
     ASSERT_TRUE(B.SaveToPngFile(Utf8ToUnicode(File.string())));
-    std::ifstream In(File, std::ios::binary);
-    const std::string Png((std::istreambuf_iterator<char>(In)), {});
+    std::string Png;
+    {
+        std::ifstream In(File, std::ios::binary);  // closed before the remove (Windows)
+        Png.assign(std::istreambuf_iterator<char>(In), {});
+    }
     std::filesystem::remove(File);
     ASSERT_EQ(Png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(Png.substr(12, 4), "IHDR");
