@@ -293,6 +293,7 @@ private:
                 Error = "cannot write the image";
                 return false;
             }
+            Out("screenshot " + std::to_string(origin.X) + " " + std::to_string(origin.Y));
             return true;
         }
         if (l.Verb == "quit") {

@@ -20,7 +20,8 @@
 //   print NAME                "value NAME <text>" for an edit or panel
 //   print handles             "value handles <n>": the process's open handles
 //   dump list                 "list <line>" per list line, then "list end"
-//   screenshot PATH           writes the main window as PNG
+//   screenshot PATH           writes the main window as PNG; prints "screenshot X Y",
+//                             the client area's origin in the picture
 //   quit                      closes the main window
 //
 // Every message box is answered with OK and reported as "message <text>"

@@ -1,0 +1,168 @@
+// The Windows program under Wine, against the simulated instrument on a kernel
+// pty that a COM port of the Wine prefix points to: the capture scenario of the
+// Linux program, then the main window's picture (plot, controls at their bounds).
+// Run by the Windows build's tests with SPECTRO_WINDOWS_EXE, SPECTRO_WINE_RUN and
+// SPECTRO_WINE_DIR set, on a display (Xvfb).
+#include "tests/app/helpers.h"
+#include "tests/e2e/capture_scenario.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <array>
+#include <cstdlib>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using namespace std::chrono;
+
+namespace {
+
+std::string Setting(const char* Name)
+{
+    const char* v = std::getenv(Name);
+    return v ? v : "";
+}
+
+// A path of this system as a Windows program under Wine sees it (drive Z:).
+std::string WinePath(const fs::path& P)
+{
+    std::string s = "Z:" + P.string();
+    for (char& c : s)
+        if (c == '/')
+            c = '\\';
+    return s;
+}
+
+// An 8-bit RGB picture as the program's PNG writer stores it (no filters).
+struct TPicture {
+    int Width = 0, Height = 0;
+    std::string Rgb;
+    std::array<int, 3> At(int X, int Y) const
+    {
+        const std::size_t i = (static_cast<std::size_t>(Y) * static_cast<std::size_t>(Width) +
+                               static_cast<std::size_t>(X)) * 3 + static_cast<std::size_t>(Y) + 1;
+        return {static_cast<unsigned char>(Rgb[i]), static_cast<unsigned char>(Rgb[i + 1]),
+                static_cast<unsigned char>(Rgb[i + 2])};
+    }
+};
+
+std::uint32_t U32(const std::string& S, std::size_t At)
+{
+    return static_cast<std::uint32_t>(static_cast<unsigned char>(S[At])) << 24 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(S[At + 1])) << 16 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(S[At + 2])) << 8 |
+           static_cast<std::uint32_t>(static_cast<unsigned char>(S[At + 3]));
+}
+
+bool ReadPng(const std::string& Png, TPicture& Out)
+{
+    if (Png.size() < 33 || Png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || Png.compare(12, 4, "IHDR") != 0)
+        return false;
+    Out.Width = static_cast<int>(U32(Png, 16));
+    Out.Height = static_cast<int>(U32(Png, 20));
+    std::string deflated;
+    for (std::size_t at = 8; at + 12 <= Png.size();) {
+        const std::uint32_t length = U32(Png, at);
+        if (Png.compare(at + 4, 4, "IDAT") == 0)
+            deflated += Png.substr(at + 8, length);
+        at += 12 + length;
+    }
+    Out.Rgb.resize(static_cast<std::size_t>(Out.Height) * (1 + 3 * static_cast<std::size_t>(Out.Width)));
+    uLongf size = Out.Rgb.size();
+    return uncompress(reinterpret_cast<Bytef*>(Out.Rgb.data()), &size,
+                      reinterpret_cast<const Bytef*>(deflated.data()), deflated.size()) == Z_OK &&
+           size == Out.Rgb.size();
+}
+
+TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
+{
+    const std::string exe = Setting("SPECTRO_WINDOWS_EXE"), wineRun = Setting("SPECTRO_WINE_RUN"),
+                      wineDir = Setting("SPECTRO_WINE_DIR");
+    ASSERT_FALSE(exe.empty() || wineRun.empty() || wineDir.empty()) << "run by the Windows build's tests";
+    const fs::path root = fs::temp_directory_path() / ("spectro-wine-e2e-" + std::to_string(getpid()));
+    fs::remove_all(root);
+    for (const char* d : {"bin/data", "sys", "ports", "out"})
+        fs::create_directories(root / d);
+    fs::copy_file(exe, root / "bin" / "spectrometer.exe");
+
+    // The simulator's own port map stays private; the program finds it as COM58.
+    const std::vector<std::string> env = {"SPECTRO_SYSFS_ROOT=" + (root / "sys").string(),
+                                          "SPECTRO_PORTMAP_DIR=" + (root / "ports").string(),
+                                          "SPECTRO_REGISTRY=" + (root / "registry").string(), "SPECTRO_PORTS="};
+    Process sim({SPECTROSIM_EXE, "--lamp", "green-laser", "--seed", "7"}, env);
+    std::string hello;
+    ASSERT_TRUE(sim.ReadLine(hello, seconds(5)));
+    const std::string pty = hello.substr(0, hello.find(' '));
+    ASSERT_EQ(pty.rfind("/dev/pts/", 0), 0u) << hello;
+    const fs::path com = fs::path(wineDir) / "ports" / "COM58";
+    fs::remove(com);
+    fs::create_symlink(pty, com);
+
+    TProgramHost host;
+    host.Root = root;
+    host.Command = {wineRun, "--dir", wineDir, (root / "bin" / "spectrometer.exe").string()};
+    // Wine names files in the host's encoding: UTF-8 for "Natrium-Lösung".
+    host.Env = {"LC_ALL=C.UTF-8"};
+    host.Com = "COM58";
+    host.ProgramPath = WinePath;
+    host.Slack = 3;
+    host.Screenshot = WinePath(root / "out" / "mainwindow.png");
+    const auto started = steady_clock::now();
+    const std::vector<std::string> out = RunCaptureSaveAndCalibrate(host, sim);
+    std::printf("scenario under Wine: %.1f s\n", duration<double>(steady_clock::now() - started).count());
+    fs::remove(com);
+
+    // The picture after the first capture: where the client area starts in it.
+    int originX = -1, originY = -1;
+    for (const auto& l : out)
+        if (l.rfind("screenshot ", 0) == 0)
+            std::istringstream(l.substr(11)) >> originX >> originY;
+    ASSERT_GE(originY, 0) << ::testing::PrintToString(out);
+    const std::string png = ReadAll(root / "out" / "mainwindow.png");
+    if (const char* artifacts = std::getenv("SPECTRO_ARTIFACTS_DIR")) {
+        fs::create_directories(artifacts);
+        WriteAll(fs::path(artifacts) / "mainwindow-wine.png", png);
+    }
+    TPicture shot;
+    ASSERT_TRUE(ReadPng(png, shot));
+    ASSERT_GE(shot.Width, 390);
+    ASSERT_GE(shot.Height, originY + 346);
+    auto pixel = [&](int X, int Y) { return shot.At(originX + X, originY + Y); };
+
+    // The plot: a black frame, white inside, the spectrum in red.
+    EXPECT_EQ(pixel(215, 208), (std::array<int, 3>{0, 0, 0}));
+    EXPECT_EQ(pixel(381, 208), (std::array<int, 3>{0, 0, 0}));
+    int red = 0;
+    for (int y = 209; y < 295; ++y)
+        for (int x = 216; x < 381; ++x)
+            red += pixel(x, y) == std::array<int, 3>{255, 0, 0};
+    EXPECT_GT(red, 100);
+
+    // Each bordered control starts at its left/top bound (the form's face just
+    // outside it) and reaches its right/bottom one.
+    const auto face = pixel(5, 5);
+    struct TBounds {
+        const char* Name;
+        int Left, Top, Width, Height;
+    };
+    for (const TBounds& b : {TBounds{"nrDeviceBox1", 24, 16, 110, 21}, TBounds{"ProtokollButton", 150, 15, 59, 23},
+                             TBounds{"ListBox1", 24, 62, 185, 179}, TBounds{"bSend", 24, 247, 185, 25},
+                             TBounds{"C_Panel", 240, 43, 121, 41}, TBounds{"F_Panel", 240, 115, 121, 41},
+                             TBounds{"Image1", 215, 208, 167, 88}}) {
+        SCOPED_TRACE(b.Name);
+        EXPECT_EQ(pixel(b.Left - 1, b.Top - 1), face);
+        EXPECT_NE(pixel(b.Left, b.Top), face);
+        EXPECT_NE(pixel(b.Left + b.Width - 1, b.Top + b.Height - 1), face);
+        EXPECT_EQ(pixel(b.Left + b.Width, b.Top), face);
+    }
+    // The panels are filled with one colour, and differ from the face.
+    EXPECT_EQ(pixel(242, 45), pixel(358, 81));
+    EXPECT_NE(pixel(242, 45), face);
+
+    sim.Signal(SIGTERM);
+    EXPECT_EQ(sim.Wait(seconds(5)), 0);
+    fs::remove_all(root);
+}
+
+}  // namespace
