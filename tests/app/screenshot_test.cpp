@@ -26,13 +26,13 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+// Message boxes are answered with OK (the calibration file is missing here).
+std::vector<UnicodeString> Boxes;
+}  // namespace
+
 TEST(Screenshot, MainWindowAfterCapture)
 {
-    std::vector<UnicodeString> boxes;
-    Application->MessageBoxHook = [&](const UnicodeString& T, const UnicodeString&, int) {
-        boxes.push_back(T);
-        return MsgBox::IdOk;
-    };
     spectrosim::TVirtualInstrument instrument(u"COM3", {}, /*Paced=*/false);
     ResetAcquisitionState();
     {
@@ -101,16 +101,21 @@ TEST(Screenshot, GermanDialogsFittingLabelsDesktopColours)
                 << ToUtf8(r.Label->Caption()) << " in " << QFontInfo(w->font()).family().toStdString();
         }
 
+        // Looked at and cancelled once it is up (it may take a while on X11).
         QString title, cancel;
-        QTimer::singleShot(0, [&] {
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog)
+            if (!dialog || !dialog->isVisible())
                 return;
+            poll.stop();
             title = dialog->windowTitle();
             if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
-                cancel = buttons->button(QDialogButtonBox::Cancel)->text();
+                if (QPushButton* button = buttons->button(QDialogButtonBox::Cancel))
+                    cancel = button->text();
             dialog->reject();
         });
+        poll.start(10);
         EXPECT_FALSE(form.SaveTextFileDialog1->Execute());
         EXPECT_EQ(title, QStringLiteral("Speichern unter"));
         EXPECT_EQ(cancel, QStringLiteral("Abbrechen"));
@@ -126,6 +131,10 @@ int main(int argc, char** argv)
     InstallFormFonts();
     TQtApplication app;
     InstallQtDesktopProvider();
+    app.MessageBoxHook = [](const UnicodeString& T, const UnicodeString&, int) {
+        Boxes.push_back(T);
+        return MsgBox::IdOk;
+    };
     ::testing::InitGoogleTest(&argc, argv);
     const int status = RUN_ALL_TESTS();
     fs::remove_all(root);
