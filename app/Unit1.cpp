@@ -5,6 +5,7 @@
 #include "app/export.h"
 #include "app/plot.h"
 #include "app/porthint.h"
+#include "app/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/devicechange.h"
@@ -164,11 +165,14 @@ void TForm1::CreateMenu()
     Speichern1 = MenuItem(this, u"Speichern1", u"Speichern", Datei1, ShortCut('S', {ssCtrl}));
     Eichung1 = MenuItem(this, u"Eichung1", u"Eichung", Datei1);
     Beenden1 = MenuItem(this, u"Beenden1", u"Beenden", Datei1, ShortCut(vkF4, {ssAlt}));
+    Ansicht1 = MenuItem(this, u"Ansicht1", u"Ansicht", bar);
+    Spektrum1 = MenuItem(this, u"Spektrum1", u"Spektrum…", Ansicht1);
     Info1 = MenuItem(this, u"Info1", u"Info", bar);
     Speichern1->OnClick = MethodOf(this, &TForm1::Speichern1Click);
     Eichung1->OnClick = MethodOf(this, &TForm1::Eichung1Click);
     Beenden1->OnClick = MethodOf(this, &TForm1::Beenden1Click);
     Info1->OnClick = MethodOf(this, &TForm1::Info1Click);
+    Spektrum1->OnClick = MethodOf(this, &TForm1::Spektrum1Click);
     SetMenu(MainMenu1);
 }
 
@@ -283,6 +287,13 @@ UnicodeString TForm1::InfoText()
 void TForm1::Info1Click(TObject*)
 {
     Application->MessageBox(InfoText(), Application->Title, MsgBox::Ok);
+}
+
+void TForm1::Spektrum1Click(TObject*)
+{
+    if (!SpectrumForm)
+        new TSpectrumForm(this);
+    SpectrumForm->Show();
 }
 
 void TForm1::Beenden1Click(TObject*)
@@ -426,4 +437,6 @@ void TForm1::SetFahrenheitText(const UnicodeString& S)
 void TForm1::SpectrumComplete()
 {
     DrawSpectrum();
+    if (SpectrumForm)
+        SpectrumForm->CaptureComplete();
 }

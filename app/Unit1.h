@@ -45,6 +45,8 @@ public:
     TMenuItem* Speichern1;
     TMenuItem* Eichung1;
     TMenuItem* Beenden1;
+    TMenuItem* Ansicht1;
+    TMenuItem* Spektrum1;
     TMenuItem* Info1;
 
     // Handlers.
@@ -56,6 +58,8 @@ public:
     void ProtokollButtonClick(TObject* Sender);
     void Eichung1Click(TObject* Sender);
     void Info1Click(TObject* Sender);
+    // Shows the spectrum window (created on first use).
+    void Spektrum1Click(TObject* Sender);
     void Beenden1Click(TObject* Sender);
     void LECaptureChange(TObject* Sender);
     void LECaptureKeyUp(TObject* Sender, std::uint16_t& Key, TShiftState Shift);

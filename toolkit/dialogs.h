@@ -1,4 +1,4 @@
-// The save-file dialog.
+// The save-file and open-file dialogs.
 #pragma once
 
 #include "toolkit/forms.h"
@@ -14,5 +14,17 @@ public:
     UnicodeString FileName;
     // Replaces the dialog (tests, automation): returns the chosen path in
     // FileName, false for a cancel.
+    std::function<bool(UnicodeString& FileName)> ExecuteHook;
+};
+
+// Shows the backend's open-file dialog (an existing file must be picked); the
+// chosen path becomes FileName.
+class TOpenDialog : public TComponent {
+public:
+    explicit TOpenDialog(TComponent* AOwner);
+    // False when the user cancelled (FileName stays).
+    bool Execute();
+    UnicodeString FileName;
+    // Replaces the dialog (tests, automation), as for TSaveDialog.
     std::function<bool(UnicodeString& FileName)> ExecuteHook;
 };

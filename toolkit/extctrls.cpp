@@ -86,6 +86,27 @@ TCanvas* TImage::Canvas()
     return fCanvas.get();
 }
 
+void TImage::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
+{
+    GuardedCall([&] {
+        if (OnMouseDown) OnMouseDown(this, Button, Shift, X, Y);
+    });
+}
+
+void TImage::MouseMove(TShiftState Shift, int X, int Y)
+{
+    GuardedCall([&] {
+        if (OnMouseMove) OnMouseMove(this, Shift, X, Y);
+    });
+}
+
+void TImage::MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y)
+{
+    GuardedCall([&] {
+        if (OnMouseUp) OnMouseUp(this, Button, Shift, X, Y);
+    });
+}
+
 // ---------------------------------------------------------------------------
 // TLabeledEdit
 

@@ -60,6 +60,11 @@ private:
     int fBorderWidth = 0;
 };
 
+enum class TMouseButton { mbLeft, mbRight, mbMiddle };
+using enum TMouseButton;
+using TMouseEvent = std::function<void(TObject* Sender, TMouseButton Button, TShiftState Shift, int X, int Y)>;
+using TMouseMoveEvent = std::function<void(TObject* Sender, TShiftState Shift, int X, int Y)>;
+
 // An image: a bitmap of the control's size that the canvas draws on and that
 // keeps the last drawing until the next one replaces it.
 class TImage : public TControl {
@@ -71,6 +76,16 @@ public:
     TCanvas* Canvas();
     const TBitmap& Picture() const { return fPicture; }
     bool HasPicture() const { return !fPicture.Empty(); }
+
+    // The user's mouse over the image (X, Y in the picture's pixels): each
+    // raises its event inside the event loop's guard. Moves are reported with
+    // and without a button held.
+    void MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y);
+    void MouseMove(TShiftState Shift, int X, int Y);
+    void MouseUp(TMouseButton Button, TShiftState Shift, int X, int Y);
+    TMouseEvent OnMouseDown;
+    TMouseMoveEvent OnMouseMove;
+    TMouseEvent OnMouseUp;
 
 private:
     TBitmap fPicture;

@@ -92,6 +92,8 @@ public:
     // The save-file dialog of the backend: shows FileName, returns the chosen
     // path in it; false when cancelled (headless: always).
     virtual bool PromptForSaveFileName(UnicodeString& FileName) { (void)FileName; return false; }
+    // The open-file dialog likewise (an existing file).
+    virtual bool PromptForOpenFileName(UnicodeString& FileName) { (void)FileName; return false; }
 
 protected:
     bool fTerminated = false;

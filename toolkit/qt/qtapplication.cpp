@@ -177,3 +177,11 @@ bool TQtApplication::PromptForSaveFileName(UnicodeString& FileName)
     FileName = FromQString(QDir::toNativeSeparators(Name));
     return true;
 }
+
+bool TQtApplication::PromptForOpenFileName(UnicodeString& FileName)
+{
+    const QString Name = QFileDialog::getOpenFileName(QApplication::activeWindow(), QString(), ToQString(FileName));
+    if (Name.isEmpty()) return false;
+    FileName = FromQString(QDir::toNativeSeparators(Name));
+    return true;
+}

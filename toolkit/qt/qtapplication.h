@@ -35,6 +35,7 @@ public:
     void Terminate() override;
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
+    bool PromptForOpenFileName(UnicodeString& FileName) override;
 
 private:
     int ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags);

@@ -15,6 +15,7 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -503,9 +504,36 @@ private:
 
 class TImageWidget : public QWidget {
 public:
-    TImageWidget(const TImage& Image, QWidget* Parent) : QWidget(Parent), fImage(Image) {}
+    TImageWidget(TImage& Image, QWidget* Parent) : QWidget(Parent), fImage(Image) { setMouseTracking(true); }
 
 protected:
+    static TShiftState Shift(const QMouseEvent* E)
+    {
+        TShiftState S;
+        if (E->modifiers() & Qt::ShiftModifier) S << ssShift;
+        if (E->modifiers() & Qt::ControlModifier) S << ssCtrl;
+        if (E->modifiers() & Qt::AltModifier) S << ssAlt;
+        return S;
+    }
+    static TMouseButton Button(const QMouseEvent* E)
+    {
+        return E->button() == Qt::RightButton ? mbRight : E->button() == Qt::MiddleButton ? mbMiddle : mbLeft;
+    }
+    void mousePressEvent(QMouseEvent* E) override
+    {
+        const QPoint P = E->position().toPoint();
+        fImage.MouseDown(Button(E), Shift(E), P.x(), P.y());
+    }
+    void mouseMoveEvent(QMouseEvent* E) override
+    {
+        const QPoint P = E->position().toPoint();
+        fImage.MouseMove(Shift(E), P.x(), P.y());
+    }
+    void mouseReleaseEvent(QMouseEvent* E) override
+    {
+        const QPoint P = E->position().toPoint();
+        fImage.MouseUp(Button(E), Shift(E), P.x(), P.y());
+    }
     void paintEvent(QPaintEvent*) override
     {
         if (!fImage.HasPicture()) return;
@@ -519,7 +547,7 @@ protected:
     }
 
 private:
-    const TImage& fImage;
+    TImage& fImage;
 };
 
 class TImagePeer : public TQtPeer {

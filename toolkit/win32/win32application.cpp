@@ -226,7 +226,8 @@ int TWin32Application::Run()
     return ExitCode;
 }
 
-bool TWin32Application::PromptForSaveFileName(UnicodeString& FileName)
+namespace {
+bool FileDialog(UnicodeString& FileName, bool Open)
 {
     std::vector<wchar_t> Buffer(32768, L'\0');
     for (std::size_t I = 0; I < FileName.size() && I + 1 < Buffer.size(); ++I)
@@ -237,10 +238,22 @@ bool TWin32Application::PromptForSaveFileName(UnicodeString& FileName)
     Ofn.lpstrFile = Buffer.data();
     Ofn.nMaxFile = static_cast<DWORD>(Buffer.size());
     // No filter, no default extension, no overwrite prompt.
-    Ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR;
-    if (!GetSaveFileNameW(&Ofn)) return false;
+    Ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
+                (Open ? OFN_FILEMUSTEXIST : 0);
+    if (!(Open ? GetOpenFileNameW(&Ofn) : GetSaveFileNameW(&Ofn))) return false;
     FileName = StrFromPWChar(Buffer.data());
     return true;
+}
+}  // namespace
+
+bool TWin32Application::PromptForSaveFileName(UnicodeString& FileName)
+{
+    return FileDialog(FileName, false);
+}
+
+bool TWin32Application::PromptForOpenFileName(UnicodeString& FileName)
+{
+    return FileDialog(FileName, true);
 }
 
 std::unique_ptr<TApplication> CreateApplication(int& Argc, char** Argv)

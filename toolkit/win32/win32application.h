@@ -27,6 +27,7 @@ public:
     void Terminate() override;
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
+    bool PromptForOpenFileName(UnicodeString& FileName) override;
 
     // Removes a timer (from its handle).
     void StopTimer(UINT_PTR Id);

@@ -528,6 +528,11 @@ public:
             return 0;
         }
         if (Msg == WM_ERASEBKGND) return 1;
+        if (Msg == WM_MOUSEMOVE || Msg == WM_LBUTTONDOWN || Msg == WM_LBUTTONUP || Msg == WM_RBUTTONDOWN ||
+            Msg == WM_RBUTTONUP) {
+            if (auto* Peer = dynamic_cast<TImagePeer*>(PeerOf(Wnd))) Peer->Mouse(Msg, WParam, LParam);
+            return 0;
+        }
         return DefWindowProcW(Wnd, Msg, WParam, LParam);
     }
 
@@ -535,6 +540,24 @@ protected:
     void Mirror(TControlChange What, int) override
     {
         if (What == TControlChange::Picture) InvalidateRect(fWnd, nullptr, FALSE);
+    }
+    void Mouse(UINT Msg, WPARAM WParam, LPARAM LParam)
+    {
+        // Signed coordinates: a captured drag reports points left of and above the window.
+        const int X = static_cast<short>(LOWORD(LParam)), Y = static_cast<short>(HIWORD(LParam));
+        TShiftState Shift;
+        if (WParam & MK_SHIFT) Shift << ssShift;
+        if (WParam & MK_CONTROL) Shift << ssCtrl;
+        const TMouseButton Button = (Msg == WM_RBUTTONDOWN || Msg == WM_RBUTTONUP) ? mbRight : mbLeft;
+        if (Msg == WM_MOUSEMOVE) {
+            fImage.MouseMove(Shift, X, Y);
+        } else if (Msg == WM_LBUTTONDOWN || Msg == WM_RBUTTONDOWN) {
+            SetCapture(fWnd);
+            fImage.MouseDown(Button, Shift, X, Y);
+        } else {
+            ReleaseCapture();
+            fImage.MouseUp(Button, Shift, X, Y);
+        }
     }
     void Paint(HDC Dc)
     {

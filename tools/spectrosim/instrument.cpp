@@ -15,10 +15,11 @@ struct TEmissionLine {
     double Width;      // Gaussian sigma in nm, instrument resolution included
 };
 
-// A fluorescent tube: mercury lines plus the rare-earth phosphor bands.
+// A fluorescent tube: the mercury lines at their wavelengths in air plus the
+// rare-earth phosphor bands.
 const TEmissionLine FluorescentLines[] = {
-    {404.7, 0.30, 2.2}, {435.8, 0.55, 2.2}, {487.7, 0.22, 3.0}, {546.1, 1.00, 2.2},
-    {577.0, 0.20, 2.2}, {579.1, 0.20, 2.2}, {587.6, 0.18, 3.0}, {611.6, 0.80, 2.6},
+    {404.66, 0.30, 2.2}, {435.83, 0.55, 2.2}, {487.7, 0.22, 3.0}, {546.07, 1.00, 2.2},
+    {576.96, 0.20, 2.2}, {579.07, 0.20, 2.2}, {587.6, 0.18, 3.0}, {611.6, 0.80, 2.6},
     {631.0, 0.12, 3.0}, {650.0, 0.06, 3.0},
 };
 const TEmissionLine SodiumLines[] = {

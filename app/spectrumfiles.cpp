@@ -1,0 +1,92 @@
+#include "app/spectrumfiles.h"
+
+#include "toolkit/classes.h"
+
+#include <charconv>
+
+TSpectrumTable MakeTable(const TCounts& Counts, const TCounts& Std, const TWavelengthScale& Scale)
+{
+    TSpectrumTable t;
+    t.Counts = Counts;
+    t.Std = Std;
+    t.Calibrated = Scale.Calibrated();
+    for (std::size_t p = 0; p < Counts.size(); ++p)
+        t.X.push_back(Scale.At(static_cast<double>(p)));
+    return t;
+}
+
+std::string NumberText(double V)
+{
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, V);
+    return std::string(buf, r.ptr);
+}
+
+std::string CsvText(const TSpectrumTable& T)
+{
+    const bool withStd = !T.Std.empty();
+    std::string s = T.Calibrated ? "wavelength_nm,counts" : "pixel,counts";
+    s += withStd ? ",std\n" : "\n";
+    for (std::size_t i = 0; i < T.X.size(); ++i) {
+        s += NumberText(T.X[i]) + "," + NumberText(T.Counts[i]);
+        if (withStd)
+            s += "," + NumberText(i < T.Std.size() ? T.Std[i] : 0.0);
+        s += "\n";
+    }
+    return s;
+}
+
+std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title)
+{
+    std::string s;
+    s += "##TITLE=" + ToUtf8(Title) + "\n";
+    s += "##JCAMP-DX=4.24\n";
+    s += "##DATA TYPE=UV/VIS SPECTRUM\n";
+    s += "##ORIGIN=Spektrometer\n";
+    s += "##OWNER=\n";
+    s += T.Calibrated ? "##XUNITS=NANOMETERS\n" : "##XUNITS=PIXEL\n";
+    s += "##YUNITS=COUNTS\n";
+    s += "##XFACTOR=1\n##YFACTOR=1\n";
+    s += "##NPOINTS=" + std::to_string(T.X.size()) + "\n";
+    if (!T.X.empty()) {
+        s += "##FIRSTX=" + NumberText(T.X.front()) + "\n";
+        s += "##LASTX=" + NumberText(T.X.back()) + "\n";
+    }
+    s += "##XYPOINTS=(XY..XY)\n";
+    for (std::size_t i = 0; i < T.X.size(); ++i)
+        s += NumberText(T.X[i]) + ", " + NumberText(T.Counts[i]) + "\n";
+    s += "##END=\n";
+    return s;
+}
+
+void WriteCsvFile(const UnicodeString& FileName, const TSpectrumTable& T)
+{
+    WriteFileBytes(FileName, CsvText(T));
+}
+
+void WriteJcampFile(const UnicodeString& FileName, const TSpectrumTable& T, const UnicodeString& Title)
+{
+    WriteFileBytes(FileName, JcampText(T, Title));
+}
+
+TOverlay ReadSpectrumFile(const UnicodeString& FileName)
+{
+    TStringList lines;
+    lines.LoadFromFile(FileName);
+    TFormatSettings dot;
+    dot.DecimalSeparator = u'.';
+    TOverlay o;
+    o.Name = ExtractFileName(FileName);
+    constexpr int HeaderLines = 5;
+    for (int i = HeaderLines; i < lines.Count(); ++i) {
+        const UnicodeString line = lines[i];
+        if (line.empty())
+            continue;
+        const auto space = line.find(u' ');
+        if (space == UnicodeString::npos)
+            throw EConvertError(Format(u"Zeile %d von %s ist kein Messpunkt: '%s'", {i + 1, o.Name, line}));
+        o.Nm.push_back(StrToFloat(line.substr(0, space), dot));
+        o.Counts.push_back(StrToFloat(line.substr(space + 1), dot));
+    }
+    return o;
+}

@@ -1,0 +1,38 @@
+// The spectrum window's files: CSV and JCAMP-DX export, reading ".dat" files
+// back for overlays. Free of any GUI.
+#pragma once
+
+#include "app/spectrumanalysis.h"
+
+#include <string>
+
+// A spectrum as written: x (nm, or the pixel index without calibration),
+// counts and, when averaged, the standard deviation per point.
+struct TSpectrumTable {
+    std::vector<double> X;
+    TCounts Counts;
+    TCounts Std;  // empty unless averaged
+    bool Calibrated = true;
+};
+TSpectrumTable MakeTable(const TCounts& Counts, const TCounts& Std, const TWavelengthScale& Scale);
+
+// The shortest text that reads back as the same double ("." decimal point).
+std::string NumberText(double V);
+
+// CSV: one header line ("wavelength_nm,counts[,std]"; "pixel" for the first
+// column without calibration), "," between fields, "." decimal point, LF.
+std::string CsvText(const TSpectrumTable& T);
+// JCAMP-DX 4.24, UV/VIS spectrum in (XY..XY) form, one pair per line.
+std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title);
+// Write the texts (UTF-8); raise EFCreateError.
+void WriteCsvFile(const UnicodeString& FileName, const TSpectrumTable& T);
+void WriteJcampFile(const UnicodeString& FileName, const TSpectrumTable& T, const UnicodeString& Title);
+
+// The points of a ".dat" file (five header lines, then "<nm> <count>" per
+// line). Raises EFOpenError, or EConvertError for a line that does not read.
+struct TOverlay {
+    UnicodeString Name;
+    std::vector<double> Nm;
+    TCounts Counts;
+};
+TOverlay ReadSpectrumFile(const UnicodeString& FileName);

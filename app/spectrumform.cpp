@@ -1,0 +1,419 @@
+#include "app/spectrumform.h"
+
+#include "app/Unit1.h"
+#include "app/calibration.h"
+
+#include <algorithm>
+#include <cmath>
+
+TSpectrumForm* SpectrumForm = nullptr;
+
+namespace {
+
+constexpr int PlotWidth = 620, PlotHeight = 380;
+const TColor OverlayColors[] = {clBlue, clGreen, clMaroon, RGB(255, 128, 0), RGB(128, 0, 128), clGray};
+
+UnicodeString Fixed(double V, int Decimals)
+{
+    TFormatSettings dot;
+    dot.DecimalSeparator = u'.';
+    return FloatToStrF(V, ffFixed, 15, Decimals, dot);
+}
+
+UnicodeString LineText(const TReferenceLine& L)
+{
+    return UnicodeString(L.Name) + u" " + Fixed(L.Nm, L.Nm == std::floor(L.Nm) ? 0 : 3) + u" nm";
+}
+
+// Chosen unchanged when its file name has an extension, otherwise with Ext.
+UnicodeString WithExtension(const UnicodeString& Chosen, const char16_t* Ext)
+{
+    const UnicodeString name = ExtractFileName(Chosen);
+    return name.find(u'.') == UnicodeString::npos ? Chosen + Ext : Chosen;
+}
+
+}  // namespace
+
+TSpectrumForm::TSpectrumForm(TComponent* AOwner) : TForm(AOwner)
+{
+    SetName(u"SpectrumForm");
+    SpectrumForm = this;
+    CreateControls();
+    fFrame = PlotFrame(PlotWidth, PlotHeight, 0, 127);
+}
+
+TSpectrumForm::~TSpectrumForm()
+{
+    fSend.reset();
+    if (SpectrumForm == this)
+        SpectrumForm = nullptr;
+}
+
+void TSpectrumForm::CreateControls()
+{
+    SetCaption(u"Spektrum");
+    SetIcon(u"spectrometer");
+    SetFont(TFont{u"MS Sans Serif", 11});
+    SetBounds(240, 120, 900, 540);
+
+    SaveDialog = new TSaveDialog(this);
+    SaveDialog->SetName(u"SaveDialog");
+    OpenDialog = new TOpenDialog(this);
+    OpenDialog->SetName(u"OpenDialog");
+
+    PlotImage = PlacedControl<TImage>(this, u"PlotImage", 8, 8, PlotWidth, PlotHeight);
+    ReadoutLabel = AutoSizeLabel(this, u"ReadoutLabel", u"Zeiger über dem Spektrum: Wellenlänge und Counts", 8, 394);
+    CaptureButton = PlacedButton(this, u"CaptureButton", u"Aufnahme", 8, 414, 90, 23);
+    ResetZoomButton = PlacedButton(this, u"ResetZoomButton", u"Gesamtansicht", 102, 414, 100, 23);
+    OverlayButton = PlacedButton(this, u"OverlayButton", u"Overlay laden…", 206, 414, 110, 23);
+    ClearOverlaysButton = PlacedButton(this, u"ClearOverlaysButton", u"Overlays entfernen", 320, 414, 120, 23);
+    PngButton = PlacedButton(this, u"PngButton", u"Als PNG speichern", 444, 414, 120, 23);
+    CsvButton = PlacedButton(this, u"CsvButton", u"CSV speichern…", 8, 442, 110, 23);
+    JcampButton = PlacedButton(this, u"JcampButton", u"JCAMP-DX speichern…", 122, 442, 140, 23);
+
+    AverageEdit = PlacedControl<TLabeledEdit>(this, u"AverageEdit", 8, 488, 50, 21);
+    AverageEdit->SetText(u"10");
+    AverageEdit->EditLabel()->SetCaption(u"N:");
+    AverageButton = PlacedButton(this, u"AverageButton", u"Mitteln über N Aufnahmen", 64, 487, 170, 23);
+    DarkButton = PlacedButton(this, u"DarkButton", u"Dunkelspektrum aufnehmen", 240, 487, 170, 23);
+    DarkCheck = PlacedControl<TCheckBox>(this, u"DarkCheck", 418, 490, 130, 17);
+    DarkCheck->SetCaption(u"Dunkel abziehen");
+    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 516);
+
+    PeaksLabel = AutoSizeLabel(this, u"PeaksLabel", u"Peaks (Zentrum, Höhe, Halbwertsbreite)", 640, 8);
+    ThresholdEdit = PlacedControl<TLabeledEdit>(this, u"ThresholdEdit", 820, 24, 70, 21);
+    ThresholdEdit->SetText(u"100");
+    ThresholdEdit->SetLabelPosition(lpLeft);
+    ThresholdEdit->EditLabel()->SetCaption(u"Schwelle (Counts):");
+    PeakList = PlacedControl<TListBox>(this, u"PeakList", 640, 50, 250, 150);
+
+    LinesLabel = AutoSizeLabel(this, u"LinesLabel", u"Eichung aus bekannten Linien", 640, 208);
+    LineBox = PlacedControl<TComboBox>(this, u"LineBox", 640, 226, 250, 21);
+    LineBox->SetStyle(csDropDownList);
+    for (const TReferenceLine& line : ReferenceLines())
+        LineBox->AddItem(LineText(line));
+    PeakBox = PlacedControl<TComboBox>(this, u"PeakBox", 640, 252, 250, 21);
+    PeakBox->SetStyle(csDropDownList);
+    AssignButton = PlacedButton(this, u"AssignButton", u"Zuordnen", 640, 278, 120, 23);
+    ClearAssignButton = PlacedButton(this, u"ClearAssignButton", u"Zuordnungen löschen", 766, 278, 124, 23);
+    AssignList = PlacedControl<TListBox>(this, u"AssignList", 640, 306, 250, 108);
+    FitLabel = AutoSizeLabel(this, u"FitLabel", u"Mindestens zwei Linien zuordnen.", 640, 420);
+    ApplyButton = PlacedButton(this, u"ApplyButton", u"Übernehmen", 640, 442, 120, 23);
+
+    CaptureButton->OnClick = MethodOf(this, &TSpectrumForm::CaptureButtonClick);
+    AverageButton->OnClick = MethodOf(this, &TSpectrumForm::AverageButtonClick);
+    DarkButton->OnClick = MethodOf(this, &TSpectrumForm::DarkButtonClick);
+    AssignButton->OnClick = MethodOf(this, &TSpectrumForm::AssignButtonClick);
+    ApplyButton->OnClick = MethodOf(this, &TSpectrumForm::ApplyButtonClick);
+    ResetZoomButton->OnClick = [this](TObject*) {
+        fZoom.reset();
+        Redraw();
+    };
+    OverlayButton->OnClick = [this](TObject*) {
+        if (!OpenDialog->Execute())
+            return;
+        fOverlays.push_back(ReadSpectrumFile(OpenDialog->FileName));
+        Redraw();
+    };
+    ClearOverlaysButton->OnClick = [this](TObject*) {
+        fOverlays.clear();
+        Redraw();
+    };
+    PngButton->OnClick = [this](TObject*) {
+        SaveDialog->FileName = u"spektrum.png";
+        if (!SaveDialog->Execute())
+            return;
+        const UnicodeString name = WithExtension(SaveDialog->FileName, u".png");
+        Redraw();
+        if (!PlotImage->Picture().SaveToPngFile(name))
+            throw EFCreateError(Format(u"Datei \"%s\" kann nicht erstellt werden.", {name}));
+    };
+    CsvButton->OnClick = [this](TObject*) { Export(false); };
+    JcampButton->OnClick = [this](TObject*) { Export(true); };
+    ClearAssignButton->OnClick = [this](TObject*) {
+        fAssignments.clear();
+        UpdateFit();
+    };
+    DarkCheck->OnClick = [this](TObject*) { UpdateShown(); };
+    ThresholdEdit->OnChange = [this](TObject*) {
+        UpdatePeaks();
+        Redraw();
+    };
+    PlotImage->OnMouseDown = MethodOf(this, &TSpectrumForm::PlotMouseDown);
+    PlotImage->OnMouseMove = MethodOf(this, &TSpectrumForm::PlotMouseMove);
+    PlotImage->OnMouseUp = MethodOf(this, &TSpectrumForm::PlotMouseUp);
+}
+
+TWavelengthScale TSpectrumForm::Scale() const
+{
+    return {CalSlope, CalOffset};
+}
+
+// --- captures ------------------------------------------------------------------
+
+void TSpectrumForm::Send()
+{
+    if (Form1)
+        Form1->bSendClick(this);
+}
+
+void TSpectrumForm::SendLater()
+{
+    // Not from inside the reply being framed: the next command goes out once
+    // the receive handler has returned.
+    fSend = Application->StartTimer(0, [this] {
+        fSend.reset();
+        Send();
+    });
+}
+
+void TSpectrumForm::CaptureButtonClick(TObject*)
+{
+    fAverageCount = 0;
+    fTakeDark = false;
+    Send();
+}
+
+void TSpectrumForm::AverageButtonClick(TObject*)
+{
+    const int n = StrToInt(AverageEdit->Text());
+    if (n < 1)
+        throw EConvertError(u"Die Anzahl der Aufnahmen muss mindestens 1 sein.");
+    fAverageCount = n;
+    fAveraged.clear();
+    fTakeDark = false;
+    StatusLabel->SetCaption(Format(u"Mittelung: 0 von %d Aufnahmen", {n}));
+    Send();
+}
+
+void TSpectrumForm::DarkButtonClick(TObject*)
+{
+    fAverageCount = 0;
+    fTakeDark = true;
+    StatusLabel->SetCaption(u"Dunkelspektrum: Lampe abdecken, Aufnahme läuft…");
+    Send();
+}
+
+void TSpectrumForm::CaptureComplete()
+{
+    TCounts capture(Counts.begin(), Counts.end());
+    ++fCaptures;
+    if (fTakeDark) {
+        fTakeDark = false;
+        fDark = capture;
+        StatusLabel->SetCaption(u"Dunkelspektrum gespeichert.");
+        // Shown as it is, not subtracted from itself.
+        fRaw = std::move(capture);
+        fStd.clear();
+        fShown = fRaw;
+        UpdatePeaks();
+        Redraw();
+        return;
+    }
+    if (fAverageCount > 0) {
+        fAveraged.push_back(std::move(capture));
+        const int got = static_cast<int>(fAveraged.size());
+        StatusLabel->SetCaption(Format(u"Mittelung: %d von %d Aufnahmen", {got, fAverageCount}));
+        if (got < fAverageCount) {
+            SendLater();
+            return;
+        }
+        TAverage average = AverageSpectra(fAveraged);
+        fAveraged.clear();
+        fAverageCount = 0;
+        fRaw = std::move(average.Mean);
+        fStd = std::move(average.Std);
+        UpdateShown();
+        return;
+    }
+    fRaw = std::move(capture);
+    fStd.clear();
+    UpdateShown();
+}
+
+void TSpectrumForm::UpdateShown()
+{
+    fShown = DarkCheck->Checked() && fDark ? SubtractDark(fRaw, *fDark) : fRaw;
+    UpdatePeaks();
+    Redraw();
+}
+
+// --- peaks and calibration ------------------------------------------------------------
+
+UnicodeString TSpectrumForm::PeakText(const TPeak& P) const
+{
+    const TWavelengthScale s = Scale();
+    const UnicodeString unit = s.Calibrated() ? u" nm" : u" Pixel";
+    return Fixed(s.At(P.Centre), 2) + unit + u"   " + Fixed(P.Height, 0) + u"   FWHM " + Fixed(s.Width(P.Fwhm), 2) +
+           unit;
+}
+
+void TSpectrumForm::UpdatePeaks()
+{
+    const double threshold = StrToFloatDef(ThresholdEdit->Text(), 100);
+    fPeaks = FindPeaks(fShown, threshold);
+    // The highest peak is always listed.
+    const int top = HighestSample(fShown);
+    if (top >= 0 && (fPeaks.empty() || fPeaks.front().Index != top))
+        fPeaks.insert(fPeaks.begin(), FitPeak(fShown, top));
+    PeakList->Clear();
+    PeakBox->Clear();
+    for (std::size_t i = 0; i < fPeaks.size(); ++i) {
+        PeakList->AddItem(PeakText(fPeaks[i]));
+        PeakBox->AddItem(IntToStr(static_cast<int>(i) + 1) + u": " + PeakText(fPeaks[i]));
+    }
+}
+
+void TSpectrumForm::AssignButtonClick(TObject*)
+{
+    const int line = LineBox->ItemIndex(), peak = PeakBox->ItemIndex();
+    if (line < 0 || peak < 0 || peak >= static_cast<int>(fPeaks.size()))
+        throw Exception(u"Bitte eine Linie und einen Peak wählen.");
+    std::erase_if(fAssignments, [&](const TAssignment& a) { return a.Line == line; });
+    fAssignments.push_back({line, fPeaks[static_cast<std::size_t>(peak)].Centre});
+    UpdateFit();
+}
+
+void TSpectrumForm::UpdateFit()
+{
+    std::vector<double> pixels, nm;
+    for (const TAssignment& a : fAssignments) {
+        pixels.push_back(a.Pixel);
+        nm.push_back(ReferenceLines()[static_cast<std::size_t>(a.Line)].Nm);
+    }
+    fFit.reset();
+    try {
+        fFit = FitLine(pixels, nm);
+    } catch (const Exception&) {
+        // Fewer than two distinct pixels: no line yet, said below.
+    }
+    AssignList->Clear();
+    for (std::size_t i = 0; i < fAssignments.size(); ++i) {
+        UnicodeString s = LineText(ReferenceLines()[static_cast<std::size_t>(fAssignments[i].Line)]) +
+                          u" ← Pixel " + Fixed(fAssignments[i].Pixel, 2);
+        if (fFit)
+            s += u", Rest " + Fixed(fFit->Residuals[i], 3) + u" nm";
+        AssignList->AddItem(s);
+    }
+    FitLabel->SetCaption(fFit ? u"Steigung " + Fixed(fFit->Slope, 5) + u" nm/Pixel, Versatz " +
+                                    Fixed(fFit->Offset, 3) + u" nm"
+                              : UnicodeString(u"Mindestens zwei Linien zuordnen."));
+}
+
+void TSpectrumForm::ApplyButtonClick(TObject*)
+{
+    if (!fFit)
+        throw Exception(u"Mindestens zwei Linien an verschiedenen Peaks zuordnen.");
+    // As the calibration dialog saves: the values first, then the file.
+    CalSlope = fFit->Slope;
+    CalOffset = fFit->Offset;
+    fZoom.reset();
+    UpdatePeaks();
+    Redraw();
+    SaveCalibration(CalibrationFilePath(TForm1::ProgramDirectory()), CalSlope, CalOffset);
+}
+
+// --- plot -----------------------------------------------------------------------------
+
+void TSpectrumForm::Redraw()
+{
+    const TWavelengthScale s = Scale();
+    TPlotScene scene;
+    scene.XTitle = s.Calibrated() ? u"Wellenlänge (nm)" : u"Pixel";
+    double x0 = s.At(0), x1 = s.At(127);
+    if (!fShown.empty()) {
+        TPlotCurve curve;
+        for (std::size_t p = 0; p < fShown.size(); ++p)
+            curve.X.push_back(s.At(static_cast<double>(p)));
+        curve.Y = fShown;
+        curve.Name = fStd.empty() ? u"Aufnahme" : u"Mittelwert";
+        x0 = curve.X.front();
+        x1 = curve.X.back();
+        scene.Curves.push_back(std::move(curve));
+    }
+    for (std::size_t i = 0; i < fOverlays.size(); ++i) {
+        const TOverlay& o = fOverlays[i];
+        scene.Curves.push_back({o.Nm, o.Counts, OverlayColors[i % std::size(OverlayColors)], o.Name});
+    }
+    for (const TPeak& p : fPeaks)
+        scene.Marks.push_back({s.At(p.Centre), p.Height, Fixed(s.At(p.Centre), 1)});
+    if (fZoom) {
+        x0 = fZoom->first;
+        x1 = fZoom->second;
+    }
+    if (x1 < x0)
+        std::swap(x0, x1);
+    fFrame = PlotFrame(PlotWidth, PlotHeight, x0, x1);
+    scene.Cross = fCross;
+    if (fDragFrom >= 0) {
+        scene.BandFrom = fDragFrom;
+        scene.BandTo = fDragTo;
+    }
+    DrawPlot(*PlotImage->Canvas(), PlotWidth, PlotHeight, fFrame, scene);
+}
+
+void TSpectrumForm::ShowReadout(int X, int Y)
+{
+    if (!fFrame.Contains(X, Y))
+        return;
+    const TWavelengthScale s = Scale();
+    const double x = fFrame.XValue(X);
+    UnicodeString text = s.Calibrated() ? u"λ = " + Fixed(x, 2) + u" nm" : u"Pixel " + Fixed(x, 1);
+    text += u"   Counts = " + Fixed(fFrame.YValue(Y), 0);
+    if (!fShown.empty()) {
+        const double pixel = s.Calibrated() ? (x - s.Offset) / s.Slope : x;
+        const long p = std::lround(pixel);
+        if (p >= 0 && p < static_cast<long>(fShown.size()))
+            text += u"   Spektrum: " + Fixed(fShown[static_cast<std::size_t>(p)], 0);
+    }
+    ReadoutLabel->SetCaption(text);
+}
+
+void TSpectrumForm::PlotMouseDown(TObject*, TMouseButton Button, TShiftState, int X, int Y)
+{
+    if (Button == mbRight) {
+        fZoom.reset();
+        Redraw();
+        return;
+    }
+    if (Button == mbLeft && fFrame.Contains(X, Y))
+        fDragFrom = fDragTo = X;
+}
+
+void TSpectrumForm::PlotMouseMove(TObject*, TShiftState, int X, int Y)
+{
+    fCross = fFrame.Contains(X, Y) ? TPoint{X, Y} : TPoint{-1, -1};
+    if (fDragFrom >= 0)
+        fDragTo = std::clamp(X, fFrame.Area.Left, fFrame.Area.Right - 1);
+    ShowReadout(X, Y);
+    Redraw();
+}
+
+void TSpectrumForm::PlotMouseUp(TObject*, TMouseButton Button, TShiftState, int X, int)
+{
+    if (Button != mbLeft || fDragFrom < 0)
+        return;
+    const int to = std::clamp(X, fFrame.Area.Left, fFrame.Area.Right - 1);
+    // A click without a drag zooms nothing.
+    if (std::abs(to - fDragFrom) >= 4)
+        fZoom = std::minmax(fFrame.XValue(fDragFrom), fFrame.XValue(to));
+    fDragFrom = fDragTo = -1;
+    Redraw();
+}
+
+// --- export --------------------------------------------------------------------------
+
+void TSpectrumForm::Export(bool Jcamp)
+{
+    if (fShown.empty())
+        throw Exception(u"Noch keine Aufnahme.");
+    SaveDialog->FileName = Jcamp ? u"spektrum.jdx" : u"spektrum.csv";
+    if (!SaveDialog->Execute())
+        return;
+    const TSpectrumTable table = MakeTable(fShown, fStd, Scale());
+    const UnicodeString name = WithExtension(SaveDialog->FileName, Jcamp ? u".jdx" : u".csv");
+    if (Jcamp)
+        WriteJcampFile(name, table, ExtractFileName(name));
+    else
+        WriteCsvFile(name, table);
+}

@@ -1,0 +1,183 @@
+#include "app/spectrumplot.h"
+
+#include <algorithm>
+#include <cmath>
+
+std::vector<double> AxisTicks(double Lo, double Hi, int MaxTicks)
+{
+    std::vector<double> ticks;
+    if (!(Hi > Lo) || MaxTicks < 1 || !std::isfinite(Hi - Lo))
+        return ticks;
+    const double raw = (Hi - Lo) / MaxTicks;
+    const double power = std::pow(10.0, std::floor(std::log10(raw)));
+    double step = power;
+    for (double m : {1.0, 2.0, 5.0, 10.0})
+        if (m * power >= raw) {
+            step = m * power;
+            break;
+        }
+    for (double t = std::ceil(Lo / step) * step; t <= Hi + step * 1e-9; t += step)
+        ticks.push_back(std::abs(t) < step * 1e-9 ? 0.0 : t);
+    return ticks;
+}
+
+int TPlotFrame::XPixel(double X) const
+{
+    return Area.Left + static_cast<int>(std::lround((X - X0) / (X1 - X0) * (Area.Width() - 1)));
+}
+
+int TPlotFrame::YPixel(double Y) const
+{
+    return Area.Bottom - 1 - static_cast<int>(std::lround((Y - Y0) / (Y1 - Y0) * (Area.Height() - 1)));
+}
+
+double TPlotFrame::XValue(int Px) const
+{
+    return X0 + (Px - Area.Left) * (X1 - X0) / (Area.Width() - 1);
+}
+
+double TPlotFrame::YValue(int Py) const
+{
+    return Y0 + (Area.Bottom - 1 - Py) * (Y1 - Y0) / (Area.Height() - 1);
+}
+
+bool TPlotFrame::Contains(int Px, int Py) const
+{
+    return Px >= Area.Left && Px < Area.Right && Py >= Area.Top && Py < Area.Bottom;
+}
+
+TPlotFrame PlotFrame(int W, int H, double X0, double X1)
+{
+    TPlotFrame f;
+    f.Area = {48, 8, std::max(W - 10, 60), std::max(H - 34, 30)};
+    f.X0 = X0;
+    f.X1 = X1 > X0 ? X1 : X0 + 1;
+    return f;
+}
+
+namespace {
+
+UnicodeString TickText(double V, double Step)
+{
+    const int decimals = Step >= 1 ? 0 : static_cast<int>(std::ceil(-std::log10(Step)));
+    TFormatSettings dot;
+    dot.DecimalSeparator = u'.';
+    return FloatToStrF(V, ffFixed, 15, decimals, dot);
+}
+
+// A line clipped to the data area (both ends inside or the part between).
+void ClippedLine(TCanvas& C, const TRect& A, double X1, double Y1, double X2, double Y2)
+{
+    // Liang-Barsky on the closed area.
+    double t0 = 0, t1 = 1;
+    const double dx = X2 - X1, dy = Y2 - Y1;
+    const double p[4] = {-dx, dx, -dy, dy};
+    const double q[4] = {X1 - A.Left, A.Right - 1 - X1, Y1 - A.Top, A.Bottom - 1 - Y1};
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] == 0) {
+            if (q[i] < 0)
+                return;
+        } else {
+            const double t = q[i] / p[i];
+            if (p[i] < 0)
+                t0 = std::max(t0, t);
+            else
+                t1 = std::min(t1, t);
+        }
+    }
+    if (t0 > t1)
+        return;
+    C.MoveTo(static_cast<int>(std::lround(X1 + t0 * dx)), static_cast<int>(std::lround(Y1 + t0 * dy)));
+    const int ex = static_cast<int>(std::lround(X1 + t1 * dx)), ey = static_cast<int>(std::lround(Y1 + t1 * dy));
+    C.LineTo(ex, ey);
+    C.SetPixels(ex, ey, C.Pen.Color);  // LineTo leaves the end point out
+}
+
+void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle)
+{
+    const TRect& a = F.Area;
+    C.Font.Color = clBlack;
+    const auto xt = AxisTicks(F.X0, F.X1, std::max(2, a.Width() / 70));
+    const double xstep = xt.size() > 1 ? xt[1] - xt[0] : 1;
+    for (double t : xt) {
+        const int x = F.XPixel(t);
+        C.Pen.Color = RGB(225, 225, 225);
+        C.MoveTo(x, a.Top);
+        C.LineTo(x, a.Bottom);
+        C.Pen.Color = clBlack;
+        C.MoveTo(x, a.Bottom);
+        C.LineTo(x, a.Bottom + 4);
+        const UnicodeString s = TickText(t, xstep);
+        C.TextOut(x - C.TextExtent(s).X / 2, a.Bottom + 5, s);
+    }
+    for (double t : AxisTicks(F.Y0, F.Y1, std::max(2, a.Height() / 40))) {
+        const int y = F.YPixel(t);
+        C.Pen.Color = RGB(225, 225, 225);
+        C.MoveTo(a.Left, y);
+        C.LineTo(a.Right, y);
+        C.Pen.Color = clBlack;
+        C.MoveTo(a.Left - 4, y);
+        C.LineTo(a.Left, y);
+        const UnicodeString s = TickText(t, 1);
+        const TPoint e = C.TextExtent(s);
+        C.TextOut(a.Left - 6 - e.X, y - e.Y / 2, s);
+    }
+    C.Brush.Color = clWhite;
+    C.Pen.Color = clBlack;
+    C.MoveTo(a.Left - 1, a.Top - 1);
+    C.LineTo(a.Right, a.Top - 1);
+    C.LineTo(a.Right, a.Bottom);
+    C.LineTo(a.Left - 1, a.Bottom);
+    C.LineTo(a.Left - 1, a.Top - 1);
+    C.TextOut(a.Right - C.TextExtent(XTitle).X, H - C.TextExtent(XTitle).Y - 1, XTitle);
+}
+
+}  // namespace
+
+void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S)
+{
+    C.Brush.Color = clWhite;
+    C.FillRect({0, 0, W, H});
+    const TRect& a = F.Area;
+    if (S.BandFrom != S.BandTo) {
+        C.Brush.Color = RGB(220, 230, 255);
+        C.FillRect({std::max(a.Left, std::min(S.BandFrom, S.BandTo)), a.Top,
+                    std::min(a.Right, std::max(S.BandFrom, S.BandTo)), a.Bottom});
+        C.Brush.Color = clWhite;
+    }
+    Axes(C, H, F, S.XTitle);
+    int legendY = a.Top + 4;
+    for (const TPlotCurve& curve : S.Curves) {
+        C.Pen.Color = curve.Color;
+        const std::size_t n = std::min(curve.X.size(), curve.Y.size());
+        for (std::size_t i = 1; i < n; ++i)
+            ClippedLine(C, a, F.XPixel(curve.X[i - 1]), F.YPixel(curve.Y[i - 1]), F.XPixel(curve.X[i]),
+                        F.YPixel(curve.Y[i]));
+        if (curve.Name.empty())
+            continue;
+        const TPoint e = C.TextExtent(curve.Name);
+        const int x = a.Right - 8 - e.X;
+        C.MoveTo(x - 24, legendY + e.Y / 2);
+        C.LineTo(x - 4, legendY + e.Y / 2);
+        C.Font.Color = curve.Color;
+        C.TextOut(x, legendY, curve.Name);
+        legendY += e.Y + 2;
+    }
+    C.Font.Color = clBlue;
+    for (const TPlotMark& m : S.Marks) {
+        const int x = F.XPixel(m.X), y = F.YPixel(m.Y);
+        if (!F.Contains(x, std::max(y, a.Top)))
+            continue;
+        C.Pen.Color = clBlue;
+        ClippedLine(C, a, x, y - 4, x, y - 14);
+        const TPoint e = C.TextExtent(m.Label);
+        C.TextOut(x - e.X / 2, std::max(a.Top, y - 16 - e.Y), m.Label);
+    }
+    if (F.Contains(S.Cross.X, S.Cross.Y)) {
+        C.Pen.Color = clGray;
+        C.MoveTo(a.Left, S.Cross.Y);
+        C.LineTo(a.Right, S.Cross.Y);
+        C.MoveTo(S.Cross.X, a.Top);
+        C.LineTo(S.Cross.X, a.Bottom);
+    }
+}

@@ -1,0 +1,48 @@
+// The spectrum window's plot: axes with ticks and labels, grid, curves,
+// peak marks, legend and cross-hair, drawn on a canvas.
+#pragma once
+
+#include "toolkit/graphics.h"
+
+#include <vector>
+
+// Ticks at 1, 2 or 5 times a power of ten inside [Lo, Hi], at most about
+// MaxTicks of them.
+std::vector<double> AxisTicks(double Lo, double Hi, int MaxTicks);
+
+// The data area inside the picture and the value range it shows.
+struct TPlotFrame {
+    TRect Area;            // pixels; right and bottom edge excluded
+    double X0 = 0, X1 = 1;  // x range shown
+    double Y0 = 0, Y1 = 1024;
+    int XPixel(double X) const;
+    int YPixel(double Y) const;
+    double XValue(int Px) const;
+    double YValue(int Py) const;
+    bool Contains(int Px, int Py) const;
+};
+// The frame for a W x H picture with room for the tick labels.
+TPlotFrame PlotFrame(int W, int H, double X0, double X1);
+
+struct TPlotCurve {
+    std::vector<double> X;
+    std::vector<double> Y;
+    TColor Color = clRed;
+    UnicodeString Name;  // in the legend (none when empty)
+};
+struct TPlotMark {
+    double X = 0, Y = 0;
+    UnicodeString Label;
+};
+
+struct TPlotScene {
+    UnicodeString XTitle;
+    std::vector<TPlotCurve> Curves;
+    std::vector<TPlotMark> Marks;
+    // Cross-hair at a picture pixel (none when negative) and a zoom band
+    // being dragged (none when equal).
+    TPoint Cross{-1, -1};
+    int BandFrom = 0, BandTo = 0;
+};
+
+void DrawPlot(TCanvas& Canvas, int W, int H, const TPlotFrame& Frame, const TPlotScene& Scene);
