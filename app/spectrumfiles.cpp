@@ -51,10 +51,13 @@ std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title)
     if (!T.X.empty()) {
         s += "##FIRSTX=" + NumberText(T.X.front()) + "\n";
         s += "##LASTX=" + NumberText(T.X.back()) + "\n";
+        const double step = T.X.size() > 1 ? (T.X.back() - T.X.front()) / static_cast<double>(T.X.size() - 1) : 1;
+        s += "##DELTAX=" + NumberText(step) + "\n";
     }
-    s += "##XYPOINTS=(XY..XY)\n";
+    // One point per line: its x and y (the x scale is linear in the pixel).
+    s += "##XYDATA=(X++(Y..Y))\n";
     for (std::size_t i = 0; i < T.X.size(); ++i)
-        s += NumberText(T.X[i]) + ", " + NumberText(T.Counts[i]) + "\n";
+        s += NumberText(T.X[i]) + " " + NumberText(T.Counts[i]) + "\n";
     s += "##END=\n";
     return s;
 }

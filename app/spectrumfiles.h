@@ -22,7 +22,8 @@ std::string NumberText(double V);
 // CSV: one header line ("wavelength_nm,counts[,std]"; "pixel" for the first
 // column without calibration), "," between fields, "." decimal point, LF.
 std::string CsvText(const TSpectrumTable& T);
-// JCAMP-DX 4.24, UV/VIS spectrum in (XY..XY) form, one pair per line.
+// JCAMP-DX 4.24, UV/VIS spectrum as XYDATA (X++(Y..Y)) with one point per
+// line (x, then y).
 std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title);
 // Write the texts (UTF-8); raise EFCreateError.
 void WriteCsvFile(const UnicodeString& FileName, const TSpectrumTable& T);

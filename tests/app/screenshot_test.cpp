@@ -3,6 +3,8 @@
 // what else the windows look like on Qt.
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/calibration.h"
+#include "app/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "tests/app/private_ports.h"
@@ -121,6 +123,63 @@ TEST(Screenshot, GermanDialogsFittingLabelsDesktopColours)
         EXPECT_EQ(cancel, QStringLiteral("Abbrechen"));
     }
     QApplication::setPalette(saved);
+}
+
+// The spectrum window with the simulated fluorescent lamp, calibrated from
+// its mercury lines: <build>/artifacts/spectrum.png (the README's picture).
+TEST(Screenshot, SpectrumWindowWithFluorescentLamp)
+{
+    Boxes.clear();
+    const fs::path data = fs::path(ToUtf8(TForm1::ProgramDirectory())) / "data";
+    fs::create_directories(data);
+    // The build's initial calibration, which does not fit the simulator.
+    const TCalibration initial = ComputeCalibration(InitialWavelength1, InitialWavelength2, InitialIndex1, InitialIndex2);
+    SaveCalibration(CalibrationFilePath(TForm1::ProgramDirectory()), initial.Slope, initial.Offset);
+    spectrosim::TVirtualInstrument instrument(u"COM4", {}, /*Paced=*/false);
+    ResetAcquisitionState();
+    {
+        TForm1 form;
+        new TForm2(&form);
+        form.Show();
+        form.nrDeviceBox1->PickItem(form.nrDeviceBox1->Items().IndexOf(u"COM4"));
+        form.eSend->SetText(u"s10000");
+        form.Spektrum1->Click();
+        TSpectrumForm* w = SpectrumForm;
+        ASSERT_NE(w, nullptr);
+        w->CaptureButton->Click();
+        ASSERT_TRUE(Application->WaitUntil([&] { return w->Captures() == 1; }, std::chrono::seconds(5)));
+        for (double nm : {404.66, 435.83, 546.07}) {
+            for (int i = 0; i < w->LineBox->Count(); ++i)
+                if (ReferenceLines()[static_cast<std::size_t>(i)].Nm == nm)
+                    w->LineBox->PickItem(i);
+            for (int i = 0; i < static_cast<int>(w->Peaks().size()); ++i)
+                if (std::abs(w->Peaks()[static_cast<std::size_t>(i)].Centre - (nm - 400) / 2.2) < 1)
+                    w->PeakBox->PickItem(i);
+            w->AssignButton->Click();
+        }
+        w->ApplyButton->Click();
+        w->PlotImage->MouseMove({}, w->Frame().XPixel(611.6), w->Frame().YPixel(700));
+        Application->ProcessMessages();
+
+        TBitmap shot;
+        TPoint client;
+        ASSERT_TRUE(w->GrabWindow(shot, client));
+        fs::create_directories(SPECTRO_ARTIFACTS_DIR);
+        ASSERT_TRUE(shot.SaveToPngFile(u"" SPECTRO_ARTIFACTS_DIR "/spectrum.png"));
+        // The curve and the peak marks are in the picture.
+        const int left = client.X + w->PlotImage->Left(), top = client.Y + w->PlotImage->Top();
+        int red = 0, blue = 0;
+        for (int y = 0; y < w->PlotImage->Height(); ++y)
+            for (int x = 0; x < w->PlotImage->Width(); ++x) {
+                red += shot.Pixel(left + x, top + y) == clRed;
+                blue += shot.Pixel(left + x, top + y) == clBlue;
+            }
+        EXPECT_GT(red, 300);
+        EXPECT_GT(blue, 40);
+        EXPECT_EQ(w->PeakList->Items().Strings(0).substr(0, 6), u"546.07");
+    }
+    fs::remove_all(data);
+    EXPECT_TRUE(Boxes.empty()) << ToUtf8(Boxes.front());
 }
 
 int main(int argc, char** argv)

@@ -118,9 +118,10 @@ TEST(SpectrumFiles, CsvReadsBackAndJcampHasItsLabels)
     const std::string j = JcampText(t, u"Leuchtstoffröhre");
     for (const char* label : {"##TITLE=Leuchtstoffröhre\n", "##JCAMP-DX=4.24\n", "##DATA TYPE=UV/VIS SPECTRUM\n",
                               "##XUNITS=NANOMETERS\n", "##YUNITS=COUNTS\n", "##NPOINTS=4\n", "##FIRSTX=409\n",
-                              "##XYPOINTS=(XY..XY)\n"})
+                              "##XYDATA=(X++(Y..Y))\n409 18\n"})
         EXPECT_NE(j.find(label), std::string::npos) << label;
     EXPECT_NE(j.find("##LASTX=" + NumberText(scale.At(3)) + "\n"), std::string::npos);
+    EXPECT_NE(j.find("##DELTAX=" + NumberText((scale.At(3) - scale.At(0)) / 3) + "\n"), std::string::npos);
     EXPECT_EQ(j.substr(j.size() - 7), "##END=\n");
 }
 
