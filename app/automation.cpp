@@ -2,6 +2,7 @@
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/spectrumform.h"
 #include "comm/nrcommbox/nrcommbox.h"
 
 #include <winapi.h>
@@ -129,13 +130,15 @@ private:
         return Named<TButton>(Name, {{"bSend", fForm->bSend}, {"CLButton", fForm->CLButton},
                                      {"ProtokollButton", fForm->ProtokollButton},
                                      {"Button1", Form2->Button1}, {"Button2", Form2->Button2},
-                                     {"Button3", Form2->Button3}});
+                                     {"Button3", Form2->Button3},
+                                     {"CaptureButton", SpectrumForm ? SpectrumForm->CaptureButton : nullptr}});
     }
 
     TMenuItem* MenuItem(const std::string& Name) const
     {
         return Named<TMenuItem>(Name, {{"Speichern1", fForm->Speichern1}, {"Eichung1", fForm->Eichung1},
-                                       {"Beenden1", fForm->Beenden1}, {"Info1", fForm->Info1}});
+                                       {"Beenden1", fForm->Beenden1}, {"Info1", fForm->Info1},
+                                       {"Spektrum1", fForm->Spektrum1}});
     }
 
     static bool Wait(const std::function<bool()>& Predicate, int Ms)
@@ -225,6 +228,15 @@ private:
                 }
                 return true;
             }
+            if (l.Arg1 == "spectrum") {
+                const TLine w = Split("spectrum " + l.Rest);
+                const int n = ToInt(w.Arg1, 0);
+                if (!Wait([n] { return SpectrumForm && SpectrumForm->Captures() >= n; }, timeout(w.Rest))) {
+                    Error = "the spectrum window has no capture " + std::to_string(n);
+                    return false;
+                }
+                return true;
+            }
             if (l.Arg1 == "message") {
                 // A box shown since the previous action began (or the previous wait ended).
                 if (!Wait([this] { return fMessages > fMessageMark; }, timeout(l.Rest))) {
@@ -285,11 +297,12 @@ private:
             Out("list end");
             return true;
         }
-        if (l.Verb == "screenshot") {
+        if (l.Verb == "screenshot" || l.Verb == "spectrumshot") {
             TBitmap shot;
             TPoint origin;
             Application->ProcessMessages();
-            if (!fForm->GrabWindow(shot, origin) || !shot.SaveToPngFile(Utf8ToUnicode(l.AfterVerb))) {
+            TForm* form = l.Verb == "screenshot" ? static_cast<TForm*>(fForm) : SpectrumForm;
+            if (!form || !form->GrabWindow(shot, origin) || !shot.SaveToPngFile(Utf8ToUnicode(l.AfterVerb))) {
                 Error = "cannot write the image";
                 return false;
             }

@@ -8,13 +8,15 @@
 //   select COMn               pick the entry COMn in the port box
 //   set NAME TEXT             set the text of an edit (LECapture, eSend, EW1, EW2, EI1, EI2)
 //   type NAME TEXT            type TEXT into an edit key by key (key presses and releases)
-//   click NAME                press a button (bSend, CLButton, ProtokollButton, Button1..3)
-//   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1)
+//   click NAME                press a button (bSend, CLButton, ProtokollButton, Button1..3;
+//                             CaptureButton of the open spectrum window)
+//   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1, Spektrum1)
 //   savename PATH             what the save dialog answers next ("-" = cancel)
 //   wait temperature [MS]     until the temperature panels are filled
 //   wait points N [MS]        until the list holds N lines
 //   wait message [MS]         until a message box was shown
 //   wait port COMn [MS]       until the port box lists COMn
+//   wait spectrum N [MS]      until the spectrum window has shown N captures
 //   wait input                prints "waiting", reads one line from standard input
 //   sleep MS                  let the program run
 //   print NAME                "value NAME <text>" for an edit or panel
@@ -22,6 +24,7 @@
 //   dump list                 "list <line>" per list line, then "list end"
 //   screenshot PATH           writes the main window as PNG; prints "screenshot X Y",
 //                             the client area's origin in the picture
+//   spectrumshot PATH         the same for the spectrum window
 //   quit                      closes the main window
 //
 // Every message box is answered with OK and reported as "message <text>"

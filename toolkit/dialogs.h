@@ -3,28 +3,32 @@
 
 #include "toolkit/forms.h"
 
-// Shows the backend's save-file dialog with FileName proposed; the chosen path
+// Shows the backend's file dialog with FileName proposed; the chosen path
 // becomes FileName. No filter, no default extension and no overwrite prompt
 // unless set; FileName is remembered between uses.
-class TSaveDialog : public TComponent {
+class TFileDialog : public TComponent {
 public:
-    explicit TSaveDialog(TComponent* AOwner);
     // False when the user cancelled (FileName stays).
     bool Execute();
     UnicodeString FileName;
     // Replaces the dialog (tests, automation): returns the chosen path in
     // FileName, false for a cancel.
     std::function<bool(UnicodeString& FileName)> ExecuteHook;
+
+protected:
+    TFileDialog(TComponent* AOwner, bool Open) : TComponent(AOwner), fOpen(Open) {}
+
+private:
+    bool fOpen;
 };
 
-// Shows the backend's open-file dialog (an existing file must be picked); the
-// chosen path becomes FileName.
-class TOpenDialog : public TComponent {
+class TSaveDialog : public TFileDialog {
 public:
-    explicit TOpenDialog(TComponent* AOwner);
-    // False when the user cancelled (FileName stays).
-    bool Execute();
-    UnicodeString FileName;
-    // Replaces the dialog (tests, automation), as for TSaveDialog.
-    std::function<bool(UnicodeString& FileName)> ExecuteHook;
+    explicit TSaveDialog(TComponent* AOwner) : TFileDialog(AOwner, false) {}
+};
+
+// An existing file must be picked.
+class TOpenDialog : public TFileDialog {
+public:
+    explicit TOpenDialog(TComponent* AOwner) : TFileDialog(AOwner, true) {}
 };

@@ -39,12 +39,20 @@ TEST(SpectrumWindow, SimulatedLampPeaksCalibrationAndTools)
     fs::remove_all(dataDir);
     fs::create_directories(dataDir);
     fs::create_directories(dir);
-    std::vector<UnicodeString> boxes;
-    auto savedHook = Application->MessageBoxHook;
-    Application->MessageBoxHook = [&](const UnicodeString& T, const UnicodeString&, int) {
-        boxes.push_back(T);
-        return MsgBox::IdOk;
-    };
+    // The boxes of this test; the program's hook again when it ends, early or not.
+    struct TBoxes {
+        TBoxes() : Saved(Application->MessageBoxHook)
+        {
+            Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
+                List.push_back(T);
+                return MsgBox::IdOk;
+            };
+        }
+        ~TBoxes() { Application->MessageBoxHook = Saved; }
+        decltype(Application->MessageBoxHook) Saved;
+        std::vector<UnicodeString> List;
+    } recorded;
+    std::vector<UnicodeString>& boxes = recorded.List;
     ResetAcquisitionState();
     spectrosim::TVirtualInstrument instrument(u"COM7", {}, /*Paced=*/false);
     {
@@ -157,7 +165,6 @@ TEST(SpectrumWindow, SimulatedLampPeaksCalibrationAndTools)
         form.reset();
     }
     EXPECT_EQ(SpectrumForm, nullptr);
-    Application->MessageBoxHook = savedHook;
     fs::remove_all(dir);
     fs::remove_all(dataDir);
 }
