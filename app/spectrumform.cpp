@@ -11,6 +11,7 @@ TSpectrumForm* SpectrumForm = nullptr;
 namespace {
 
 constexpr int PlotWidth = 620, PlotHeight = 380;
+constexpr int MaxAveraged = 1000;
 const TColor OverlayColors[] = {clBlue, clGreen, clMaroon, RGB(255, 128, 0), RGB(128, 0, 128), clGray};
 
 UnicodeString Fixed(double V, int Decimals)
@@ -177,8 +178,8 @@ void TSpectrumForm::CaptureButtonClick(TObject*)
 void TSpectrumForm::AverageButtonClick(TObject*)
 {
     const int n = StrToInt(AverageEdit->Text());
-    if (n < 1)
-        throw EConvertError(u"Die Anzahl der Aufnahmen muss mindestens 1 sein.");
+    if (n < 1 || n > MaxAveraged)
+        throw EConvertError(Format(u"Die Anzahl der Aufnahmen muss zwischen 1 und %d liegen.", {MaxAveraged}));
     fAverageCount = n;
     fAveraged.clear();
     fTakeDark = false;
