@@ -46,8 +46,8 @@ TMenuItem* MenuItem(TForm* Form, const char16_t* Name, const UnicodeString& Capt
 
 }  // namespace
 
-TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top,
-                      int Width, int Height)
+TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
+                      int Height)
 {
     auto* button = PlacedControl<TButton>(Form, Name, Left, Top, Width, Height);
     button->SetCaption(Caption);
@@ -85,8 +85,7 @@ TForm1::~TForm1()
     delete nrComm1;
     delete TTemp;
     DestroyComponents();
-    if (Form1 == this)
-        Form1 = nullptr;
+    if (Form1 == this) Form1 = nullptr;
 }
 
 void TForm1::CreateControls()
@@ -222,9 +221,8 @@ void TForm1::FormCreate(TObject*)
     });
     // Without a watch the list stays as built; reported, the window opens anyway.
     GuardedCall([this] {
-        fDeviceChanges = std::make_unique<TDeviceChangeWatch>([this](const MSG& Msg) {
-            nrDeviceBox1->WMDeviceChange(Msg);
-        });
+        fDeviceChanges =
+            std::make_unique<TDeviceChangeWatch>([this](const MSG& Msg) { nrDeviceBox1->WMDeviceChange(Msg); });
     });
 }
 
@@ -240,8 +238,7 @@ void TForm1::nrDeviceBox1Change(TObject*)
     } catch (Exception& e) {
         // The component's message stays; below it, how to get access.
         const UnicodeString hint = PortAccessHint(nrComm1->GetComName());
-        if (!hint.empty())
-            e.SetMessage(e.Message() + u"\r\n\r\n" + hint);
+        if (!hint.empty()) e.SetMessage(e.Message() + u"\r\n\r\n" + hint);
         throw;
     }
     fOpenedPortNo = nrComm1->GetComPortNo();
@@ -264,47 +261,28 @@ void TForm1::bSendClick(TObject*)
     nrComm1->SendString(CommandBytes(eSend->Text()));
 }
 
-void TForm1::CLButtonClick(TObject*)
-{
-    ListBox1->Clear();
-}
+void TForm1::CLButtonClick(TObject*) { ListBox1->Clear(); }
 
-void TForm1::ProtokollButtonClick(TObject*)
-{
-    nrComm1->ConfigDialog();
-}
+void TForm1::ProtokollButtonClick(TObject*) { nrComm1->ConfigDialog(); }
 
-void TForm1::Eichung1Click(TObject*)
-{
-    Form2->Show();
-}
+void TForm1::Eichung1Click(TObject*) { Form2->Show(); }
 
 UnicodeString TForm1::InfoText()
 {
     return u"Software zum Einlesen von Velm-Schulspektren\rSpektrometer-Team, 2026\rLizenz: MIT";
 }
 
-void TForm1::Info1Click(TObject*)
-{
-    Application->MessageBox(InfoText(), Application->Title, MsgBox::Ok);
-}
+void TForm1::Info1Click(TObject*) { Application->MessageBox(InfoText(), Application->Title, MsgBox::Ok); }
 
 void TForm1::Spektrum1Click(TObject*)
 {
-    if (!SpectrumForm)
-        new TSpectrumForm(this);
+    if (!SpectrumForm) new TSpectrumForm(this);
     SpectrumForm->Show();
 }
 
-void TForm1::Beenden1Click(TObject*)
-{
-    Close();
-}
+void TForm1::Beenden1Click(TObject*) { Close(); }
 
-void TForm1::LECaptureChange(TObject*)
-{
-    eSend->SetText(CaptureCommandFor(LECapture->Text()));
-}
+void TForm1::LECaptureChange(TObject*) { eSend->SetText(CaptureCommandFor(LECapture->Text())); }
 
 void TForm1::LECaptureKeyUp(TObject*, std::uint16_t&, TShiftState)
 {
@@ -314,8 +292,7 @@ void TForm1::LECaptureKeyUp(TObject*, std::uint16_t&, TShiftState)
 void TForm1::Edit1Change(TObject*)
 {
     LECapture->SetText(ExposureFromTenths(Edit1->Text()));
-    if (StrToFloat(LECapture->Text()) > MaxExposureMs)
-        Edit1->SetText(u"300");
+    if (StrToFloat(LECapture->Text()) > MaxExposureMs) Edit1->SetText(u"300");
 }
 
 void TForm1::nrComm1AfterReceive(TObject*, const std::uint8_t* Buffer, std::uint32_t Received)
@@ -328,16 +305,14 @@ void TForm1::nrComm1Close(TObject*)
     // Also a close inside a property write (another port picked): the check
     // runs after that has reopened the port.
     TThread::Queue([self = fSelf] {
-        if (TForm1* form = *self)
-            form->fPortCheck = Application->StartTimer(0, [form] { form->CheckPortLost(); });
+        if (TForm1* form = *self) form->fPortCheck = Application->StartTimer(0, [form] { form->CheckPortLost(); });
     });
 }
 
 void TForm1::CheckPortLost()
 {
     fPortCheck.reset();
-    if (fOpenedPortNo == 0 || nrComm1->GetActive() || nrComm1->GetComPortNo() != fOpenedPortNo)
-        return;
+    if (fOpenedPortNo == 0 || nrComm1->GetActive() || nrComm1->GetComPortNo() != fOpenedPortNo) return;
     const UnicodeString name = nrComm1->GetComName();
     fOpenedPortNo = 0;
     // Half a line of the lost reply must not become the start of the next one;
@@ -349,10 +324,7 @@ void TForm1::CheckPortLost()
                             MsgBox::Ok | MsgBox::IconWarning);
 }
 
-void TForm1::Empfangspakete(const UnicodeString& S)
-{
-    InterpretReplyLine(S, *this);
-}
+void TForm1::Empfangspakete(const UnicodeString& S) { InterpretReplyLine(S, *this); }
 
 void TForm1::DrawSpectrum()
 {
@@ -366,18 +338,15 @@ void TForm1::DrawSpectrum()
     canvas->Rectangle(0, 0, W, H);
     canvas->Pen.Color = clRed;
     canvas->MoveTo(plot.Start.X, plot.Start.Y);
-    for (const TPlotPoint& to : plot.Points)
-        canvas->LineTo(to.X, to.Y);
-    if (ScanMode == 0)
-        return;
+    for (const TPlotPoint& to : plot.Points) canvas->LineTo(to.X, to.Y);
+    if (ScanMode == 0) return;
     canvas->Pen.Color = clBlue;
     canvas->MoveTo(plot.MarkerX, 0);
     canvas->LineTo(plot.MarkerX, H);
     // The plot is on the screen before the modal box covers the window.
     Image1->Repaint();
     Application->MessageBox(PeakMessage(plot), Application->Title, MsgBox::Ok);
-    if (!Form2)
-        return;
+    if (!Form2) return;
     if (ScanMode == 1)
         Form2->EI1->SetText(IntToStr(plot.Peak));
     else
@@ -386,57 +355,33 @@ void TForm1::DrawSpectrum()
 
 void TForm1::Speichern1Click(TObject*)
 {
-    if (!SaveTextFileDialog1->Execute())
-        return;
+    if (!SaveTextFileDialog1->Execute()) return;
     const UnicodeString path = ExportFileName(SaveTextFileDialog1->FileName);
     SaveTextFileDialog1->FileName = path;
     std::vector<UnicodeString> lines;
     lines.reserve(static_cast<std::size_t>(ListBox1->Count()));
-    for (int i = 0; i < ListBox1->Count(); ++i)
-        lines.push_back(ListBox1->Items().Strings(i));
+    for (int i = 0; i < ListBox1->Count(); ++i) lines.push_back(ListBox1->Items().Strings(i));
     WriteSpectrumFile(path, CaptureTime, lines);
 }
 
 // --- the view the line interpreter works on ---------------------------------------
 
-UnicodeString TForm1::CommandText() const
-{
-    return eSend->Text();
-}
+UnicodeString TForm1::CommandText() const { return eSend->Text(); }
 
-void TForm1::SetCommandText(const UnicodeString& S)
-{
-    eSend->SetText(S);
-}
+void TForm1::SetCommandText(const UnicodeString& S) { eSend->SetText(S); }
 
-UnicodeString TForm1::ExposureText() const
-{
-    return LECapture->Text();
-}
+UnicodeString TForm1::ExposureText() const { return LECapture->Text(); }
 
-void TForm1::AddListLine(const UnicodeString& S)
-{
-    ListBox1->AddItem(S);
-}
+void TForm1::AddListLine(const UnicodeString& S) { ListBox1->AddItem(S); }
 
-void TForm1::ClearList()
-{
-    ListBox1->Clear();
-}
+void TForm1::ClearList() { ListBox1->Clear(); }
 
-void TForm1::SetCelsiusText(const UnicodeString& S)
-{
-    C_Panel->SetCaption(S);
-}
+void TForm1::SetCelsiusText(const UnicodeString& S) { C_Panel->SetCaption(S); }
 
-void TForm1::SetFahrenheitText(const UnicodeString& S)
-{
-    F_Panel->SetCaption(S);
-}
+void TForm1::SetFahrenheitText(const UnicodeString& S) { F_Panel->SetCaption(S); }
 
 void TForm1::SpectrumComplete()
 {
     DrawSpectrum();
-    if (SpectrumForm)
-        SpectrumForm->CaptureComplete();
+    if (SpectrumForm) SpectrumForm->CaptureComplete();
 }

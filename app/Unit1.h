@@ -116,5 +116,5 @@ T* PlacedControl(TForm* Form, const char16_t* Name, int Left, int Top, int Width
 }
 // A label placed at its top-left corner, sized to its text.
 TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top);
-TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top,
-                      int Width, int Height);
+TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
+                      int Height);

@@ -47,8 +47,7 @@ TForm2::TForm2(TComponent* AOwner) : TForm(AOwner)
 TForm2::~TForm2()
 {
     OnHide = nullptr;
-    if (Form2 == this)
-        Form2 = nullptr;
+    if (Form2 == this) Form2 = nullptr;
 }
 
 void TForm2::Scan(std::uint8_t Mode)
@@ -58,15 +57,9 @@ void TForm2::Scan(std::uint8_t Mode)
     Form1->bSendClick(this);
 }
 
-void TForm2::Button1Click(TObject*)
-{
-    Scan(1);
-}
+void TForm2::Button1Click(TObject*) { Scan(1); }
 
-void TForm2::Button2Click(TObject*)
-{
-    Scan(2);
-}
+void TForm2::Button2Click(TObject*) { Scan(2); }
 
 void TForm2::Button3Click(TObject*)
 {
@@ -81,12 +74,6 @@ void TForm2::Button3Click(TObject*)
     Hide();
 }
 
-void TForm2::FormClose(TObject*, TCloseAction&)
-{
-    ScanMode = 0;
-}
+void TForm2::FormClose(TObject*, TCloseAction&) { ScanMode = 0; }
 
-void TForm2::FormHide(TObject*)
-{
-    ScanMode = 0;
-}
+void TForm2::FormHide(TObject*) { ScanMode = 0; }

@@ -75,10 +75,8 @@ void FrameReceivedBytes(const std::uint8_t* Buffer, std::uint32_t Received,
             RxLine.push_back(b);
         }
     }
-    if (!firstError)
-        return;
-    if (laterMessages.empty())
-        std::rethrow_exception(firstError);
+    if (!firstError) return;
+    if (laterMessages.empty()) std::rethrow_exception(firstError);
     try {
         std::rethrow_exception(firstError);
     } catch (Exception& e) {
@@ -98,23 +96,20 @@ void InterpretReplyLine(const UnicodeString& S, TAcquisitionView& View)
             const int count = StrToInt(countText);
             // Points beyond the 128th of a capture still make list lines but
             // have no slot to go to.
-            if (PointCount >= 0 && PointCount < SpectrumPoints)
-                Counts[static_cast<std::size_t>(PointCount)] = count;
+            if (PointCount >= 0 && PointCount < SpectrumPoints) Counts[static_cast<std::size_t>(PointCount)] = count;
             const double index = StrToFloat(S.substr(0, static_cast<std::size_t>(p - 1)));
             // Computed and formatted as Extended; only slope and offset are doubles.
             const Extended wavelength = static_cast<Extended>(index) * CalSlope + static_cast<Extended>(CalOffset);
             View.AddListLine(FloatToStr(wavelength) + u" " + countText);
             ++PointCount;
-            if (PointCount == SpectrumPoints)
-                View.SpectrumComplete();
+            if (PointCount == SpectrumPoints) View.SpectrumComplete();
             return;
         }
         p = Pos(u":", S);
         if (p > 0) {
             // Key line "<key>:<value>"; only the capture time is used.
             const UnicodeString key = S.substr(0, static_cast<std::size_t>(p - 1));
-            if (key == u"CT")
-                CaptureTime = StrToInt(S.substr(static_cast<std::size_t>(p)));
+            if (key == u"CT") CaptureTime = StrToInt(S.substr(static_cast<std::size_t>(p)));
         }
         return;
     }
@@ -134,22 +129,10 @@ UnicodeString CaptureCommandFor(const UnicodeString& ExposureMs)
     return u"s" + FloatToStr(StrToFloat(ExposureMs) * 1000);
 }
 
-UnicodeString TenthsFromExposure(const UnicodeString& ExposureMs)
-{
-    return FloatToStr(StrToFloat(ExposureMs) * 10);
-}
+UnicodeString TenthsFromExposure(const UnicodeString& ExposureMs) { return FloatToStr(StrToFloat(ExposureMs) * 10); }
 
-UnicodeString ExposureFromTenths(const UnicodeString& Tenths)
-{
-    return FloatToStr(StrToFloat(Tenths) / 10);
-}
+UnicodeString ExposureFromTenths(const UnicodeString& Tenths) { return FloatToStr(StrToFloat(Tenths) / 10); }
 
-UnicodeString FahrenheitText(double Celsius)
-{
-    return FloatToStrF(Celsius * 1.8 + 32, ffGeneral, 5, 3);
-}
+UnicodeString FahrenheitText(double Celsius) { return FloatToStrF(Celsius * 1.8 + 32, ffGeneral, 5, 3); }
 
-AnsiString CommandBytes(const UnicodeString& CommandLine)
-{
-    return UnicodeToAnsi(CommandLine) + LineEnd;
-}
+AnsiString CommandBytes(const UnicodeString& CommandLine) { return UnicodeToAnsi(CommandLine) + LineEnd; }

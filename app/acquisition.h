@@ -15,15 +15,15 @@
 constexpr int SpectrumPoints = 128;
 
 // Module state (main thread only).
-extern AnsiString RxLine;          // bytes of the reply line being assembled
-extern const AnsiString LineEnd;   // CR LF: appended to commands, searched in replies
-extern std::int32_t LineEndPos;    // 1-based position in LineEnd of the byte expected next
-extern std::int32_t PointCount;    // points received since the last command
+extern AnsiString RxLine;         // bytes of the reply line being assembled
+extern const AnsiString LineEnd;  // CR LF: appended to commands, searched in replies
+extern std::int32_t LineEndPos;   // 1-based position in LineEnd of the byte expected next
+extern std::int32_t PointCount;   // points received since the last command
 extern std::array<std::int32_t, SpectrumPoints> Counts;
-extern double CalSlope;            // nm per pixel index
-extern double CalOffset;           // nm
-extern std::int32_t CaptureTime;   // microseconds, from the last "CT" line
-extern std::uint8_t ScanMode;      // 0 normal, 1/2 calibration scan for line 1/2
+extern double CalSlope;           // nm per pixel index
+extern double CalOffset;          // nm
+extern std::int32_t CaptureTime;  // microseconds, from the last "CT" line
+extern std::uint8_t ScanMode;     // 0 normal, 1/2 calibration scan for line 1/2
 
 // Back to the start values (for tests and a fresh window).
 void ResetAcquisitionState();

@@ -23,8 +23,7 @@ namespace {
 unsigned long OpenHandles()
 {
     DWORD count = 0;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &count))
-        return 0;
+    if (!GetProcessHandleCount(GetCurrentProcess(), &count)) return 0;
     return count;
 }
 
@@ -38,21 +37,18 @@ TLine Split(const std::string& Line)
     TLine L;
     const auto s1 = Line.find(' ');
     L.Verb = Line.substr(0, s1);
-    if (s1 == std::string::npos)
-        return L;
+    if (s1 == std::string::npos) return L;
     L.AfterVerb = Line.substr(s1 + 1);
     const auto s2 = L.AfterVerb.find(' ');
     L.Arg1 = L.AfterVerb.substr(0, s2);
-    if (s2 != std::string::npos)
-        L.Rest = L.AfterVerb.substr(s2 + 1);
+    if (s2 != std::string::npos) L.Rest = L.AfterVerb.substr(s2 + 1);
     return L;
 }
 
 std::string Trimmed(const std::string& S)
 {
     const auto b = S.find_first_not_of(" \t\r\n");
-    if (b == std::string::npos)
-        return std::string();
+    if (b == std::string::npos) return std::string();
     return S.substr(b, S.find_last_not_of(" \t\r\n") - b + 1);
 }
 
@@ -70,8 +66,7 @@ public:
     {
         Application->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
             std::string t = ToUtf8(Text);
-            for (std::size_t p = t.find('\r'); p != std::string::npos; p = t.find('\r', p + 2))
-                t.replace(p, 1, "\\r");
+            for (std::size_t p = t.find('\r'); p != std::string::npos; p = t.find('\r', p + 2)) t.replace(p, 1, "\\r");
             Out("message " + t);
             ++fMessages;
             return MsgBox::IdOk;
@@ -85,10 +80,8 @@ public:
         for (const std::string& raw : fLines) {
             ++lineNo;
             const std::string line = Trimmed(raw.substr(0, raw.find('#')));
-            if (line.empty())
-                continue;
-            if (line.rfind("wait message", 0) != 0)
-                fMessageMark = fMessages;
+            if (line.empty()) continue;
+            if (line.rfind("wait message", 0) != 0) fMessageMark = fMessages;
             std::string error;
             if (!Action(line, error)) {
                 Out("error line " + std::to_string(lineNo) + ": " + line + ": " + error);
@@ -96,8 +89,7 @@ public:
                 Application->Terminate();
                 return;
             }
-            if (fQuit)
-                return;
+            if (fQuit) return;
         }
     }
 
@@ -113,31 +105,38 @@ private:
     static T* Named(const std::string& Name, std::initializer_list<std::pair<const char*, T*>> Table)
     {
         for (const auto& [name, object] : Table)
-            if (Name == name)
-                return object;
+            if (Name == name) return object;
         return nullptr;
     }
 
     TEdit* Edit(const std::string& Name) const
     {
-        return Named<TEdit>(Name, {{"LECapture", fForm->LECapture}, {"eSend", fForm->eSend},
-                                   {"Edit1", fForm->Edit1}, {"EW1", Form2->EW1}, {"EW2", Form2->EW2},
-                                   {"EI1", Form2->EI1}, {"EI2", Form2->EI2}});
+        return Named<TEdit>(Name, {{"LECapture", fForm->LECapture},
+                                   {"eSend", fForm->eSend},
+                                   {"Edit1", fForm->Edit1},
+                                   {"EW1", Form2->EW1},
+                                   {"EW2", Form2->EW2},
+                                   {"EI1", Form2->EI1},
+                                   {"EI2", Form2->EI2}});
     }
 
     TButton* Button(const std::string& Name) const
     {
-        return Named<TButton>(Name, {{"bSend", fForm->bSend}, {"CLButton", fForm->CLButton},
+        return Named<TButton>(Name, {{"bSend", fForm->bSend},
+                                     {"CLButton", fForm->CLButton},
                                      {"ProtokollButton", fForm->ProtokollButton},
-                                     {"Button1", Form2->Button1}, {"Button2", Form2->Button2},
+                                     {"Button1", Form2->Button1},
+                                     {"Button2", Form2->Button2},
                                      {"Button3", Form2->Button3},
                                      {"CaptureButton", SpectrumForm ? SpectrumForm->CaptureButton : nullptr}});
     }
 
     TMenuItem* MenuItem(const std::string& Name) const
     {
-        return Named<TMenuItem>(Name, {{"Speichern1", fForm->Speichern1}, {"Eichung1", fForm->Eichung1},
-                                       {"Beenden1", fForm->Beenden1}, {"Info1", fForm->Info1},
+        return Named<TMenuItem>(Name, {{"Speichern1", fForm->Speichern1},
+                                       {"Eichung1", fForm->Eichung1},
+                                       {"Beenden1", fForm->Beenden1},
+                                       {"Info1", fForm->Info1},
                                        {"Spektrum1", fForm->Spektrum1}});
     }
 
@@ -156,8 +155,7 @@ private:
             const int i = box->Items().IndexOf(Utf8ToUnicode(l.Arg1));
             if (i < 0) {
                 std::string items;
-                for (int k = 0; k < box->Count(); ++k)
-                    items += (k ? " " : "") + ToUtf8(box->Items().Strings(k));
+                for (int k = 0; k < box->Count(); ++k) items += (k ? " " : "") + ToUtf8(box->Items().Strings(k));
                 Error = "no such port; the box lists: " + items;
                 return false;
             }
@@ -194,16 +192,14 @@ private:
                 Error = "no such menu item";
                 return false;
             }
-            if (a == fForm->Beenden1)
-                fQuit = true;
+            if (a == fForm->Beenden1) fQuit = true;
             a->Click();
             return true;
         }
         if (l.Verb == "savename") {
             const UnicodeString path = Utf8ToUnicode(l.AfterVerb);
             fForm->SaveTextFileDialog1->ExecuteHook = [path](UnicodeString& FileName) {
-                if (path == u"-")
-                    return false;
+                if (path == u"-") return false;
                 FileName = path;
                 return true;
             };
@@ -352,8 +348,7 @@ bool LoadAutomation(const UnicodeString& ScriptFile)
 
 void StartAutomation(TForm1* Form)
 {
-    if (!Loaded)
-        return;
+    if (!Loaded) return;
     // Runs once the event loop is running.
     StartTimer = Application->StartTimer(0, [automation = Loaded, Form] {
         const auto script = automation;  // the closure goes with the timer

@@ -16,18 +16,14 @@ namespace {
 std::optional<fs::path> UserDataFolder(const UnicodeString& ProgramDirectory)
 {
     fs::path dir(ProgramDirectory);
-    if (!dir.has_filename())
-        dir = dir.parent_path();
+    if (!dir.has_filename()) dir = dir.parent_path();
     std::error_code ec;
-    if (dir.filename() != "bin" || fs::is_directory(dir / "data", ec))
-        return std::nullopt;
+    if (dir.filename() != "bin" || fs::is_directory(dir / "data", ec)) return std::nullopt;
     // XDG: a relative XDG_DATA_HOME is to be ignored.
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && fs::path(xdg).is_absolute())
-        return fs::path(xdg) / "spectrometer";
+    if (xdg && fs::path(xdg).is_absolute()) return fs::path(xdg) / "spectrometer";
     const char* home = std::getenv("HOME");
-    if (home && *home)
-        return fs::path(home) / ".local" / "share" / "spectrometer";
+    if (home && *home) return fs::path(home) / ".local" / "share" / "spectrometer";
     return std::nullopt;
 }
 
@@ -35,8 +31,7 @@ std::optional<fs::path> UserDataFolder(const UnicodeString& ProgramDirectory)
 
 UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory)
 {
-    if (auto folder = UserDataFolder(ProgramDirectory))
-        return (*folder / "data" / "conf.dat").u16string();
+    if (auto folder = UserDataFolder(ProgramDirectory)) return (*folder / "data" / "conf.dat").u16string();
 #ifdef _WIN32
     return ProgramDirectory + u"data\\conf.dat";
 #else
@@ -47,11 +42,9 @@ UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory)
 void PrepareCalibrationFile(const UnicodeString& ProgramDirectory)
 {
     const auto folder = UserDataFolder(ProgramDirectory);
-    if (!folder)
-        return;
+    if (!folder) return;
     const UnicodeString file = CalibrationFilePath(ProgramDirectory);
-    if (FileExists(file))
-        return;
+    if (FileExists(file)) return;
     std::error_code ec;
     fs::create_directories(*folder / "data", ec);  // a failure shows as the file's
     const TCalibration cal = ComputeCalibration(InitialWavelength1, InitialWavelength2, InitialIndex1, InitialIndex2);
@@ -72,14 +65,12 @@ TCalibration ComputeCalibration(double A, double B, double C, double D)
     const long double divisor = static_cast<long double>(C) - D;
     if (divisor == 0) {
         // What the FPU reports: x/0 is a division by zero, 0/0 an invalid operation.
-        if (dividend == 0 || std::isnan(dividend))
-            throw EInvalidOp(RuntimeText::InvalidOp);
+        if (dividend == 0 || std::isnan(dividend)) throw EInvalidOp(RuntimeText::InvalidOp);
         throw EZeroDivide(RuntimeText::ZeroDivide);
     }
     TCalibration cal;
     cal.Slope = CheckFloat(static_cast<double>(dividend / divisor));
-    cal.Offset = CheckFloat(static_cast<double>(static_cast<long double>(A) -
-                                                static_cast<long double>(C) * cal.Slope));
+    cal.Offset = CheckFloat(static_cast<double>(static_cast<long double>(A) - static_cast<long double>(C) * cal.Slope));
     return cal;
 }
 

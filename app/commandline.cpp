@@ -7,28 +7,18 @@
 
 namespace {
 
-bool StartsWith(const std::string& S, const char* Prefix)
-{
-    return S.rfind(Prefix, 0) == 0;
-}
+bool StartsWith(const std::string& S, const char* Prefix) { return S.rfind(Prefix, 0) == 0; }
 
-bool IsOption(const std::string& S)
-{
-    return S.size() > 1 && S[0] == '-';
-}
+bool IsOption(const std::string& S) { return S.size() > 1 && S[0] == '-'; }
 
-bool IsToolkitOption(const std::string& S)
-{
-    return IsOption(S) && S[1] != '-' && S != "-h";
-}
+bool IsToolkitOption(const std::string& S) { return IsOption(S) && S[1] != '-' && S != "-h"; }
 
 // "a, b, c oder d"
 std::string Alternatives(const std::vector<std::string>& Names)
 {
     std::string text;
     for (std::size_t i = 0; i < Names.size(); ++i) {
-        if (i > 0)
-            text += i + 1 == Names.size() ? " oder " : ", ";
+        if (i > 0) text += i + 1 == Names.size() ? " oder " : ", ";
         text += Names[i];
     }
     return text;
@@ -37,8 +27,7 @@ std::string Alternatives(const std::vector<std::string>& Names)
 bool Contains(const std::vector<std::string>& Names, const std::string& Name)
 {
     for (const auto& n : Names)
-        if (n == Name)
-            return true;
+        if (n == Name) return true;
     return false;
 }
 
@@ -67,10 +56,8 @@ public:
     // is an option is no value ("-" alone is one).
     std::optional<std::string> Value()
     {
-        if (fInline)
-            return fInline;
-        if (fI + 1 < fArgs.size() && !IsOption(fArgs[fI + 1]))
-            return fArgs[++fI];
+        if (fInline) return fInline;
+        if (fI + 1 < fArgs.size() && !IsOption(fArgs[fI + 1])) return fArgs[++fI];
         return std::nullopt;
     }
 
@@ -90,17 +77,14 @@ std::string ParseCommandLine(const std::vector<std::string>& Args, const std::ve
     for (std::size_t i = 1; i < Args.size(); ++i) {
         const std::string& arg = Args[i];
         if (Toolkit == TToolkitOptions::Leave && IsToolkitOption(arg)) {
-            if (i + 1 < Args.size() && !IsOption(Args[i + 1]))
-                ++i;  // its value, if it has one
+            if (i + 1 < Args.size() && !IsOption(Args[i + 1])) ++i;  // its value, if it has one
             continue;
         }
-        if (!IsOption(arg))
-            return "unerwartetes Argument \"" + arg + "\"";
+        if (!IsOption(arg)) return "unerwartetes Argument \"" + arg + "\"";
         TCursor option(Args, i);
         const std::string& name = option.Name;
         const bool flag = name == "--help" || name == "-h" || name == "--version" || name == "--simulator-fast";
-        if (flag && option.HasInlineValue())
-            return name + " nimmt keinen Wert";
+        if (flag && option.HasInlineValue()) return name + " nimmt keinen Wert";
         if (name == "--help" || name == "-h") {
             Options.Help = true;
         } else if (name == "--version") {
@@ -117,17 +101,14 @@ std::string ParseCommandLine(const std::vector<std::string>& Args, const std::ve
             }
         } else if (name == "--automate") {
             auto file = option.Value();
-            if (!file || file->empty())
-                return "--automate braucht einen Dateinamen";
+            if (!file || file->empty()) return "--automate braucht einen Dateinamen";
             Options.Script = *file;
         } else if (name == "--log") {
             auto file = option.Value();
-            if (!file || file->empty())
-                return "--log braucht einen Dateinamen (oder - für die Standardfehlerausgabe)";
+            if (!file || file->empty()) return "--log braucht einen Dateinamen (oder - für die Standardfehlerausgabe)";
         } else if (name == "--log-level") {
             auto level = option.Value();
-            if (!level)
-                return "--log-level braucht " + Alternatives(LogLevelNames());
+            if (!level) return "--log-level braucht " + Alternatives(LogLevelNames());
             if (!Contains(LogLevelNames(), *level))
                 return "unbekannte Protokollstufe \"" + *level + "\" (" + Alternatives(LogLevelNames()) + ")";
         } else {
@@ -146,13 +127,19 @@ std::string UsageText(const std::vector<std::string>& LampNames)
            "\n"
            "  --simulator [LICHTQUELLE]  simuliertes Gerät an einem eigenen Port (COM9 oder\n"
            "                             der nächste freie Name); Lichtquellen:\n"
-           "                             " + lamps + "\n"
-           "                             (Vorgabe: " + firstLamp + ")\n"
+           "                             " +
+           lamps +
+           "\n"
+           "                             (Vorgabe: " +
+           firstLamp +
+           ")\n"
            "  --simulator-fast           simuliertes Gerät, antwortet ohne Leitungstempo\n"
            "  --automate DATEI           bedient die Fenster nach einem Skript (Tests)\n"
            "  --log DATEI|-              Protokoll der Port-Komponente in DATEI\n"
            "                             (-: Standardfehlerausgabe)\n"
-           "  --log-level STUFE          " + Alternatives(LogLevelNames()) + " (Vorgabe: debug)\n"
+           "  --log-level STUFE          " +
+           Alternatives(LogLevelNames()) +
+           " (Vorgabe: debug)\n"
            "  -h, --help                 zeigt diese Hilfe\n"
            "  --version                  zeigt die Version\n"
            "\n"
@@ -163,10 +150,7 @@ std::string UsageText(const std::vector<std::string>& LampNames)
            "$XDG_DATA_HOME/spectrometer/data/conf.dat (sonst ~/.local/share/...).\n";
 }
 
-std::string VersionText()
-{
-    return std::string("spectrometer ") + SPECTRO_VERSION + "\n";
-}
+std::string VersionText() { return std::string("spectrometer ") + SPECTRO_VERSION + "\n"; }
 
 int CommandLineExitCode(const std::string& Fault, const TProgramOptions& Options,
                         const std::vector<std::string>& LampNames)

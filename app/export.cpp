@@ -10,8 +10,7 @@
 
 UnicodeString ExportFileName(const UnicodeString& Chosen)
 {
-    if (Pos(u".dat", Chosen) == 0)
-        return Chosen + u".dat";
+    if (Pos(u".dat", Chosen) == 0) return Chosen + u".dat";
     return Chosen;
 }
 
@@ -24,8 +23,7 @@ UnicodeString TargetName(const UnicodeString& Path)
 #endif
     const UnicodeString name = sep == UnicodeString::npos ? Path : Path.substr(sep + 1);
     const int p = Pos(u".dat", name);
-    if (p == 0)
-        return UnicodeString();
+    if (p == 0) return UnicodeString();
     return name.substr(0, static_cast<std::size_t>(p - 1));
 }
 
@@ -87,22 +85,17 @@ void WriteSpectrumFile(const UnicodeString& Path, std::int32_t CaptureTimeUs,
 {
     errno = 0;
     std::unique_ptr<std::FILE, FileCloser> file(CreateTextFile(Path));
-    if (!file)
-        throw LastInOutError(true);
+    if (!file) throw LastInOutError(true);
     // Unbuffered, so each line reaches the file (or fails) when it is written.
     std::setvbuf(file.get(), nullptr, _IONBF, 0);
     auto writeLine = [&](const UnicodeString& Line) {
         const AnsiString bytes = UnicodeToAnsi(Line) + "\r\n";
         errno = 0;
-        if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size())
-            throw LastInOutError(false);
+        if (std::fwrite(bytes.data(), 1, bytes.size(), file.get()) != bytes.size()) throw LastInOutError(false);
     };
-    for (const UnicodeString& line : ExportHeader(Path, CaptureTimeUs))
-        writeLine(line);
-    for (const UnicodeString& line : ListLines)
-        writeLine(line);
+    for (const UnicodeString& line : ExportHeader(Path, CaptureTimeUs)) writeLine(line);
+    for (const UnicodeString& line : ListLines) writeLine(line);
     std::FILE* f = file.release();
     errno = 0;
-    if (std::fclose(f) != 0)
-        throw LastInOutError(false);
+    if (std::fclose(f) != 0) throw LastInOutError(false);
 }

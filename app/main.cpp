@@ -23,10 +23,7 @@
 
 namespace {
 
-std::vector<std::string> Arguments(int argc, char** argv)
-{
-    return {argv, argv + argc};
-}
+std::vector<std::string> Arguments(int argc, char** argv) { return {argv, argv + argc}; }
 
 // A command-line argument as text: 8-bit text of the ANSI code page on
 // Windows, UTF-8 elsewhere.
@@ -60,15 +57,13 @@ int main(int argc, char** argv)
     TProgramOptions options;
     int exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Leave, options),
                                        options, lamps);
-    if (exitCode >= 0)
-        return exitCode;
+    if (exitCode >= 0) return exitCode;
 
     const std::unique_ptr<TApplication> application = CreateApplication(argc, argv);
     options = {};
     exitCode = CommandLineExitCode(ParseCommandLine(Arguments(argc, argv), lamps, TToolkitOptions::Refuse, options),
                                    options, lamps);
-    if (exitCode >= 0)
-        return exitCode;
+    if (exitCode >= 0) return exitCode;
     application->Title = u"Spektrometer";
     const UnicodeString script = ArgText(options.Script);
 
@@ -76,8 +71,7 @@ int main(int argc, char** argv)
     // builds its port list.
 #ifndef _WIN32
     spectrosim::TInstrumentOptions simOptions;
-    if (!options.Lamp.empty())
-        simOptions.Lamp = *spectrosim::LampFromName(options.Lamp);
+    if (!options.Lamp.empty()) simOptions.Lamp = *spectrosim::LampFromName(options.Lamp);
     std::unique_ptr<spectrosim::TVirtualInstrument> instrument;
     if (options.Simulator) {
         instrument = std::make_unique<spectrosim::TVirtualInstrument>(platform::FreeComName(9), simOptions,
@@ -107,8 +101,7 @@ int main(int argc, char** argv)
             return 2;
         }
         form1->Show();
-        if (!script.empty())
-            StartAutomation(form1.get());
+        if (!script.empty()) StartAutomation(form1.get());
         status = application->Run();
     }
 #ifndef _WIN32

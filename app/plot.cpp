@@ -17,18 +17,11 @@ int RoundHalfEven(double Value)
 }
 
 namespace {
-int CountY(std::int32_t Count, int H)
-{
-    return RoundHalfEven((1 - Count / 1024.0) * H);
-}
-int PositionX(int Position, int W)
-{
-    return RoundHalfEven(Position / 127.0 * W);
-}
+int CountY(std::int32_t Count, int H) { return RoundHalfEven((1 - Count / 1024.0) * H); }
+int PositionX(int Position, int W) { return RoundHalfEven(Position / 127.0 * W); }
 }  // namespace
 
-TSpectrumPlot ComputeSpectrumPlot(const std::array<std::int32_t, SpectrumPoints>& Counts,
-                                  int W, int H)
+TSpectrumPlot ComputeSpectrumPlot(const std::array<std::int32_t, SpectrumPoints>& Counts, int W, int H)
 {
     TSpectrumPlot plot;
     plot.Start = {0, CountY(Counts[0], H)};
@@ -44,7 +37,4 @@ TSpectrumPlot ComputeSpectrumPlot(const std::array<std::int32_t, SpectrumPoints>
     return plot;
 }
 
-UnicodeString PeakMessage(const TSpectrumPlot& Plot)
-{
-    return IntToStr(Plot.Peak) + u";" + IntToStr(Plot.Max);
-}
+UnicodeString PeakMessage(const TSpectrumPlot& Plot) { return IntToStr(Plot.Peak) + u";" + IntToStr(Plot.Max); }

@@ -5,8 +5,7 @@
 UnicodeString PortAccessHint(const UnicodeString& ComName)
 {
     const platform::TDeviceAccess access = platform::DeviceAccessOf(ComName);
-    if (!access.Denied)
-        return {};
+    if (!access.Denied) return {};
     const std::string file = access.DevicePath;
     const std::string group = "\u201E" + access.GroupName + "\u201C";
     const std::string join = "nehmen Sie Ihren Benutzer in die Gruppe " + group + " auf (sudo usermod -aG " +
@@ -15,7 +14,9 @@ UnicodeString PortAccessHint(const UnicodeString& ComName)
     if (access.GroupMayReadWrite)
         text += "Sie gehört der Gruppe " + group + ": " + join;
     else
-        text += "Auch die Gruppe " + group + ", der sie gehört, darf es nicht. Ein Administrator gibt der Gruppe "
-                "das Recht (sudo chmod g+rw " + file + ", dauerhaft mit einer udev-Regel); dann " + join;
+        text += "Auch die Gruppe " + group +
+                ", der sie gehört, darf es nicht. Ein Administrator gibt der Gruppe "
+                "das Recht (sudo chmod g+rw " +
+                file + ", dauerhaft mit einer udev-Regel); dann " + join;
     return Utf8ToUnicode(text);
 }

@@ -12,11 +12,9 @@ constexpr double FwhmPerSigma = 2.3548200450309493;  // 2 sqrt(2 ln 2)
 std::pair<int, int> Valleys(const TCounts& C, int Index)
 {
     int l = Index, r = Index;
-    while (l > 0 && C[static_cast<std::size_t>(l - 1)] <= C[static_cast<std::size_t>(l)])
-        --l;
+    while (l > 0 && C[static_cast<std::size_t>(l - 1)] <= C[static_cast<std::size_t>(l)]) --l;
     const int last = static_cast<int>(C.size()) - 1;
-    while (r < last && C[static_cast<std::size_t>(r + 1)] <= C[static_cast<std::size_t>(r)])
-        ++r;
+    while (r < last && C[static_cast<std::size_t>(r + 1)] <= C[static_cast<std::size_t>(r)]) ++r;
     return {l, r};
 }
 
@@ -26,8 +24,7 @@ double HalfCrossing(const TCounts& C, int Index, int Valley, int Step, double Le
 {
     for (int i = Index; i != Valley; i += Step) {
         const double a = C[static_cast<std::size_t>(i)], b = C[static_cast<std::size_t>(i + Step)];
-        if (b <= Level)
-            return i + Step * (a - Level) / (a - b);
+        if (b <= Level) return i + Step * (a - Level) / (a - b);
     }
     return Valley;
 }
@@ -43,14 +40,12 @@ TPeak FitPeak(const TCounts& C, int Index)
     p.Height = top;
     const auto [left, right] = Valleys(C, Index);
     const double base = std::min(C[static_cast<std::size_t>(left)], C[static_cast<std::size_t>(right)]);
-    if (Index == 0 || Index + 1 >= static_cast<int>(C.size()) || top <= base)
-        return p;
+    if (Index == 0 || Index + 1 >= static_cast<int>(C.size()) || top <= base) return p;
     const double y1 = C[static_cast<std::size_t>(Index - 1)] - base, y2 = top - base,
                  y3 = C[static_cast<std::size_t>(Index + 1)] - base;
     // Three or more equal samples at the top: a flat (saturated) peak.
     int end = Index;
-    while (end < right && C[static_cast<std::size_t>(end + 1)] == top)
-        ++end;
+    while (end < right && C[static_cast<std::size_t>(end + 1)] == top) ++end;
     if (y1 > 0 && y3 > 0 && end - Index < 2) {
         const double l1 = std::log(y1), l2 = std::log(y2), l3 = std::log(y3);
         const double curve = l1 - 2 * l2 + l3;
@@ -74,16 +69,14 @@ TPeak FitPeak(const TCounts& C, int Index)
 
 int HighestSample(const TCounts& C)
 {
-    if (C.empty())
-        return -1;
+    if (C.empty()) return -1;
     return static_cast<int>(std::max_element(C.begin(), C.end()) - C.begin());
 }
 
 std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold)
 {
     std::vector<TPeak> peaks;
-    if (C.empty())
-        return peaks;
+    if (C.empty()) return peaks;
     const double floor = *std::min_element(C.begin(), C.end());
     const int n = static_cast<int>(C.size());
     for (int i = 0; i < n; ++i) {
@@ -94,10 +87,8 @@ std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold)
             (i + 1 < n && C[static_cast<std::size_t>(i + 1)] > v))
             continue;
         const auto [left, right] = Valleys(C, i);
-        const double prominence =
-            v - std::max(C[static_cast<std::size_t>(left)], C[static_cast<std::size_t>(right)]);
-        if (prominence < std::max(10.0, 0.05 * (v - floor)) && !(left == 0 && right == n - 1))
-            continue;
+        const double prominence = v - std::max(C[static_cast<std::size_t>(left)], C[static_cast<std::size_t>(right)]);
+        if (prominence < std::max(10.0, 0.05 * (v - floor)) && !(left == 0 && right == n - 1)) continue;
         peaks.push_back(FitPeak(C, i));
     }
     std::stable_sort(peaks.begin(), peaks.end(), [](const TPeak& a, const TPeak& b) { return a.Height > b.Height; });
@@ -107,8 +98,8 @@ std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold)
 const std::vector<TReferenceLine>& ReferenceLines()
 {
     static const std::vector<TReferenceLine> lines = {
-        {u"Hg", 404.66},   {u"Hg", 435.83},      {u"Hg", 546.07},         {u"Hg", 576.96},
-        {u"Hg", 579.07},   {u"Na", 588.995},     {u"Na", 589.592},        {u"HeNe", 632.82},
+        {u"Hg", 404.66},      {u"Hg", 435.83},     {u"Hg", 546.07},     {u"Hg", 576.96},
+        {u"Hg", 579.07},      {u"Na", 588.995},    {u"Na", 589.592},    {u"HeNe", 632.82},
         {u"Laser grün", 532}, {u"Laser rot", 650}, {u"Laser rot", 655},
     };
     return lines;
@@ -134,29 +125,24 @@ TLineFit FitLine(const std::vector<double>& X, const std::vector<double>& Y)
     TLineFit fit;
     fit.Slope = sxy / sxx;
     fit.Offset = my - fit.Slope * mx;
-    for (std::size_t i = 0; i < n; ++i)
-        fit.Residuals.push_back(Y[i] - (fit.Slope * X[i] + fit.Offset));
+    for (std::size_t i = 0; i < n; ++i) fit.Residuals.push_back(Y[i] - (fit.Slope * X[i] + fit.Offset));
     return fit;
 }
 
 TAverage AverageSpectra(const std::vector<TCounts>& Spectra)
 {
-    if (Spectra.empty())
-        throw Exception(u"Keine Aufnahme zum Mitteln.");
+    if (Spectra.empty()) throw Exception(u"Keine Aufnahme zum Mitteln.");
     const std::size_t len = Spectra.front().size();
     for (const TCounts& s : Spectra)
-        if (s.size() != len)
-            throw Exception(u"Die Aufnahmen sind verschieden lang.");
+        if (s.size() != len) throw Exception(u"Die Aufnahmen sind verschieden lang.");
     const double n = static_cast<double>(Spectra.size());
     TAverage a{TCounts(len, 0.0), TCounts(len, 0.0)};
     for (std::size_t p = 0; p < len; ++p) {
         double sum = 0;
-        for (const TCounts& s : Spectra)
-            sum += s[p];
+        for (const TCounts& s : Spectra) sum += s[p];
         const double mean = sum / n;
         double sq = 0;
-        for (const TCounts& s : Spectra)
-            sq += (s[p] - mean) * (s[p] - mean);
+        for (const TCounts& s : Spectra) sq += (s[p] - mean) * (s[p] - mean);
         a.Mean[p] = mean;
         a.Std[p] = Spectra.size() > 1 ? std::sqrt(sq / (n - 1)) : 0.0;
     }
@@ -166,7 +152,6 @@ TAverage AverageSpectra(const std::vector<TCounts>& Spectra)
 TCounts SubtractDark(const TCounts& Counts, const TCounts& Dark)
 {
     TCounts out = Counts;
-    for (std::size_t p = 0; p < out.size() && p < Dark.size(); ++p)
-        out[p] -= Dark[p];
+    for (std::size_t p = 0; p < out.size() && p < Dark.size(); ++p) out[p] -= Dark[p];
     return out;
 }

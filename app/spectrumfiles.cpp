@@ -10,8 +10,7 @@ TSpectrumTable MakeTable(const TCounts& Counts, const TCounts& Std, const TWavel
     t.Counts = Counts;
     t.Std = Std;
     t.Calibrated = Scale.Calibrated();
-    for (std::size_t p = 0; p < Counts.size(); ++p)
-        t.X.push_back(Scale.At(static_cast<double>(p)));
+    for (std::size_t p = 0; p < Counts.size(); ++p) t.X.push_back(Scale.At(static_cast<double>(p)));
     return t;
 }
 
@@ -29,8 +28,7 @@ std::string CsvText(const TSpectrumTable& T)
     s += withStd ? ",std\n" : "\n";
     for (std::size_t i = 0; i < T.X.size(); ++i) {
         s += NumberText(T.X[i]) + "," + NumberText(T.Counts[i]);
-        if (withStd)
-            s += "," + NumberText(i < T.Std.size() ? T.Std[i] : 0.0);
+        if (withStd) s += "," + NumberText(i < T.Std.size() ? T.Std[i] : 0.0);
         s += "\n";
     }
     return s;
@@ -56,16 +54,12 @@ std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title)
     }
     // One point per line: its x and y (the x scale is linear in the pixel).
     s += "##XYDATA=(X++(Y..Y))\n";
-    for (std::size_t i = 0; i < T.X.size(); ++i)
-        s += NumberText(T.X[i]) + " " + NumberText(T.Counts[i]) + "\n";
+    for (std::size_t i = 0; i < T.X.size(); ++i) s += NumberText(T.X[i]) + " " + NumberText(T.Counts[i]) + "\n";
     s += "##END=\n";
     return s;
 }
 
-void WriteCsvFile(const UnicodeString& FileName, const TSpectrumTable& T)
-{
-    WriteFileBytes(FileName, CsvText(T));
-}
+void WriteCsvFile(const UnicodeString& FileName, const TSpectrumTable& T) { WriteFileBytes(FileName, CsvText(T)); }
 
 void WriteJcampFile(const UnicodeString& FileName, const TSpectrumTable& T, const UnicodeString& Title)
 {
@@ -83,8 +77,7 @@ TOverlay ReadSpectrumFile(const UnicodeString& FileName)
     constexpr int HeaderLines = 5;
     for (int i = HeaderLines; i < lines.Count(); ++i) {
         const UnicodeString line = lines[i];
-        if (line.empty())
-            continue;
+        if (line.empty()) continue;
         const auto space = line.find(u' ');
         if (space == UnicodeString::npos)
             throw EConvertError(Format(u"Zeile %d von %s ist kein Messpunkt: '%s'", {i + 1, o.Name, line}));

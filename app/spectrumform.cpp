@@ -46,8 +46,7 @@ TSpectrumForm::TSpectrumForm(TComponent* AOwner) : TForm(AOwner)
 TSpectrumForm::~TSpectrumForm()
 {
     fSend.reset();
-    if (SpectrumForm == this)
-        SpectrumForm = nullptr;
+    if (SpectrumForm == this) SpectrumForm = nullptr;
 }
 
 void TSpectrumForm::CreateControls()
@@ -91,8 +90,7 @@ void TSpectrumForm::CreateControls()
     LinesLabel = AutoSizeLabel(this, u"LinesLabel", u"Eichung aus bekannten Linien", 640, 208);
     LineBox = PlacedControl<TComboBox>(this, u"LineBox", 640, 226, 250, 21);
     LineBox->SetStyle(csDropDownList);
-    for (const TReferenceLine& line : ReferenceLines())
-        LineBox->AddItem(LineText(line));
+    for (const TReferenceLine& line : ReferenceLines()) LineBox->AddItem(LineText(line));
     PeakBox = PlacedControl<TComboBox>(this, u"PeakBox", 640, 252, 250, 21);
     PeakBox->SetStyle(csDropDownList);
     AssignButton = PlacedButton(this, u"AssignButton", u"Zuordnen", 640, 278, 120, 23);
@@ -111,8 +109,7 @@ void TSpectrumForm::CreateControls()
         Redraw();
     };
     OverlayButton->OnClick = [this](TObject*) {
-        if (!OpenDialog->Execute())
-            return;
+        if (!OpenDialog->Execute()) return;
         fOverlays.push_back(ReadSpectrumFile(OpenDialog->FileName));
         Redraw();
     };
@@ -122,8 +119,7 @@ void TSpectrumForm::CreateControls()
     };
     PngButton->OnClick = [this](TObject*) {
         SaveDialog->FileName = u"spektrum.png";
-        if (!SaveDialog->Execute())
-            return;
+        if (!SaveDialog->Execute()) return;
         const UnicodeString name = WithExtension(SaveDialog->FileName, u".png");
         Redraw();
         if (!PlotImage->Picture().SaveToPngFile(name))
@@ -145,17 +141,13 @@ void TSpectrumForm::CreateControls()
     PlotImage->OnMouseUp = MethodOf(this, &TSpectrumForm::PlotMouseUp);
 }
 
-TWavelengthScale TSpectrumForm::Scale() const
-{
-    return {CalSlope, CalOffset};
-}
+TWavelengthScale TSpectrumForm::Scale() const { return {CalSlope, CalOffset}; }
 
 // --- captures ------------------------------------------------------------------
 
 void TSpectrumForm::Send()
 {
-    if (Form1)
-        Form1->bSendClick(this);
+    if (Form1) Form1->bSendClick(this);
 }
 
 void TSpectrumForm::SendLater()
@@ -290,21 +282,19 @@ void TSpectrumForm::UpdateFit()
     }
     AssignList->Clear();
     for (std::size_t i = 0; i < fAssignments.size(); ++i) {
-        UnicodeString s = LineText(ReferenceLines()[static_cast<std::size_t>(fAssignments[i].Line)]) +
-                          u" ← Pixel " + Fixed(fAssignments[i].Pixel, 2);
-        if (fFit)
-            s += u", Rest " + Fixed(fFit->Residuals[i], 3) + u" nm";
+        UnicodeString s = LineText(ReferenceLines()[static_cast<std::size_t>(fAssignments[i].Line)]) + u" ← Pixel " +
+                          Fixed(fAssignments[i].Pixel, 2);
+        if (fFit) s += u", Rest " + Fixed(fFit->Residuals[i], 3) + u" nm";
         AssignList->AddItem(s);
     }
-    FitLabel->SetCaption(fFit ? u"Steigung " + Fixed(fFit->Slope, 5) + u" nm/Pixel, Versatz " +
-                                    Fixed(fFit->Offset, 3) + u" nm"
+    FitLabel->SetCaption(fFit ? u"Steigung " + Fixed(fFit->Slope, 5) + u" nm/Pixel, Versatz " + Fixed(fFit->Offset, 3) +
+                                    u" nm"
                               : UnicodeString(u"Mindestens zwei Linien zuordnen."));
 }
 
 void TSpectrumForm::ApplyButtonClick(TObject*)
 {
-    if (!fFit)
-        throw Exception(u"Mindestens zwei Linien an verschiedenen Peaks zuordnen.");
+    if (!fFit) throw Exception(u"Mindestens zwei Linien an verschiedenen Peaks zuordnen.");
     // As the calibration dialog saves: the values first, then the file.
     CalSlope = fFit->Slope;
     CalOffset = fFit->Offset;
@@ -324,8 +314,7 @@ void TSpectrumForm::Redraw()
     double x0 = s.At(0), x1 = s.At(127);
     if (!fShown.empty()) {
         TPlotCurve curve;
-        for (std::size_t p = 0; p < fShown.size(); ++p)
-            curve.X.push_back(s.At(static_cast<double>(p)));
+        for (std::size_t p = 0; p < fShown.size(); ++p) curve.X.push_back(s.At(static_cast<double>(p)));
         curve.Y = fShown;
         curve.Name = fStd.empty() ? u"Aufnahme" : u"Mittelwert";
         x0 = curve.X.front();
@@ -336,14 +325,12 @@ void TSpectrumForm::Redraw()
         const TOverlay& o = fOverlays[i];
         scene.Curves.push_back({o.Nm, o.Counts, OverlayColors[i % std::size(OverlayColors)], o.Name});
     }
-    for (const TPeak& p : fPeaks)
-        scene.Marks.push_back({s.At(p.Centre), p.Height, Fixed(s.At(p.Centre), 1)});
+    for (const TPeak& p : fPeaks) scene.Marks.push_back({s.At(p.Centre), p.Height, Fixed(s.At(p.Centre), 1)});
     if (fZoom) {
         x0 = fZoom->first;
         x1 = fZoom->second;
     }
-    if (x1 < x0)
-        std::swap(x0, x1);
+    if (x1 < x0) std::swap(x0, x1);
     fFrame = PlotFrame(PlotWidth, PlotHeight, x0, x1);
     scene.Cross = fCross;
     if (fDragFrom >= 0) {
@@ -355,8 +342,7 @@ void TSpectrumForm::Redraw()
 
 void TSpectrumForm::ShowReadout(int X, int Y)
 {
-    if (!fFrame.Contains(X, Y))
-        return;
+    if (!fFrame.Contains(X, Y)) return;
     const TWavelengthScale s = Scale();
     const double x = fFrame.XValue(X);
     UnicodeString text = s.Calibrated() ? u"λ = " + Fixed(x, 2) + u" nm" : u"Pixel " + Fixed(x, 1);
@@ -377,27 +363,23 @@ void TSpectrumForm::PlotMouseDown(TObject*, TMouseButton Button, TShiftState, in
         Redraw();
         return;
     }
-    if (Button == mbLeft && fFrame.Contains(X, Y))
-        fDragFrom = fDragTo = X;
+    if (Button == mbLeft && fFrame.Contains(X, Y)) fDragFrom = fDragTo = X;
 }
 
 void TSpectrumForm::PlotMouseMove(TObject*, TShiftState, int X, int Y)
 {
     fCross = fFrame.Contains(X, Y) ? TPoint{X, Y} : TPoint{-1, -1};
-    if (fDragFrom >= 0)
-        fDragTo = std::clamp(X, fFrame.Area.Left, fFrame.Area.Right - 1);
+    if (fDragFrom >= 0) fDragTo = std::clamp(X, fFrame.Area.Left, fFrame.Area.Right - 1);
     ShowReadout(X, Y);
     Redraw();
 }
 
 void TSpectrumForm::PlotMouseUp(TObject*, TMouseButton Button, TShiftState, int X, int)
 {
-    if (Button != mbLeft || fDragFrom < 0)
-        return;
+    if (Button != mbLeft || fDragFrom < 0) return;
     const int to = std::clamp(X, fFrame.Area.Left, fFrame.Area.Right - 1);
     // A click without a drag zooms nothing.
-    if (std::abs(to - fDragFrom) >= 4)
-        fZoom = std::minmax(fFrame.XValue(fDragFrom), fFrame.XValue(to));
+    if (std::abs(to - fDragFrom) >= 4) fZoom = std::minmax(fFrame.XValue(fDragFrom), fFrame.XValue(to));
     fDragFrom = fDragTo = -1;
     Redraw();
 }
@@ -406,11 +388,9 @@ void TSpectrumForm::PlotMouseUp(TObject*, TMouseButton Button, TShiftState, int 
 
 void TSpectrumForm::Export(bool Jcamp)
 {
-    if (fShown.empty())
-        throw Exception(u"Noch keine Aufnahme.");
+    if (fShown.empty()) throw Exception(u"Noch keine Aufnahme.");
     SaveDialog->FileName = Jcamp ? u"spektrum.jdx" : u"spektrum.csv";
-    if (!SaveDialog->Execute())
-        return;
+    if (!SaveDialog->Execute()) return;
     const TSpectrumTable table = MakeTable(fShown, fStd, Scale());
     const UnicodeString name = WithExtension(SaveDialog->FileName, Jcamp ? u".jdx" : u".csv");
     if (Jcamp)

@@ -6,8 +6,7 @@
 std::vector<double> AxisTicks(double Lo, double Hi, int MaxTicks)
 {
     std::vector<double> ticks;
-    if (!(Hi > Lo) || MaxTicks < 1 || !std::isfinite(Hi - Lo))
-        return ticks;
+    if (!(Hi > Lo) || MaxTicks < 1 || !std::isfinite(Hi - Lo)) return ticks;
     const double raw = (Hi - Lo) / MaxTicks;
     const double power = std::pow(10.0, std::floor(std::log10(raw)));
     double step = power;
@@ -31,15 +30,9 @@ int TPlotFrame::YPixel(double Y) const
     return Area.Bottom - 1 - static_cast<int>(std::lround((Y - Y0) / (Y1 - Y0) * (Area.Height() - 1)));
 }
 
-double TPlotFrame::XValue(int Px) const
-{
-    return X0 + (Px - Area.Left) * (X1 - X0) / (Area.Width() - 1);
-}
+double TPlotFrame::XValue(int Px) const { return X0 + (Px - Area.Left) * (X1 - X0) / (Area.Width() - 1); }
 
-double TPlotFrame::YValue(int Py) const
-{
-    return Y0 + (Area.Bottom - 1 - Py) * (Y1 - Y0) / (Area.Height() - 1);
-}
+double TPlotFrame::YValue(int Py) const { return Y0 + (Area.Bottom - 1 - Py) * (Y1 - Y0) / (Area.Height() - 1); }
 
 bool TPlotFrame::Contains(int Px, int Py) const
 {
@@ -75,8 +68,7 @@ void ClippedLine(TCanvas& C, const TRect& A, double X1, double Y1, double X2, do
     const double q[4] = {X1 - A.Left, A.Right - 1 - X1, Y1 - A.Top, A.Bottom - 1 - Y1};
     for (int i = 0; i < 4; ++i) {
         if (p[i] == 0) {
-            if (q[i] < 0)
-                return;
+            if (q[i] < 0) return;
         } else {
             const double t = q[i] / p[i];
             if (p[i] < 0)
@@ -85,8 +77,7 @@ void ClippedLine(TCanvas& C, const TRect& A, double X1, double Y1, double X2, do
                 t1 = std::min(t1, t);
         }
     }
-    if (t0 > t1)
-        return;
+    if (t0 > t1) return;
     C.MoveTo(static_cast<int>(std::lround(X1 + t0 * dx)), static_cast<int>(std::lround(Y1 + t0 * dy)));
     const int ex = static_cast<int>(std::lround(X1 + t1 * dx)), ey = static_cast<int>(std::lround(Y1 + t1 * dy));
     C.LineTo(ex, ey);
@@ -153,8 +144,7 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
         for (std::size_t i = 1; i < n; ++i)
             ClippedLine(C, a, F.XPixel(curve.X[i - 1]), F.YPixel(curve.Y[i - 1]), F.XPixel(curve.X[i]),
                         F.YPixel(curve.Y[i]));
-        if (curve.Name.empty())
-            continue;
+        if (curve.Name.empty()) continue;
         const TPoint e = C.TextExtent(curve.Name);
         const int x = a.Right - 8 - e.X;
         C.MoveTo(x - 24, legendY + e.Y / 2);
@@ -166,8 +156,7 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
     C.Font.Color = clBlue;
     for (const TPlotMark& m : S.Marks) {
         const int x = F.XPixel(m.X), y = F.YPixel(m.Y);
-        if (!F.Contains(x, std::max(y, a.Top)))
-            continue;
+        if (!F.Contains(x, std::max(y, a.Top))) continue;
         C.Pen.Color = clBlue;
         ClippedLine(C, a, x, y - 4, x, y - 14);
         const TPoint e = C.TextExtent(m.Label);

@@ -12,7 +12,7 @@ std::vector<double> AxisTicks(double Lo, double Hi, int MaxTicks);
 
 // The data area inside the picture and the value range it shows.
 struct TPlotFrame {
-    TRect Area;            // pixels; right and bottom edge excluded
+    TRect Area;             // pixels; right and bottom edge excluded
     double X0 = 0, X1 = 1;  // x range shown
     double Y0 = 0, Y1 = 1024;
     int XPixel(double X) const;

@@ -15,10 +15,7 @@ struct TDeviceAccess {
 };
 
 #ifdef _WIN32
-inline TDeviceAccess DeviceAccessOf(const std::u16string&)
-{
-    return {};
-}
+inline TDeviceAccess DeviceAccessOf(const std::u16string&) { return {}; }
 #else
 // Looks ComName up in the port map; virtual ports and unknown names give {}.
 TDeviceAccess DeviceAccessOf(const std::u16string& ComName);

@@ -4,8 +4,9 @@
 
 namespace platform {
 
-DWORD ErrorFromErrno(int err) {
-  switch (err) {
+DWORD ErrorFromErrno(int err)
+{
+    switch (err) {
     case 0: return ERROR_SUCCESS;
     case ENOENT: return ERROR_FILE_NOT_FOUND;
     case ENOTDIR: return ERROR_PATH_NOT_FOUND;
@@ -29,7 +30,7 @@ DWORD ErrorFromErrno(int err) {
 #ifdef EDQUOT
     case EDQUOT:  // quota exceeded: full for this user
 #endif
-      return ERROR_DISK_FULL;
+        return ERROR_DISK_FULL;
     case EPIPE: return ERROR_BROKEN_PIPE;
     case ENXIO:
     case ENODEV: return ERROR_DEVICE_NOT_CONNECTED;
@@ -42,7 +43,7 @@ DWORD ErrorFromErrno(int err) {
     case EOPNOTSUPP: return ERROR_NOT_SUPPORTED;
     case EFAULT: return ERROR_NOACCESS;
     default: return ERROR_GEN_FAILURE;
-  }
+    }
 }
 
 }  // namespace platform

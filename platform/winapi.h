@@ -32,9 +32,9 @@
 #define SPECTRO_KEY_NAME_INFORMATION_DEFINED
 enum { KeyNameInformation = 3 };
 typedef struct _KEY_NAME_INFORMATION {
-  ULONG NameLength;  // bytes, without a terminator
-  WCHAR Name[1];
+    ULONG NameLength;  // bytes, without a terminator
+    WCHAR Name[1];
 } KEY_NAME_INFORMATION, *PKEY_NAME_INFORMATION;
-typedef LONG(WINAPI* ZwQueryKeyProc)(HANDLE KeyHandle, int KeyInformationClass, PVOID KeyInformation,
-                                     ULONG Length, PULONG ResultLength);
+typedef LONG(WINAPI* ZwQueryKeyProc)(HANDLE KeyHandle, int KeyInformationClass, PVOID KeyInformation, ULONG Length,
+                                     PULONG ResultLength);
 #endif

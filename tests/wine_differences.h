@@ -9,15 +9,16 @@
 namespace wine_differences {
 
 // Wine's ntdll exports wine_get_version; Windows' does not.
-inline bool RunningUnderWine() {
+inline bool RunningUnderWine()
+{
 #ifdef _WIN32
-  static const bool wine = [] {
-    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
-    return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-  }();
-  return wine;
+    static const bool wine = [] {
+        HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+        return ntdll && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+    }();
+    return wine;
 #else
-  return false;
+    return false;
 #endif
 }
 

@@ -44,15 +44,11 @@ TComponent::~TComponent()
     if (fOwner) fOwner->RemoveComponent(this);
 }
 
-void TComponent::SetName(const UnicodeString& Value)
-{
-    fName = Value;
-}
+void TComponent::SetName(const UnicodeString& Value) { fName = Value; }
 
 TComponent* TComponent::Components(int Index) const
 {
-    if (Index < 0 || Index >= ComponentCount())
-        throw EListError(Format(RuntimeText::ListIndexError, {Index}));
+    if (Index < 0 || Index >= ComponentCount()) throw EListError(Format(RuntimeText::ListIndexError, {Index}));
     return fComponents[static_cast<std::size_t>(Index)];
 }
 
@@ -120,8 +116,10 @@ void TComponent::Remove(TComponent* AComponent)
 
 void TComponent::SetDesigning(bool Value, bool SetChildren)
 {
-    if (Value) fComponentState << csDesigning;
-    else fComponentState >> csDesigning;
+    if (Value)
+        fComponentState << csDesigning;
+    else
+        fComponentState >> csDesigning;
     if (SetChildren)
         for (TComponent* C : fComponents) C->SetDesigning(Value, true);
 }
@@ -146,10 +144,7 @@ void TComponent::EndLoading()
     }
 }
 
-void TComponent::LoadingFinished()
-{
-    fComponentState >> csLoading >> csReading;
-}
+void TComponent::LoadingFinished() { fComponentState >> csLoading >> csReading; }
 
 void TComponent::Destroying()
 {

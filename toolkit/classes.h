@@ -150,8 +150,7 @@ bool FileExists(const UnicodeString& FileName);
 enum class TOperation { opInsert, opRemove };
 using enum TOperation;
 
-enum class TComponentStateFlag { csLoading, csReading, csWriting, csDestroying, csDesigning,
-                                 csFreeNotification };
+enum class TComponentStateFlag { csLoading, csReading, csWriting, csDestroying, csDesigning, csFreeNotification };
 using enum TComponentStateFlag;
 using TComponentState = TSet<TComponentStateFlag>;
 
@@ -367,7 +366,7 @@ private:
     std::atomic<std::uint32_t> fThreadID{0};
     std::atomic<int> fReturnValue{0};
     TThreadPriority fPriority = tpNormal;
-    std::exception_ptr fFatalException;           // written by the thread before fDone
+    std::exception_ptr fFatalException;  // written by the thread before fDone
     std::shared_ptr<TThreadDone> fDone;
     std::shared_ptr<TSyncRequest> fPendingSync;  // guarded by the synchronize lock
 };

@@ -8,10 +8,7 @@ namespace {
 TPeerFactory* InstalledFactory = nullptr;
 }
 
-TPeerFactory* PeerFactory()
-{
-    return InstalledFactory;
-}
+TPeerFactory* PeerFactory() { return InstalledFactory; }
 
 TPeerFactory* SetPeerFactory(TPeerFactory* Factory)
 {
@@ -46,10 +43,7 @@ const TControl::TBoolProperty* TControl::FindBool(const UnicodeString& Name) con
     return nullptr;
 }
 
-bool TControl::HasBoolProperty(const UnicodeString& Name) const
-{
-    return FindBool(Name) != nullptr;
-}
+bool TControl::HasBoolProperty(const UnicodeString& Name) const { return FindBool(Name) != nullptr; }
 
 bool TControl::GetBoolProperty(const UnicodeString& Name, bool& Value) const
 {
@@ -143,10 +137,7 @@ void TControl::SetCaption(const UnicodeString& Value)
     CaptionChanged();
 }
 
-void TControl::CaptionChanged()
-{
-    Changed(TControlChange::Caption);
-}
+void TControl::CaptionChanged() { Changed(TControlChange::Caption); }
 
 TFont TControl::Font() const
 {

@@ -20,10 +20,21 @@ class TWinControl;
 
 // What changed in a control, for its peer.
 enum class TControlChange {
-    Bounds, Visible, Enabled, Caption, Font, Color, ReadOnly, Selection,
+    Bounds,
+    Visible,
+    Enabled,
+    Caption,
+    Font,
+    Color,
+    ReadOnly,
+    Selection,
     Items,      // the items were replaced or cleared
     ItemAdded,  // one item was appended (Index)
-    ItemIndex, Picture, Range, Menu, Icon
+    ItemIndex,
+    Picture,
+    Range,
+    Menu,
+    Icon
 };
 
 // The native side of a control.
@@ -36,11 +47,20 @@ public:
     virtual void Repaint() {}
     // The size the native widget wants for its content (auto-sized labels);
     // false when the backend has no opinion.
-    virtual bool NaturalSize(TPoint& Size) const { (void)Size; return false; }
+    virtual bool NaturalSize(TPoint& Size) const
+    {
+        (void)Size;
+        return false;
+    }
     virtual void SetFocus() {}
     // The window's picture as the screen shows it (client area and menu bar);
     // ClientOrigin: where the client area's top-left lies in it.
-    virtual bool Grab(TBitmap& Picture, TPoint& ClientOrigin) { (void)Picture; (void)ClientOrigin; return false; }
+    virtual bool Grab(TBitmap& Picture, TPoint& ClientOrigin)
+    {
+        (void)Picture;
+        (void)ClientOrigin;
+        return false;
+    }
 };
 
 // Creates the peers of a backend; installed by its application object.

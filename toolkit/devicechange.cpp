@@ -44,11 +44,11 @@ TDeviceChangeWatch::TDeviceChangeWatch(THandler OnDeviceChange) : fImpl(std::mak
     wc.lpszClassName = ClassName;
     RegisterClassW(&wc);  // fails harmlessly when registered already
     // A top-level window: message-only windows get no broadcasts.
-    fImpl->Window = CreateWindowExW(WS_EX_TOOLWINDOW, ClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr,
-                                    instance, nullptr);
+    fImpl->Window =
+        CreateWindowExW(WS_EX_TOOLWINDOW, ClassName, L"", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
     if (!fImpl->Window)
-        throw Exception(Format(u"The device-change window cannot be created (error %u)",
-                               {static_cast<unsigned>(GetLastError())}));
+        throw Exception(
+            Format(u"The device-change window cannot be created (error %u)", {static_cast<unsigned>(GetLastError())}));
     SetWindowLongPtrW(fImpl->Window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(fImpl.get()));
 }
 
@@ -99,11 +99,10 @@ TDeviceChangeWatch::TDeviceChangeWatch(THandler OnDeviceChange) : fImpl(std::mak
     fImpl->Handler = std::make_shared<THandler>(std::move(OnDeviceChange));
     std::weak_ptr<THandler> target = fImpl->Handler;
     try {
-        fImpl->Watcher = std::make_unique<winapi_posix::PortMapWatcher>(
-            [target](const std::u16string& ComName, bool Arrived) {
+        fImpl->Watcher =
+            std::make_unique<winapi_posix::PortMapWatcher>([target](const std::u16string& ComName, bool Arrived) {
                 TThread::Queue([target, ComName, Arrived] {
-                    if (auto handler = target.lock())
-                        Deliver(*handler, ComName, Arrived);
+                    if (auto handler = target.lock()) Deliver(*handler, ComName, Arrived);
                 });
             });
     } catch (const std::system_error& e) {

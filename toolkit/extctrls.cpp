@@ -5,10 +5,7 @@
 
 TTimer::TTimer(TComponent* AOwner) : TComponent(AOwner) {}
 
-TTimer::~TTimer()
-{
-    fHandle.reset();
-}
+TTimer::~TTimer() { fHandle.reset(); }
 
 void TTimer::SetInterval(unsigned Value)
 {
@@ -162,8 +159,14 @@ void TLabeledEdit::PlaceLabel()
     switch (fLabelPosition) {
     case lpAbove: Y = Top() - H - fLabelSpacing; break;
     case lpBelow: Y = Top() + Height() + fLabelSpacing; break;
-    case lpLeft: X = Left() - W - fLabelSpacing; Y = Top() + (Height() - H) / 2; break;
-    case lpRight: X = Left() + Width() + fLabelSpacing; Y = Top() + (Height() - H) / 2; break;
+    case lpLeft:
+        X = Left() - W - fLabelSpacing;
+        Y = Top() + (Height() - H) / 2;
+        break;
+    case lpRight:
+        X = Left() + Width() + fLabelSpacing;
+        Y = Top() + (Height() - H) / 2;
+        break;
     }
     fEditLabel->TLabel::SetBounds(X, Y, W, H);
 }

@@ -26,8 +26,7 @@ UnicodeString Pad(UnicodeString S, int Width, bool Left)
 // Digits with at least Prec digits (zero-filled), sign in front.
 UnicodeString WithMinDigits(UnicodeString Digits, bool Negative, int Prec)
 {
-    if (Prec > static_cast<int>(Digits.size()))
-        Digits.insert(0, static_cast<std::size_t>(Prec) - Digits.size(), u'0');
+    if (Prec > static_cast<int>(Digits.size())) Digits.insert(0, static_cast<std::size_t>(Prec) - Digits.size(), u'0');
     return Negative ? u"-" + Digits : Digits;
 }
 
@@ -137,12 +136,18 @@ UnicodeString FormatArgs(const UnicodeString& Fmt, std::span<const TFormatArg> A
         case u'g':
         case u'n': {
             double V;
-            if (A.Kind() == K::Float) V = A.AsFloat();
-            else FormatError(Fmt);
-            if (Type == u'e') Out = FloatToStrF(V, ffExponent, Prec < 0 ? 15 : Prec, 3);
-            else if (Type == u'f') Out = FloatToStrF(V, ffFixed, 18, Prec < 0 ? 2 : Prec);
-            else if (Type == u'n') Out = FloatToStrF(V, ffNumber, 18, Prec < 0 ? 2 : Prec);
-            else Out = FloatToStrF(V, ffGeneral, Prec < 0 ? 15 : Prec, 0);
+            if (A.Kind() == K::Float)
+                V = A.AsFloat();
+            else
+                FormatError(Fmt);
+            if (Type == u'e')
+                Out = FloatToStrF(V, ffExponent, Prec < 0 ? 15 : Prec, 3);
+            else if (Type == u'f')
+                Out = FloatToStrF(V, ffFixed, 18, Prec < 0 ? 2 : Prec);
+            else if (Type == u'n')
+                Out = FloatToStrF(V, ffNumber, 18, Prec < 0 ? 2 : Prec);
+            else
+                Out = FloatToStrF(V, ffGeneral, Prec < 0 ? 15 : Prec, 0);
             break;
         }
         case u's':
@@ -154,8 +159,7 @@ UnicodeString FormatArgs(const UnicodeString& Fmt, std::span<const TFormatArg> A
             if (A.Kind() != K::Ptr) FormatError(Fmt);
             Out = IntToHex(A.AsUInt(), static_cast<int>(sizeof(void*) * 2));
             break;
-        default:
-            FormatError(Fmt);
+        default: FormatError(Fmt);
         }
         R += Pad(std::move(Out), Width, Left);
     }
@@ -169,7 +173,4 @@ UnicodeString Format(const UnicodeString& Fmt, std::initializer_list<TFormatArg>
     return FormatArgs(Fmt, std::span<const TFormatArg>(Args.begin(), Args.size()));
 }
 
-UnicodeString Format(const UnicodeString& Fmt, const std::vector<TFormatArg>& Args)
-{
-    return FormatArgs(Fmt, Args);
-}
+UnicodeString Format(const UnicodeString& Fmt, const std::vector<TFormatArg>& Args) { return FormatArgs(Fmt, Args); }

@@ -22,8 +22,10 @@ void TApplication::ShowException(const Exception& E)
 void TApplication::HandleException(const std::exception& E)
 {
     if (dynamic_cast<const EAbort*>(&E)) return;
-    if (auto* RE = dynamic_cast<const Exception*>(&E)) ShowException(*RE);
-    else ShowException(Exception(Utf8ToUnicode(E.what())));
+    if (auto* RE = dynamic_cast<const Exception*>(&E))
+        ShowException(*RE);
+    else
+        ShowException(Exception(Utf8ToUnicode(E.what())));
 }
 
 void TApplication::HandleCurrentException()
@@ -174,8 +176,8 @@ int THeadlessApplication::MessageBox(const UnicodeString& Text, const UnicodeStr
 
 std::unique_ptr<TTimerHandle> THeadlessApplication::StartTimer(unsigned Interval, std::function<void()> OnFire)
 {
-    auto E = std::make_shared<TTimerEntry>(
-        TTimerEntry{this, Interval, std::chrono::steady_clock::now() + std::chrono::milliseconds(Interval), std::move(OnFire)});
+    auto E = std::make_shared<TTimerEntry>(TTimerEntry{
+        this, Interval, std::chrono::steady_clock::now() + std::chrono::milliseconds(Interval), std::move(OnFire)});
     fTimers.push_back(E);
     Wake();
     return std::make_unique<THeadlessTimer>(E);
@@ -216,10 +218,7 @@ TCustomEdit::TCharProc TCustomEdit::DefaultCharProc()
     return [this](char16_t Ch) { DoDefaultChar(Ch); };
 }
 
-void TCustomEdit::SetCharProc(TCharProc Proc)
-{
-    fCharProc = Proc ? std::move(Proc) : DefaultCharProc();
-}
+void TCustomEdit::SetCharProc(TCharProc Proc) { fCharProc = Proc ? std::move(Proc) : DefaultCharProc(); }
 
 void TCustomEdit::PerformChar(char16_t Ch)
 {
@@ -239,10 +238,7 @@ void TCustomEdit::ReplaceSel(const UnicodeString& Text)
     RunInEditThread([this, &Text] { DoReplaceSel(Text); });
 }
 
-void TCustomEdit::ReplaceSelAnsi(std::string_view Text)
-{
-    ReplaceSel(AnsiToUnicode(Text));
-}
+void TCustomEdit::ReplaceSelAnsi(std::string_view Text) { ReplaceSel(AnsiToUnicode(Text)); }
 
 void TCustomEdit::DoDefaultChar(char16_t Ch)
 {
@@ -256,8 +252,8 @@ void TCustomEdit::DoDefaultChar(char16_t Ch)
             UnicodeString T = Text();
             int Start = SelStart() - 1;
             // Delete a whole line break ("\r\n") or surrogate pair at once.
-            if (Start > 0 && ((T[Start - 1] == u'\r' && T[Start] == u'\n') ||
-                              (T[Start - 1] >= 0xD800 && T[Start - 1] <= 0xDBFF)))
+            if (Start > 0 &&
+                ((T[Start - 1] == u'\r' && T[Start] == u'\n') || (T[Start - 1] >= 0xD800 && T[Start - 1] <= 0xDBFF)))
                 --Start;
             SetSelection(Start, SelStart() - Start);
         }
@@ -351,8 +347,10 @@ void TForm::SetVisible(bool Value)
 
 void TForm::Show()
 {
-    if (Visible()) Changed(TControlChange::Visible);  // to the front
-    else SetVisible(true);
+    if (Visible())
+        Changed(TControlChange::Visible);  // to the front
+    else
+        SetVisible(true);
 }
 
 void TForm::Close()
@@ -364,7 +362,4 @@ void TForm::Close()
     if (Application && Application->MainForm == this) Application->Terminate();
 }
 
-bool TForm::GrabWindow(TBitmap& Picture, TPoint& ClientOrigin)
-{
-    return Peer() && Peer()->Grab(Picture, ClientOrigin);
-}
+bool TForm::GrabWindow(TBitmap& Picture, TPoint& ClientOrigin) { return Peer() && Peer()->Grab(Picture, ClientOrigin); }

@@ -21,8 +21,7 @@
 // Message box styles and answers: the Win32 MB_ / ID values, under names that
 // do not clash with <windows.h>'s macros (which may be passed as well).
 namespace MsgBox {
-constexpr int Ok = 0x0, OkCancel = 0x1, AbortRetryIgnore = 0x2, YesNoCancel = 0x3, YesNo = 0x4,
-              RetryCancel = 0x5;
+constexpr int Ok = 0x0, OkCancel = 0x1, AbortRetryIgnore = 0x2, YesNoCancel = 0x3, YesNo = 0x4, RetryCancel = 0x5;
 constexpr int IconError = 0x10, IconQuestion = 0x20, IconWarning = 0x30, IconInformation = 0x40;
 constexpr int TaskModal = 0x2000;
 constexpr int IdOk = 1, IdCancel = 2, IdAbort = 3, IdRetry = 4, IdIgnore = 5, IdYes = 6, IdNo = 7;
@@ -91,9 +90,17 @@ public:
     TForm* MainForm = nullptr;
     // The save-file dialog of the backend: shows FileName, returns the chosen
     // path in it; false when cancelled (headless: always).
-    virtual bool PromptForSaveFileName(UnicodeString& FileName) { (void)FileName; return false; }
+    virtual bool PromptForSaveFileName(UnicodeString& FileName)
+    {
+        (void)FileName;
+        return false;
+    }
     // The open-file dialog likewise (an existing file).
-    virtual bool PromptForOpenFileName(UnicodeString& FileName) { (void)FileName; return false; }
+    virtual bool PromptForOpenFileName(UnicodeString& FileName)
+    {
+        (void)FileName;
+        return false;
+    }
 
 protected:
     bool fTerminated = false;
@@ -120,8 +127,10 @@ void GuardedCall(F&& Handler) noexcept
         Handler();
     } catch (...) {
         try {
-            if (Application) Application->HandleCurrentException();
-            else ReportUnhandledException();
+            if (Application)
+                Application->HandleCurrentException();
+            else
+                ReportUnhandledException();
         } catch (...) {
             ReportUnhandledException();  // the message box itself failed
         }

@@ -95,9 +95,11 @@ std::string StoredZlib(const std::string& Raw)
 TColor ClassicSystemColor(int Index)
 {
     switch (Index) {
-    case 5: return clWhite;                                     // COLOR_WINDOW
-    case 8: case 18: return clBlack;                            // COLOR_WINDOWTEXT, COLOR_BTNTEXT
-    case 15: case 19: return RGB(212, 208, 200);                // COLOR_BTNFACE, COLOR_INACTIVECAPTIONTEXT
+    case 5: return clWhite;  // COLOR_WINDOW
+    case 8:
+    case 18: return clBlack;  // COLOR_WINDOWTEXT, COLOR_BTNTEXT
+    case 15:
+    case 19: return RGB(212, 208, 200);  // COLOR_BTNFACE, COLOR_INACTIVECAPTIONTEXT
     default: return RGB(192, 192, 192);
     }
 }
@@ -110,20 +112,11 @@ TColor ColorToRGB(TColor C)
     return ClassicSystemColor(Index);
 }
 
-void SetSystemColorResolver(TSystemColorResolver R)
-{
-    Resolver() = std::move(R);
-}
+void SetSystemColorResolver(TSystemColorResolver R) { Resolver() = std::move(R); }
 
-void SetTextRenderer(TTextRenderer R)
-{
-    Renderer() = std::move(R);
-}
+void SetTextRenderer(TTextRenderer R) { Renderer() = std::move(R); }
 
-void SetTextMeasurer(TTextMeasurer M)
-{
-    Measurer() = std::move(M);
-}
+void SetTextMeasurer(TTextMeasurer M) { Measurer() = std::move(M); }
 
 TPoint MeasureText(const UnicodeString& Text, const TFont& Font)
 {
@@ -193,15 +186,9 @@ void TCanvas::Changed()
     if (OnChange) OnChange(this);
 }
 
-void TCanvas::Plot(int X, int Y, TColor C)
-{
-    fBitmap.SetPixel(X, Y, C);
-}
+void TCanvas::Plot(int X, int Y, TColor C) { fBitmap.SetPixel(X, Y, C); }
 
-void TCanvas::MoveTo(int X, int Y)
-{
-    fPenPos = {X, Y};
-}
+void TCanvas::MoveTo(int X, int Y) { fPenPos = {X, Y}; }
 
 void TCanvas::LineTo(int X, int Y)
 {

@@ -34,15 +34,13 @@ constexpr int GetRValue(TColor C) { return static_cast<int>(C & 0xFF); }
 constexpr int GetGValue(TColor C) { return static_cast<int>((C >> 8) & 0xFF); }
 constexpr int GetBValue(TColor C) { return static_cast<int>((C >> 16) & 0xFF); }
 
-constexpr TColor clBlack = RGB(0, 0, 0), clWhite = RGB(255, 255, 255), clRed = RGB(255, 0, 0),
-                 clLime = RGB(0, 255, 0), clBlue = RGB(0, 0, 255), clNavy = RGB(0, 0, 128),
-                 clMaroon = RGB(128, 0, 0), clGreen = RGB(0, 128, 0), clGray = RGB(128, 128, 128),
-                 clSilver = RGB(192, 192, 192), clYellow = RGB(255, 255, 0);
+constexpr TColor clBlack = RGB(0, 0, 0), clWhite = RGB(255, 255, 255), clRed = RGB(255, 0, 0), clLime = RGB(0, 255, 0),
+                 clBlue = RGB(0, 0, 255), clNavy = RGB(0, 0, 128), clMaroon = RGB(128, 0, 0), clGreen = RGB(0, 128, 0),
+                 clGray = RGB(128, 128, 128), clSilver = RGB(192, 192, 192), clYellow = RGB(255, 255, 0);
 // System colours.
 constexpr TColor clSystemColor = 0x80000000;
-constexpr TColor clWindow = clSystemColor | 5, clWindowText = clSystemColor | 8,
-                 clBtnFace = clSystemColor | 15, clBtnText = clSystemColor | 18,
-                 clInactiveCaptionText = clSystemColor | 19;
+constexpr TColor clWindow = clSystemColor | 5, clWindowText = clSystemColor | 8, clBtnFace = clSystemColor | 15,
+                 clBtnText = clSystemColor | 18, clInactiveCaptionText = clSystemColor | 19;
 // "Not set": the control takes its parent's / the system's colour.
 constexpr TColor clDefault = 0x20000000;
 

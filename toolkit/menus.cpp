@@ -15,9 +15,10 @@ UnicodeString ShortCutToText(TShortCut Value)
     if (Key >= 0x70 && Key <= 0x87) {
         S += u'F';
         S += IntToStr(Key - 0x6F);
-    }
-    else if (Key == vkEscape) S += u"Esc";
-    else if ((Key >= '0' && Key <= '9') || (Key >= 'A' && Key <= 'Z')) S += static_cast<char16_t>(Key);
+    } else if (Key == vkEscape)
+        S += u"Esc";
+    else if ((Key >= '0' && Key <= '9') || (Key >= 'A' && Key <= 'Z'))
+        S += static_cast<char16_t>(Key);
     return S;
 }
 
@@ -86,10 +87,7 @@ void TMenuItem::Click()
     if (Handler) GuardedCall([&] { Handler(this); });
 }
 
-TMainMenu::TMainMenu(TComponent* AOwner) : TComponent(AOwner), fItems(new TMenuItem(nullptr))
-{
-    fItems->fMenu = this;
-}
+TMainMenu::TMainMenu(TComponent* AOwner) : TComponent(AOwner), fItems(new TMenuItem(nullptr)) { fItems->fMenu = this; }
 
 TMainMenu::~TMainMenu()
 {
@@ -114,7 +112,4 @@ TMenuItem* FindIn(TMenuItem* Item, TShortCut Key)
 }
 }  // namespace
 
-TMenuItem* TMainMenu::FindShortCut(TShortCut Key) const
-{
-    return Key == scNone ? nullptr : FindIn(fItems, Key);
-}
+TMenuItem* TMainMenu::FindShortCut(TShortCut Key) const { return Key == scNone ? nullptr : FindIn(fItems, Key); }

@@ -131,8 +131,10 @@ void RoundTo(TDecimal& D, int N)
 void AppendExponent(std::u16string& R, int Exp, int MinDigits, bool PlusSign)
 {
     R += u'E';
-    if (Exp < 0) R += u'-';
-    else if (PlusSign) R += u'+';
+    if (Exp < 0)
+        R += u'-';
+    else if (PlusSign)
+        R += u'+';
     const UnicodeString Num = IntToStr(Exp < 0 ? -Exp : Exp);
     if (MinDigits > static_cast<int>(Num.size())) R.append(static_cast<std::size_t>(MinDigits) - Num.size(), u'0');
     R += Num;
@@ -151,12 +153,13 @@ std::u16string DigitRange(const TDecimal& D, int From, int To)
 {
     std::u16string R;
     for (int I = From; I < To; ++I)
-        R += (I >= 0 && I < static_cast<int>(D.Digits.size())) ? static_cast<char16_t>(D.Digits[static_cast<std::size_t>(I)]) : u'0';
+        R += (I >= 0 && I < static_cast<int>(D.Digits.size()))
+                 ? static_cast<char16_t>(D.Digits[static_cast<std::size_t>(I)])
+                 : u'0';
     return R;
 }
 
-UnicodeString FormatScientific(const TDecimal& D, int MinMantissaDigits, int ExpDigits, bool PlusSign,
-                               char16_t Sep)
+UnicodeString FormatScientific(const TDecimal& D, int MinMantissaDigits, int ExpDigits, bool PlusSign, char16_t Sep)
 {
     std::u16string R;
     if (D.Negative) R += u'-';
@@ -220,23 +223,20 @@ UnicodeString FloatText(T Value, TFloatFormat Format, int Precision, int Digits,
         RoundTo(D, std::min(Precision, D.Exponent + Digits));
         return FormatFixedDigits(D, Digits, Sep, Format == ffNumber ? Settings.ThousandSeparator : u'\0');
     }
-    case ffGeneral:
-        break;
+    case ffGeneral: break;
     }
     // General: the shorter of fixed and scientific, trailing zeros dropped.
     // Scientific when more than Precision digits precede the point or the
     // magnitude is below 0.00001 (0.00001 itself is written fixed).
     RoundTo(D, Precision);
     if (D.Digits.empty()) return u"0";
-    if (D.Exponent > Precision || D.Exponent < -4)
-        return FormatScientific(D, 1, std::clamp(Digits, 0, 4), false, Sep);
+    if (D.Exponent > Precision || D.Exponent < -4) return FormatScientific(D, 1, std::clamp(Digits, 0, 4), false, Sep);
     return FormatFixedDigits(D, -1, Sep, u'\0');
 }
 
 }  // namespace
 
-UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits,
-                          const TFormatSettings& Settings)
+UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits, const TFormatSettings& Settings)
 {
     return FloatText(Value, Format, Precision, Digits, Settings);
 }
@@ -246,10 +246,7 @@ UnicodeString FloatToStrF(Extended Value, TFloatFormat Format, int Precision, in
     return FloatText(Value, Format, Precision, Digits, FormatSettings);
 }
 
-UnicodeString FloatToStr(Extended Value)
-{
-    return FloatText(Value, ffGeneral, 15, 0, FormatSettings);
-}
+UnicodeString FloatToStr(Extended Value) { return FloatText(Value, ffGeneral, 15, 0, FormatSettings); }
 
 UnicodeString FloatToStrF(double Value, TFloatFormat Format, int Precision, int Digits)
 {
@@ -261,10 +258,7 @@ UnicodeString FloatToStr(double Value, const TFormatSettings& Settings)
     return FloatToStrF(Value, ffGeneral, 15, 0, Settings);
 }
 
-UnicodeString FloatToStr(double Value)
-{
-    return FloatToStr(Value, FormatSettings);
-}
+UnicodeString FloatToStr(double Value) { return FloatToStr(Value, FormatSettings); }
 
 // ---------------------------------------------------------------------------
 // Text -> float
@@ -365,10 +359,7 @@ bool TryStrToFloat(const UnicodeString& S, double& Value, const TFormatSettings&
     return true;
 }
 
-bool TryStrToFloat(const UnicodeString& S, double& Value)
-{
-    return TryStrToFloat(S, Value, FormatSettings);
-}
+bool TryStrToFloat(const UnicodeString& S, double& Value) { return TryStrToFloat(S, Value, FormatSettings); }
 
 UnicodeString TextForMessage(const UnicodeString& S)
 {
@@ -386,10 +377,7 @@ double StrToFloat(const UnicodeString& S, const TFormatSettings& Settings)
     return V;
 }
 
-double StrToFloat(const UnicodeString& S)
-{
-    return StrToFloat(S, FormatSettings);
-}
+double StrToFloat(const UnicodeString& S) { return StrToFloat(S, FormatSettings); }
 
 double StrToFloatDef(const UnicodeString& S, double Default)
 {
@@ -410,15 +398,9 @@ UnicodeString DecimalText(T Value)
 }
 }  // namespace
 
-UnicodeString IntToStr(long long Value)
-{
-    return DecimalText(Value);
-}
+UnicodeString IntToStr(long long Value) { return DecimalText(Value); }
 
-UnicodeString UIntToStr(unsigned long long Value)
-{
-    return DecimalText(Value);
-}
+UnicodeString UIntToStr(unsigned long long Value) { return DecimalText(Value); }
 
 UnicodeString IntToHex(unsigned long long Value, int Digits)
 {
@@ -456,10 +438,14 @@ bool ParseInteger(const UnicodeString& S, long long& Value, bool& Hex)
     for (; I < N; ++I) {
         char16_t C = S[I];
         unsigned D;
-        if (C >= u'0' && C <= u'9') D = C - u'0';
-        else if (Base == 16 && C >= u'a' && C <= u'f') D = C - u'a' + 10;
-        else if (Base == 16 && C >= u'A' && C <= u'F') D = C - u'A' + 10;
-        else return false;
+        if (C >= u'0' && C <= u'9')
+            D = C - u'0';
+        else if (Base == 16 && C >= u'a' && C <= u'f')
+            D = C - u'a' + 10;
+        else if (Base == 16 && C >= u'A' && C <= u'F')
+            D = C - u'A' + 10;
+        else
+            return false;
         if (Acc > (Limit - D) / Base) {
             // Hex may use the full unsigned range (the runtime's "$FFFFFFFF" = -1 for 32 bits).
             if (Base != 16) return false;

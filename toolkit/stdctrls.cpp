@@ -22,10 +22,7 @@ void TLabel::AdjustSize()
     SetBounds(Left(), Top(), Size.X, Size.Y);
 }
 
-void TLabel::PeerCreated()
-{
-    AdjustSize();
-}
+void TLabel::PeerCreated() { AdjustSize(); }
 
 void TLabel::FontChanged()
 {
@@ -98,8 +95,10 @@ void TEdit::DoReplaceSel(const UnicodeString& Text)
 void TEdit::RunInEditThread(const std::function<void()>& F)
 {
     // A native field lives on the main thread; an edit without one is plain memory.
-    if (Peer() && !IsMainThread()) TThread::Synchronize(TThread::CurrentThread(), F);
-    else F();
+    if (Peer() && !IsMainThread())
+        TThread::Synchronize(TThread::CurrentThread(), F);
+    else
+        F();
 }
 
 void TEdit::EditedByUser(const UnicodeString& Value, int CaretPos)
@@ -126,7 +125,8 @@ void TEdit::TypeText(const UnicodeString& Keys)
 
 TCheckBox::TCheckBox(TComponent* AOwner) : TControl(AOwner)
 {
-    PublishBool(u"Checked", [this] { return fChecked; }, [this](bool V) { SetChecked(V); });
+    PublishBool(
+        u"Checked", [this] { return fChecked; }, [this](bool V) { SetChecked(V); });
 }
 
 void TCheckBox::SetChecked(bool Value)
@@ -202,10 +202,7 @@ void TComboBox::SetItemIndex(int Value)
     Changed(TControlChange::ItemIndex);
 }
 
-UnicodeString TComboBox::Text() const
-{
-    return fItemIndex >= 0 ? fItems.Strings(fItemIndex) : UnicodeString();
-}
+UnicodeString TComboBox::Text() const { return fItemIndex >= 0 ? fItems.Strings(fItemIndex) : UnicodeString(); }
 
 void TComboBox::PickItem(int Index)
 {

@@ -31,8 +31,7 @@ TStringList::~TStringList()
 
 void TStringList::CheckIndex(int Index) const
 {
-    if (Index < 0 || Index >= Count())
-        throw EStringListError(Format(RuntimeText::ListIndexError, {Index}));
+    if (Index < 0 || Index >= Count()) throw EStringListError(Format(RuntimeText::ListIndexError, {Index}));
 }
 
 void TStringList::Changed()
@@ -66,20 +65,11 @@ void TStringList::SetObjects(int Index, TObject* Object)
     Changed();
 }
 
-std::intptr_t TStringList::Integers(int Index) const
-{
-    return reinterpret_cast<std::intptr_t>(Objects(Index));
-}
+std::intptr_t TStringList::Integers(int Index) const { return reinterpret_cast<std::intptr_t>(Objects(Index)); }
 
-void TStringList::SetIntegers(int Index, std::intptr_t Value)
-{
-    SetObjects(Index, reinterpret_cast<TObject*>(Value));
-}
+void TStringList::SetIntegers(int Index, std::intptr_t Value) { SetObjects(Index, reinterpret_cast<TObject*>(Value)); }
 
-int TStringList::Add(const UnicodeString& S)
-{
-    return AddObject(S, nullptr);
-}
+int TStringList::Add(const UnicodeString& S) { return AddObject(S, nullptr); }
 
 int TStringList::AddObject(const UnicodeString& S, TObject* Object)
 {
@@ -102,10 +92,7 @@ int TStringList::AddInteger(const UnicodeString& S, std::intptr_t Value)
     return AddObject(S, reinterpret_cast<TObject*>(Value));
 }
 
-void TStringList::Insert(int Index, const UnicodeString& S)
-{
-    InsertObject(Index, S, nullptr);
-}
+void TStringList::Insert(int Index, const UnicodeString& S) { InsertObject(Index, S, nullptr); }
 
 void TStringList::InsertObject(int Index, const UnicodeString& S, TObject* Object)
 {
@@ -230,8 +217,10 @@ void TStringList::SetValues(const UnicodeString& Name, const UnicodeString& Valu
         if (I >= 0) Delete(I);
         return;
     }
-    if (I < 0) Add(Name + u"=" + Value);
-    else SetStrings(I, Name + u"=" + Value);
+    if (I < 0)
+        Add(Name + u"=" + Value);
+    else
+        SetStrings(I, Name + u"=" + Value);
 }
 
 void TStringList::SetSorted(bool Value)
@@ -329,7 +318,9 @@ void TStringList::SetCommaText(const UnicodeString& S)
 {
     Clear();
     std::size_t I = 0, N = S.size();
-    auto SkipBlanks = [&] { while (I < N && S[I] > 0 && S[I] <= u' ') ++I; };
+    auto SkipBlanks = [&] {
+        while (I < N && S[I] > 0 && S[I] <= u' ') ++I;
+    };
     SkipBlanks();
     while (I < N) {
         UnicodeString Item;
@@ -479,8 +470,9 @@ void TStringList::LoadFromFile(const UnicodeString& FileName)
     if (B.size() >= 3 && static_cast<unsigned char>(B[0]) == 0xEF && static_cast<unsigned char>(B[1]) == 0xBB &&
         static_cast<unsigned char>(B[2]) == 0xBF) {
         Text = Utf8ToUnicode(std::string_view(B).substr(3));
-    } else if (B.size() >= 2 && ((static_cast<unsigned char>(B[0]) == 0xFF && static_cast<unsigned char>(B[1]) == 0xFE) ||
-                                 (static_cast<unsigned char>(B[0]) == 0xFE && static_cast<unsigned char>(B[1]) == 0xFF))) {
+    } else if (B.size() >= 2 &&
+               ((static_cast<unsigned char>(B[0]) == 0xFF && static_cast<unsigned char>(B[1]) == 0xFE) ||
+                (static_cast<unsigned char>(B[0]) == 0xFE && static_cast<unsigned char>(B[1]) == 0xFF))) {
         // UTF-16; the byte-order mark says which byte of a unit comes first.
         const std::size_t Low = static_cast<unsigned char>(B[0]) == 0xFF ? 0 : 1;
         for (std::size_t I = 2; I + 1 < B.size(); I += 2)
@@ -492,10 +484,7 @@ void TStringList::LoadFromFile(const UnicodeString& FileName)
     SetText(Text);
 }
 
-void TStringList::SaveToFile(const UnicodeString& FileName) const
-{
-    WriteFileBytes(FileName, UnicodeToAnsi(Text()));
-}
+void TStringList::SaveToFile(const UnicodeString& FileName) const { WriteFileBytes(FileName, UnicodeToAnsi(Text())); }
 
 UnicodeString ExtractFilePath(const UnicodeString& FileName)
 {

@@ -39,11 +39,10 @@ UnicodeString Utf8ToUnicode(std::string_view S) { return platform::FromUtf8(S); 
 
 namespace {
 // 0x80..0x9F; the undefined positions keep their C1 value, as Windows maps them.
-constexpr std::array<char16_t, 32> Cp1252High = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+constexpr std::array<char16_t, 32> Cp1252High = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+                                                 0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+                                                 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+                                                 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
 char UnicodeCharToAnsi(char16_t C)
 {
@@ -159,10 +158,7 @@ int CompareText(const UnicodeString& A, const UnicodeString& B)
     return A.size() == B.size() ? 0 : (A.size() < B.size() ? -1 : 1);
 }
 
-bool SameText(const UnicodeString& A, const UnicodeString& B)
-{
-    return A.size() == B.size() && CompareText(A, B) == 0;
-}
+bool SameText(const UnicodeString& A, const UnicodeString& B) { return A.size() == B.size() && CompareText(A, B) == 0; }
 
 int CompareStr(const UnicodeString& A, const UnicodeString& B)
 {
@@ -243,7 +239,4 @@ UnicodeString SystemErrorText(std::uint32_t Code)
 
 EInOutError::EInOutError(int Code) : Exception(MessageFor(Code)), ErrorCode(Code) {}
 
-void AbstractErrorProc()
-{
-    throw EAbstractError(RuntimeText::AbstractError);
-}
+void AbstractErrorProc() { throw EAbstractError(RuntimeText::AbstractError); }

@@ -35,15 +35,9 @@ using TWinChar = char16_t;
 
 // The string as a NUL-terminated WCHAR pointer for calls into the Win32 API;
 // valid as long as the string lives unchanged.
-inline const TWinChar* PWChar(const UnicodeString& S)
-{
-    return reinterpret_cast<const TWinChar*>(S.c_str());
-}
+inline const TWinChar* PWChar(const UnicodeString& S) { return reinterpret_cast<const TWinChar*>(S.c_str()); }
 // Writable buffer of a string (for API calls that fill a preallocated string).
-inline TWinChar* PWCharBuffer(UnicodeString& S)
-{
-    return reinterpret_cast<TWinChar*>(S.data());
-}
+inline TWinChar* PWCharBuffer(UnicodeString& S) { return reinterpret_cast<TWinChar*>(S.data()); }
 // A string from a NUL-terminated WCHAR pointer (null gives "").
 UnicodeString StrFromPWChar(const TWinChar* P);
 // A string from Len WCHARs (NULs included).
@@ -62,7 +56,7 @@ inline UnicodeString U(std::string_view Utf8) { return Utf8ToUnicode(Utf8); }
 inline Utf8String ToUtf8(std::u16string_view S) { return UnicodeToUtf8(S); }
 
 // Text helpers (on UTF-16 code units; the case mapping covers ASCII and Latin-1).
-UnicodeString Trim(const UnicodeString& S);       // drops leading/trailing chars <= U+0020
+UnicodeString Trim(const UnicodeString& S);  // drops leading/trailing chars <= U+0020
 UnicodeString TrimLeft(const UnicodeString& S);
 UnicodeString TrimRight(const UnicodeString& S);
 UnicodeString UpperCase(const UnicodeString& S);  // ASCII only, like the runtime's UpperCase
@@ -94,10 +88,10 @@ private:
     std::string fWhat;
 };
 
-#define TOOLKIT_DECLARE_EXCEPTION(Name, Base)                                 \
-    class Name : public Base {                                                \
-    public:                                                                   \
-        explicit Name(UnicodeString Msg) : Base(std::move(Msg)) {}            \
+#define TOOLKIT_DECLARE_EXCEPTION(Name, Base)                      \
+    class Name : public Base {                                     \
+    public:                                                        \
+        explicit Name(UnicodeString Msg) : Base(std::move(Msg)) {} \
     }
 
 // Silent exception: the event loop does not show it.
@@ -137,23 +131,23 @@ public:
 
 // The runtime's message texts.
 namespace RuntimeText {
-extern const char16_t* const InvalidFloat;        // "'%s' ist kein gültiger Gleitkommawert"
-extern const char16_t* const InvalidInteger;      // "'%s' ist kein gültiger Integerwert"
-extern const char16_t* const ZeroDivide;          // "Gleitkommadivision durch Null"
-extern const char16_t* const InvalidOp;           // "Ungültige Gleitkommaoperation"
-extern const char16_t* const Overflow;            // "Gleitkommaüberlauf"
-extern const char16_t* const DivByZero;           // "Division durch Null"
-extern const char16_t* const ListIndexError;      // "Listenindex überschreitet das Maximum (%d)"
-extern const char16_t* const DuplicateString;     // "Stringliste gestattet keine Duplikate"
-extern const char16_t* const FOpenError;          // "Datei %s kann nicht geöffnet werden. %s"
-extern const char16_t* const FCreateError;        // "Datei \"%s\" kann nicht erstellt werden. %s"
-extern const char16_t* const FileAccessDenied;    // "Dateizugriff verweigert"
-extern const char16_t* const OutOfMemory;         // "Zu wenig Speicherplatz"
-extern const char16_t* const InOutError;          // "E/A-Fehler %d"
-extern const char16_t* const AbstractError;       // "Abstrakter Fehler"
-extern const char16_t* const InvalidFormat;       // "Format '%s' ungültig oder nicht kompatibel mit Argument"
-extern const char16_t* const ThreadCancelled;     // "Thread-Anforderung abgebrochen"
-extern const char16_t* const UnknownException;    // "Unbekannte Ausnahme" (a raised non-std value)
+extern const char16_t* const InvalidFloat;      // "'%s' ist kein gültiger Gleitkommawert"
+extern const char16_t* const InvalidInteger;    // "'%s' ist kein gültiger Integerwert"
+extern const char16_t* const ZeroDivide;        // "Gleitkommadivision durch Null"
+extern const char16_t* const InvalidOp;         // "Ungültige Gleitkommaoperation"
+extern const char16_t* const Overflow;          // "Gleitkommaüberlauf"
+extern const char16_t* const DivByZero;         // "Division durch Null"
+extern const char16_t* const ListIndexError;    // "Listenindex überschreitet das Maximum (%d)"
+extern const char16_t* const DuplicateString;   // "Stringliste gestattet keine Duplikate"
+extern const char16_t* const FOpenError;        // "Datei %s kann nicht geöffnet werden. %s"
+extern const char16_t* const FCreateError;      // "Datei \"%s\" kann nicht erstellt werden. %s"
+extern const char16_t* const FileAccessDenied;  // "Dateizugriff verweigert"
+extern const char16_t* const OutOfMemory;       // "Zu wenig Speicherplatz"
+extern const char16_t* const InOutError;        // "E/A-Fehler %d"
+extern const char16_t* const AbstractError;     // "Abstrakter Fehler"
+extern const char16_t* const InvalidFormat;     // "Format '%s' ungültig oder nicht kompatibel mit Argument"
+extern const char16_t* const ThreadCancelled;   // "Thread-Anforderung abgebrochen"
+extern const char16_t* const UnknownException;  // "Unbekannte Ausnahme" (a raised non-std value)
 }  // namespace RuntimeText
 
 // Raises EAbstractError: the body of an operation that a descendant must supply.
@@ -317,16 +311,36 @@ public:
     constexpr std::uint64_t Bits() const { return fBits; }
     constexpr bool Contains(E M) const { return (fBits & Bit(M)) != 0; }
     constexpr bool Empty() const { return fBits == 0; }
-    constexpr TSet& operator<<(E M) { fBits |= Bit(M); return *this; }  // Include
-    constexpr TSet& operator>>(E M) { fBits &= ~Bit(M); return *this; } // Exclude
+    constexpr TSet& operator<<(E M)
+    {
+        fBits |= Bit(M);
+        return *this;
+    }  // Include
+    constexpr TSet& operator>>(E M)
+    {
+        fBits &= ~Bit(M);
+        return *this;
+    }  // Exclude
     constexpr TSet& Include(E M) { return *this << M; }
     constexpr TSet& Exclude(E M) { return *this >> M; }
     constexpr TSet operator+(TSet O) const { return FromBits(fBits | O.fBits); }
     constexpr TSet operator-(TSet O) const { return FromBits(fBits & ~O.fBits); }
     constexpr TSet operator*(TSet O) const { return FromBits(fBits & O.fBits); }
-    constexpr TSet& operator+=(TSet O) { fBits |= O.fBits; return *this; }
-    constexpr TSet& operator-=(TSet O) { fBits &= ~O.fBits; return *this; }
-    constexpr TSet& operator*=(TSet O) { fBits &= O.fBits; return *this; }
+    constexpr TSet& operator+=(TSet O)
+    {
+        fBits |= O.fBits;
+        return *this;
+    }
+    constexpr TSet& operator-=(TSet O)
+    {
+        fBits &= ~O.fBits;
+        return *this;
+    }
+    constexpr TSet& operator*=(TSet O)
+    {
+        fBits &= O.fBits;
+        return *this;
+    }
     constexpr bool operator==(const TSet&) const = default;
     // A <= B: every member of A is in B.
     constexpr bool operator<=(TSet O) const { return (fBits & ~O.fBits) == 0; }

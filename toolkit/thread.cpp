@@ -64,20 +64,11 @@ std::deque<std::shared_ptr<TThread::TSyncRequest>>& SyncQueue()
 }
 }  // namespace
 
-bool IsMainThread()
-{
-    return std::this_thread::get_id() == MainThreadIdRef().load();
-}
+bool IsMainThread() { return std::this_thread::get_id() == MainThreadIdRef().load(); }
 
-std::thread::id MainThreadID()
-{
-    return MainThreadIdRef().load();
-}
+std::thread::id MainThreadID() { return MainThreadIdRef().load(); }
 
-void SetMainThreadID(std::thread::id Id)
-{
-    MainThreadIdRef().store(Id);
-}
+void SetMainThreadID(std::thread::id Id) { MainThreadIdRef().store(Id); }
 
 std::function<void()> SetWakeMainThread(std::function<void()> Wake)
 {
@@ -200,15 +191,9 @@ TThread::~TThread()
     }
 }
 
-std::uint32_t TThread::CurrentThreadID()
-{
-    return static_cast<std::uint32_t>(GetCurrentThreadId());
-}
+std::uint32_t TThread::CurrentThreadID() { return static_cast<std::uint32_t>(GetCurrentThreadId()); }
 
-TThread* TThread::CurrentThread()
-{
-    return CurrentTThread;
-}
+TThread* TThread::CurrentThread() { return CurrentTThread; }
 
 void TThread::Start()
 {
@@ -299,15 +284,9 @@ bool TThread::WaitFor(std::chrono::milliseconds Timeout)
     return fDone->Wait(Timeout);
 }
 
-std::exception_ptr TThread::FatalException() const
-{
-    return fDone->Done() ? fFatalException : nullptr;
-}
+std::exception_ptr TThread::FatalException() const { return fDone->Done() ? fFatalException : nullptr; }
 
-void TThread::Synchronize(const TThreadMethod& Method)
-{
-    Synchronize(this, Method);
-}
+void TThread::Synchronize(const TThreadMethod& Method) { Synchronize(this, Method); }
 
 void TThread::Synchronize(TThread* AThread, const TThreadMethod& Method)
 {
@@ -326,7 +305,8 @@ void TThread::Synchronize(TThread* AThread, const TThreadMethod& Method)
     }
     WakeMainThread();
     std::unique_lock<std::mutex> L(SyncMutex());
-    SyncCond().wait(L, [&] { return R->State == TSyncRequest::TState::Done || R->State == TSyncRequest::TState::Cancelled; });
+    SyncCond().wait(
+        L, [&] { return R->State == TSyncRequest::TState::Done || R->State == TSyncRequest::TState::Cancelled; });
     if (AThread) AThread->fPendingSync.reset();
     if (R->State == TSyncRequest::TState::Cancelled) {
         // Drop it from the queue now rather than at the next CheckSynchronize.

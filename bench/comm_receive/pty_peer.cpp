@@ -14,87 +14,94 @@
 
 namespace bench {
 
-TPty::TPty() {
-  char name[256] = {};
-  if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
-    std::perror("openpty");
-    std::exit(2);
-  }
-  Path = name;
-  termios t{};
-  tcgetattr(Slave, &t);
-  cfmakeraw(&t);
-  tcsetattr(Slave, TCSANOW, &t);
-}
-
-TPty::~TPty() {
-  CloseSlave();
-  if (Master >= 0) close(Master);
-}
-
-void TPty::CloseSlave() {
-  if (Slave >= 0) close(Slave);
-  Slave = -1;
-}
-
-const std::vector<uint8_t>& ReferenceStream(size_t Size) {
-  static std::vector<uint8_t> stream;
-  if (stream.size() < Size) {
-    stream.resize(Size);
-    uint64_t x = 0x9E3779B97F4A7C15ull;
-    for (auto& b : stream) {
-      x ^= x << 13;
-      x ^= x >> 7;
-      x ^= x << 17;
-      b = static_cast<uint8_t>(x >> 24);
+TPty::TPty()
+{
+    char name[256] = {};
+    if (openpty(&Master, &Slave, name, nullptr, nullptr) != 0) {
+        std::perror("openpty");
+        std::exit(2);
     }
-  }
-  return stream;
+    Path = name;
+    termios t{};
+    tcgetattr(Slave, &t);
+    cfmakeraw(&t);
+    tcsetattr(Slave, TCSANOW, &t);
 }
 
-void TChecker::Feed(const uint8_t* Data, size_t N) {
-  const size_t have = Expected->size();
-  const size_t inRange = Pos < have ? std::min<size_t>(N, have - Pos) : 0;
-  if (inRange < N) ++Errors;
-  if (inRange && std::memcmp(Data, Expected->data() + Pos, inRange) != 0) ++Errors;
-  Pos += N;
+TPty::~TPty()
+{
+    CloseSlave();
+    if (Master >= 0) close(Master);
 }
 
-void WriteStream(int Fd, const std::vector<uint8_t>& Stream, uint64_t Total) {
-  uint64_t pos = 0;
-  while (pos < Total) {
-    const size_t n = static_cast<size_t>(std::min<uint64_t>(65536, Total - pos));
-    const ssize_t w = write(Fd, Stream.data() + pos, n);
-    if (w < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      std::perror("write");
-      std::exit(2);
-    }
-    pos += static_cast<uint64_t>(w);
-  }
+void TPty::CloseSlave()
+{
+    if (Slave >= 0) close(Slave);
+    Slave = -1;
 }
 
-void RunEchoPeer(int Fd, int Trips, std::vector<double>& Samples, uint64_t& Errors) {
-  using Clock = std::chrono::steady_clock;
-  const std::vector<uint8_t>& stream = ReferenceStream(static_cast<size_t>(Trips));
-  Samples.clear();
-  Samples.reserve(static_cast<size_t>(Trips));
-  for (int i = 0; i < Trips; ++i) {
-    const uint8_t out = stream[static_cast<size_t>(i)];
-    const auto t0 = Clock::now();
-    if (write(Fd, &out, 1) != 1) {
-      ++Errors;
-      return;
+const std::vector<uint8_t>& ReferenceStream(size_t Size)
+{
+    static std::vector<uint8_t> stream;
+    if (stream.size() < Size) {
+        stream.resize(Size);
+        uint64_t x = 0x9E3779B97F4A7C15ull;
+        for (auto& b : stream) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            b = static_cast<uint8_t>(x >> 24);
+        }
     }
-    pollfd p{Fd, POLLIN, 0};
-    uint8_t in = 0;
-    if (poll(&p, 1, 5000) != 1 || read(Fd, &in, 1) != 1) {
-      ++Errors;
-      return;
+    return stream;
+}
+
+void TChecker::Feed(const uint8_t* Data, size_t N)
+{
+    const size_t have = Expected->size();
+    const size_t inRange = Pos < have ? std::min<size_t>(N, have - Pos) : 0;
+    if (inRange < N) ++Errors;
+    if (inRange && std::memcmp(Data, Expected->data() + Pos, inRange) != 0) ++Errors;
+    Pos += N;
+}
+
+void WriteStream(int Fd, const std::vector<uint8_t>& Stream, uint64_t Total)
+{
+    uint64_t pos = 0;
+    while (pos < Total) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(65536, Total - pos));
+        const ssize_t w = write(Fd, Stream.data() + pos, n);
+        if (w < 0) {
+            if (errno == EINTR || errno == EAGAIN) continue;
+            std::perror("write");
+            std::exit(2);
+        }
+        pos += static_cast<uint64_t>(w);
     }
-    Samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
-    if (in != out) ++Errors;
-  }
+}
+
+void RunEchoPeer(int Fd, int Trips, std::vector<double>& Samples, uint64_t& Errors)
+{
+    using Clock = std::chrono::steady_clock;
+    const std::vector<uint8_t>& stream = ReferenceStream(static_cast<size_t>(Trips));
+    Samples.clear();
+    Samples.reserve(static_cast<size_t>(Trips));
+    for (int i = 0; i < Trips; ++i) {
+        const uint8_t out = stream[static_cast<size_t>(i)];
+        const auto t0 = Clock::now();
+        if (write(Fd, &out, 1) != 1) {
+            ++Errors;
+            return;
+        }
+        pollfd p{Fd, POLLIN, 0};
+        uint8_t in = 0;
+        if (poll(&p, 1, 5000) != 1 || read(Fd, &in, 1) != 1) {
+            ++Errors;
+            return;
+        }
+        Samples.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+        if (in != out) ++Errors;
+    }
 }
 
 }  // namespace bench

@@ -12,15 +12,15 @@ namespace bench {
 
 // A pty with a raw slave; Path names the slave for hosts that open it.
 struct TPty {
-  int Master = -1;
-  int Slave = -1;
-  std::string Path;
-  TPty();
-  ~TPty();
-  TPty(const TPty&) = delete;
-  TPty& operator=(const TPty&) = delete;
-  // For hosts that open the slave themselves (and lock it exclusively).
-  void CloseSlave();
+    int Master = -1;
+    int Slave = -1;
+    std::string Path;
+    TPty();
+    ~TPty();
+    TPty(const TPty&) = delete;
+    TPty& operator=(const TPty&) = delete;
+    // For hosts that open the slave themselves (and lock it exclusively).
+    void CloseSlave();
 };
 
 // Pseudo-random bytes: a lost, doubled or reordered piece shows as a mismatch.
@@ -28,10 +28,10 @@ const std::vector<uint8_t>& ReferenceStream(size_t Size);
 
 // Compares what a host received against the reference stream, in order.
 struct TChecker {
-  const std::vector<uint8_t>* Expected = nullptr;
-  uint64_t Pos = 0;
-  uint64_t Errors = 0;  // mismatching pieces, bytes beyond the stream
-  void Feed(const uint8_t* Data, size_t N);
+    const std::vector<uint8_t>* Expected = nullptr;
+    uint64_t Pos = 0;
+    uint64_t Errors = 0;  // mismatching pieces, bytes beyond the stream
+    void Feed(const uint8_t* Data, size_t N);
 };
 
 // Writes Total bytes of the reference stream into Fd (blocks while the pty is full).

@@ -68,14 +68,10 @@ enum {
 // The Configuration Manager entry points: from SetupAPI.dll when it exports
 // CM_Locate_DevNodeW, else from cfgmgr32.dll.
 TEntryPoint ConfigManagerEntries[] = {
-    {"CM_Locate_DevNodeA", true, true, nullptr},
-    {"CM_Get_DevNode_Registry_PropertyA", true, true, nullptr},
-    {"CM_Get_Parent", false, true, nullptr},
-    {"CM_Get_Device_ID_List_SizeA", true, true, nullptr},
-    {"CM_Get_Device_ID_ListA", true, true, nullptr},
-    {"CM_Get_Child", false, true, nullptr},
-    {"CM_Get_Sibling", false, true, nullptr},
-    {"CM_Request_Device_EjectA", true, false, nullptr},
+    {"CM_Locate_DevNodeA", true, true, nullptr},     {"CM_Get_DevNode_Registry_PropertyA", true, true, nullptr},
+    {"CM_Get_Parent", false, true, nullptr},         {"CM_Get_Device_ID_List_SizeA", true, true, nullptr},
+    {"CM_Get_Device_ID_ListA", true, true, nullptr}, {"CM_Get_Child", false, true, nullptr},
+    {"CM_Get_Sibling", false, true, nullptr},        {"CM_Request_Device_EjectA", true, false, nullptr},
 };
 enum { eGetDeviceIdListSize = 3, eGetDeviceIdList = 4 };
 
@@ -97,27 +93,20 @@ void LookUp(HMODULE Module, TEntryPoint& E)
 
 void ForgetEntries()
 {
-    for (auto& E : SetupApiEntries)
-        E.Address = nullptr;
-    for (auto& E : ConfigManagerEntries)
-        E.Address = nullptr;
+    for (auto& E : SetupApiEntries) E.Address = nullptr;
+    for (auto& E : ConfigManagerEntries) E.Address = nullptr;
 }
 
 bool AllRequiredFound()
 {
     for (const auto& E : SetupApiEntries)
-        if (E.Required && !E.Address)
-            return false;
+        if (E.Required && !E.Address) return false;
     for (const auto& E : ConfigManagerEntries)
-        if (E.Required && !E.Address)
-            return false;
+        if (E.Required && !E.Address) return false;
     return true;
 }
 
-void UnloadAtExit()
-{
-    SetupApiUnload();
-}
+void UnloadAtExit() { SetupApiUnload(); }
 
 void ReadCommonProperties(HDEVINFO Set, PSP_DEVINFO_DATA Info, TnrDevice* Device)
 {
@@ -135,13 +124,12 @@ void ClassScan(HDEVINFO Set, TStringList* List)
         SP_DEVINFO_DATA Info;
         std::memset(&Info, 0, sizeof(Info));
         Info.cbSize = sizeof(Info);
-        if (!Entry<TSetupDiEnumDeviceInfo>(SetupApiEntries[eEnumDeviceInfo])(Set, Index, &Info))
-            break;
+        if (!Entry<TSetupDiEnumDeviceInfo>(SetupApiEntries[eEnumDeviceInfo])(Set, Index, &Info)) break;
         auto* Device = new TnrDevice();
         try {
             ReadCommonProperties(Set, &Info, Device);
-            HKEY Key = Entry<TSetupDiOpenDevRegKey>(SetupApiEntries[eOpenDevRegKey])(
-                Set, &Info, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+            HKEY Key = Entry<TSetupDiOpenDevRegKey>(SetupApiEntries[eOpenDevRegKey])(Set, &Info, DICS_FLAG_GLOBAL, 0,
+                                                                                     DIREG_DEV, KEY_QUERY_VALUE);
             if (Key && reinterpret_cast<HANDLE>(Key) != INVALID_HANDLE_VALUE) {
                 // The reported root is not used: device keys live below HKLM.
                 HKEY Root = nullptr;
@@ -155,7 +143,7 @@ void ClassScan(HDEVINFO Set, TStringList* List)
             std::memset(Id, 0, sizeof(Id));
             DWORD Size = 0;
             if (Entry<TSetupDiGetDeviceInstanceIdW>(SetupApiEntries[eGetDeviceInstanceId])(Set, &Info, Id, IdChars,
-                                                                                          &Size) &&
+                                                                                           &Size) &&
                 Size > 0) {
                 const DWORD Chars = Size - 1 < IdChars ? Size - 1 : IdChars;
                 Device->InstanceId = StrFromPWChar(Id, Chars);
@@ -178,7 +166,7 @@ void InterfaceScan(HDEVINFO Set, const GUID& Guid, TStringList* List)
         std::memset(&Interface, 0, sizeof(Interface));
         Interface.cbSize = sizeof(Interface);
         if (!Entry<TSetupDiEnumDeviceInterfaces>(SetupApiEntries[eEnumDeviceInterfaces])(Set, nullptr, &Guid, Index,
-                                                                                        &Interface))
+                                                                                         &Interface))
             break;
         SP_DEVINFO_DATA Info;
         std::memset(&Info, 0, sizeof(Info));
@@ -186,15 +174,12 @@ void InterfaceScan(HDEVINFO Set, const GUID& Guid, TStringList* List)
         DWORD Needed = 0;
         SetLastError(ERROR_SUCCESS);
         GetDetail(Set, &Interface, nullptr, 0, &Needed, &Info);
-        if (Needed == 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER)
-            continue;
+        if (Needed == 0 || GetLastError() != ERROR_INSUFFICIENT_BUFFER) continue;
         // Needed must at least hold the fixed part and one character.
         const DWORD Fixed = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        if (Needed < Fixed)
-            continue;
+        if (Needed < Fixed) continue;
         auto* Detail = static_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(LocalAlloc(LPTR, Needed + sizeof(WCHAR)));
-        if (!Detail)
-            continue;
+        if (!Detail) continue;
         Detail->cbSize = Fixed;
         if (GetDetail(Set, &Interface, Detail, Needed, nullptr, &Info)) {
             auto* Device = new TnrDevice();
@@ -217,39 +202,37 @@ void InterfaceScan(HDEVINFO Set, const GUID& Guid, TStringList* List)
 }  // namespace
 
 const TDeviceScan DeviceScans[12] = {
-    {{0x2C7089AA, 0x2E0E, 0x11D1, {0xB1, 0x14, 0x00, 0xC0, 0x4F, 0xC2, 0xAA, 0xE4}}, smInterfaceScan},  // modem interface
-    {{0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}}, smInterfaceScan},  // COM port interface
-    {{0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smInterfaceScan},  // Ports as interface
-    {{0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},      // Ports
-    {{0x6BDD1FC5, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}}, smClassScan},      // Infrared
-    {{0x4D36E964, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},      // Adapter
-    {{0xE0CBF06C, 0xCD8B, 0x4647, {0xBB, 0x8A, 0x26, 0x3B, 0x43, 0xF0, 0xF9, 0x74}}, smClassScan},      // Bluetooth
-    {{0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},      // Modem
-    {{0x4D36E971, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},      // Multifunction
-    {{0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}}, smClassScan},      // Multiport serial
-    {{0x8ECC055D, 0x047F, 0x11D1, {0xA5, 0x37, 0x00, 0x00, 0xF8, 0x75, 0x3E, 0xD1}}, smClassScan},      // Legacy driver
+    {{0x2C7089AA, 0x2E0E, 0x11D1, {0xB1, 0x14, 0x00, 0xC0, 0x4F, 0xC2, 0xAA, 0xE4}},
+     smInterfaceScan},  // modem interface
+    {{0x86E0D1E0, 0x8089, 0x11D0, {0x9C, 0xE4, 0x08, 0x00, 0x3E, 0x30, 0x1F, 0x73}},
+     smInterfaceScan},  // COM port interface
+    {{0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}},
+     smInterfaceScan},  // Ports as interface
+    {{0x4D36E978, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},  // Ports
+    {{0x6BDD1FC5, 0x810F, 0x11D0, {0xBE, 0xC7, 0x08, 0x00, 0x2B, 0xE2, 0x09, 0x2F}}, smClassScan},  // Infrared
+    {{0x4D36E964, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},  // Adapter
+    {{0xE0CBF06C, 0xCD8B, 0x4647, {0xBB, 0x8A, 0x26, 0x3B, 0x43, 0xF0, 0xF9, 0x74}}, smClassScan},  // Bluetooth
+    {{0x4D36E96D, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},  // Modem
+    {{0x4D36E971, 0xE325, 0x11CE, {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}}, smClassScan},  // Multifunction
+    {{0x50906CB8, 0xBA12, 0x11D1, {0xBF, 0x5D, 0x00, 0x00, 0xF8, 0x05, 0xF5, 0x30}}, smClassScan},  // Multiport serial
+    {{0x8ECC055D, 0x047F, 0x11D1, {0xA5, 0x37, 0x00, 0x00, 0xF8, 0x75, 0x3E, 0xD1}}, smClassScan},  // Legacy driver
     {{0xDF799E12, 0x3C56, 0x421B, {0xB2, 0x98, 0xB6, 0xD3, 0x64, 0x2B, 0xC8, 0x78}}, smClassScan},
 };
 
 bool SetupApiLoad()
 {
-    if (SetupApiModule)
-        return true;
+    if (SetupApiModule) return true;
     SetupApiModule = LoadLibraryW(PWChar(u"SetupAPI.dll"));
-    if (!SetupApiModule)
-        return false;
-    for (auto& E : SetupApiEntries)
-        LookUp(SetupApiModule, E);
+    if (!SetupApiModule) return false;
+    for (auto& E : SetupApiEntries) LookUp(SetupApiModule, E);
     HMODULE CmModule = SetupApiModule;
     LookUp(SetupApiModule, ConfigManagerEntries[0]);
     if (!ConfigManagerEntries[0].Address) {
-        if (!ConfigManagerModule)
-            ConfigManagerModule = LoadLibraryW(PWChar(u"cfgmgr32.dll"));
+        if (!ConfigManagerModule) ConfigManagerModule = LoadLibraryW(PWChar(u"cfgmgr32.dll"));
         CmModule = ConfigManagerModule;
     }
     if (CmModule) {
-        for (auto& E : ConfigManagerEntries)
-            LookUp(CmModule, E);
+        for (auto& E : ConfigManagerEntries) LookUp(CmModule, E);
     }
     if (!AllRequiredFound()) {
         SetupApiUnload();
@@ -279,14 +262,11 @@ void SetupApiUnload()
 
 void EnumClassDevices(const GUID& Guid, bool PresentOnly, TScanMode Mode, TStringList* List)
 {
-    if (!List || !SetupApiLoad())
-        return;
+    if (!List || !SetupApiLoad()) return;
     DWORD Flags = PresentOnly ? DIGCF_PRESENT : 0;
-    if (Mode == smInterfaceScan)
-        Flags |= DIGCF_DEVICEINTERFACE;
+    if (Mode == smInterfaceScan) Flags |= DIGCF_DEVICEINTERFACE;
     HDEVINFO Set = Entry<TSetupDiGetClassDevsW>(SetupApiEntries[eGetClassDevs])(&Guid, nullptr, nullptr, Flags);
-    if (Set == INVALID_HANDLE_VALUE)
-        return;
+    if (Set == INVALID_HANDLE_VALUE) return;
     try {
         if (Mode == smClassScan)
             ClassScan(Set, List);
@@ -302,8 +282,7 @@ void EnumClassDevices(const GUID& Guid, bool PresentOnly, TScanMode Mode, TStrin
 UnicodeString GetDevicePropertyString(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData, DWORD Property)
 {
     const auto GetProperty = Entry<TSetupDiGetDeviceRegistryPropertyW>(SetupApiEntries[eGetDeviceRegistryProperty]);
-    if (!GetProperty)
-        return UnicodeString();
+    if (!GetProperty) return UnicodeString();
     constexpr DWORD BufferBytes = 512;
     WCHAR Buffer[BufferBytes / sizeof(WCHAR)];
     std::memset(Buffer, 0, sizeof(Buffer));
@@ -312,10 +291,8 @@ UnicodeString GetDevicePropertyString(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA D
                      &Needed))
         return UnicodeString();
     // The text without its terminating zero; a size beyond the buffer is not trusted.
-    if (Needed < sizeof(WCHAR))
-        return UnicodeString();
-    if (Needed > BufferBytes)
-        Needed = BufferBytes;
+    if (Needed < sizeof(WCHAR)) return UnicodeString();
+    if (Needed > BufferBytes) Needed = BufferBytes;
     return StrFromPWChar(Buffer, Needed / sizeof(WCHAR) - 1);
 }
 
@@ -323,8 +300,7 @@ UnicodeString GetDeviceIdList(const UnicodeString& DeviceId, const UnicodeString
 {
     const auto GetSize = Entry<TCM_Get_Device_ID_List_SizeW>(ConfigManagerEntries[eGetDeviceIdListSize]);
     const auto GetList = Entry<TCM_Get_Device_ID_ListW>(ConfigManagerEntries[eGetDeviceIdList]);
-    if (!GetSize || !GetList)
-        return UnicodeString();
+    if (!GetSize || !GetList) return UnicodeString();
     ULONG Length = 0;
     if (GetSize(&Length, PWChar(DeviceId), CM_GETIDLIST_FILTER_BUSRELATIONS) != CR_SUCCESS || Length == 0)
         return UnicodeString();

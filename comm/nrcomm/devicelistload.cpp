@@ -14,8 +14,7 @@ struct TScanRecords {
     explicit TScanRecords(TStringList& L) : List(L) {}
     ~TScanRecords()
     {
-        for (int i = 0; i < List.Count(); ++i)
-            delete static_cast<TnrDevice*>(List.Objects(i));
+        for (int i = 0; i < List.Count(); ++i) delete static_cast<TnrDevice*>(List.Objects(i));
         List.Clear();
     }
     TnrDevice* At(int i) const { return static_cast<TnrDevice*>(List.Objects(i)); }
@@ -26,8 +25,7 @@ void MergeScanRecord(TnrDevice* Device, const TnrDevice* Scan)
 {
     Device->Service = Scan->Service;
     Device->Description = Scan->Description;
-    if (!Scan->Description.empty())
-        Device->NameFriendly += u" (" + Scan->Description + u")";
+    if (!Scan->Description.empty()) Device->NameFriendly += u" (" + Scan->Description + u")";
     Device->Driver = Scan->Driver;
     Device->Manufacturer = Scan->Manufacturer;
     Device->PortName = Trim(Scan->PortName);
@@ -76,17 +74,14 @@ void DeviceListMerge(TnrBaseIO* Target, const TStringList& Ports, TStringList& S
                 continue;  // mapped, but no present device matches it
             }
         }
-        if (Target->InsertDevice(Device.get()) >= 0)
-            Device.release();  // the list owns it now
+        if (Target->InsertDevice(Device.get()) >= 0) Device.release();  // the list owns it now
     }
 
-    if (!FullScan)
-        return;
+    if (!FullScan) return;
     // Second pass: ports that only the scans know.
     for (int s = 0; s < Scans.Count(); ++s) {
         const TnrDevice* Scan = Records.At(s);
-        if (Scan->PortName.empty() || StartsWith(Scan->PortName, u"LPT"))
-            continue;
+        if (Scan->PortName.empty() || StartsWith(Scan->PortName, u"LPT")) continue;
         auto Device = std::make_unique<TnrDevice>();
         Device->NameFriendly = Scan->PortName.substr(0, Scan->PortName.find(u'\0'));
         Device->NameDeviceDos = Device->NameFriendly;
@@ -98,8 +93,7 @@ void DeviceListMerge(TnrBaseIO* Target, const TStringList& Ports, TStringList& S
             Device->Data = ++Unnumbered;
         }
         MergeScanRecord(Device.get(), Scan);
-        if (Target->InsertDevice(Device.get()) >= 0)
-            Device.release();
+        if (Target->InsertDevice(Device.get()) >= 0) Device.release();
     }
 }
 

@@ -20,30 +20,24 @@ UnicodeString LastErrorText()
         Result.assign(reinterpret_cast<const char16_t*>(Buffer), Length);
         LocalFree(Buffer);
     }
-    while (!Result.empty() && (Result.back() <= u' ' || Result.back() == u'.'))
-        Result.pop_back();
+    while (!Result.empty() && (Result.back() <= u' ' || Result.back() == u'.')) Result.pop_back();
     return Result;
 }
 
-HWND ForegroundWindowHandle()
-{
-    return GetForegroundWindow();
-}
+HWND ForegroundWindowHandle() { return GetForegroundWindow(); }
 
 HANDLE OpenDeviceFile(const UnicodeString& Name)
 {
     UnicodeString Path = u"\\\\?\\" + Name;
-    return CreateFileW(PWChar(Path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                       FILE_FLAG_OVERLAPPED, nullptr);
+    return CreateFileW(PWChar(Path), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED,
+                       nullptr);
 }
 
 bool WaitOverlappedResult(HANDLE Handle, LPOVERLAPPED Overlapped, DWORD& Transferred, DWORD& ErrorCode)
 {
     ErrorCode = GetLastError();
-    if (ErrorCode != ERROR_IO_PENDING)
-        return false;
-    if (GetOverlappedResult(Handle, Overlapped, &Transferred, TRUE))
-        return true;
+    if (ErrorCode != ERROR_IO_PENDING) return false;
+    if (GetOverlappedResult(Handle, Overlapped, &Transferred, TRUE)) return true;
     ErrorCode = GetLastError();
     return false;
 }
@@ -52,8 +46,7 @@ bool WriteFileWait(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED 
 {
     ClearOverlappedStatus(*Overlapped);
     DWORD Transferred = 0;
-    if (WriteFile(Handle, Buffer, Count, &Transferred, Overlapped))
-        return true;
+    if (WriteFile(Handle, Buffer, Count, &Transferred, Overlapped)) return true;
     DWORD ErrorCode = 0;
     return WaitOverlappedResult(Handle, Overlapped, Transferred, ErrorCode);
 }
@@ -62,8 +55,7 @@ bool ReadFileWait(HANDLE Handle, void* Buffer, DWORD Count, LPOVERLAPPED Overlap
 {
     ClearOverlappedStatus(*Overlapped);
     DWORD Transferred = 0;
-    if (ReadFile(Handle, Buffer, Count, &Transferred, Overlapped))
-        return true;
+    if (ReadFile(Handle, Buffer, Count, &Transferred, Overlapped)) return true;
     DWORD ErrorCode = 0;
     return WaitOverlappedResult(Handle, Overlapped, Transferred, ErrorCode);
 }
@@ -72,8 +64,7 @@ bool WriteFileAsync(HANDLE Handle, const void* Buffer, DWORD Count, LPOVERLAPPED
 {
     ClearOverlappedStatus(*Overlapped);
     DWORD Transferred = 0;
-    if (WriteFile(Handle, Buffer, Count, &Transferred, Overlapped))
-        return true;
+    if (WriteFile(Handle, Buffer, Count, &Transferred, Overlapped)) return true;
     return GetLastError() == ERROR_IO_PENDING;
 }
 
@@ -88,10 +79,8 @@ void WaitOverlappedDone(HANDLE Handle, LPOVERLAPPED Overlapped)
 bool CancelDeviceIo(HANDLE Handle)
 {
     HMODULE Module = GetModuleHandleW(PWChar(u"kernel32.dll"));
-    if (Module == nullptr)
-        return false;
+    if (Module == nullptr) return false;
     CancelIoProc Entry = reinterpret_cast<CancelIoProc>(reinterpret_cast<void*>(GetProcAddress(Module, "CancelIo")));
-    if (Entry == nullptr)
-        return false;
+    if (Entry == nullptr) return false;
     return Entry(Handle) != FALSE;
 }

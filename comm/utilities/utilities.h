@@ -23,7 +23,8 @@ HANDLE OpenDeviceFile(const UnicodeString& Name);
 
 // Clears the status fields of Overlapped for a new request; hEvent belongs
 // to the owner and stays.
-inline void ClearOverlappedStatus(OVERLAPPED& Overlapped) {
+inline void ClearOverlappedStatus(OVERLAPPED& Overlapped)
+{
     Overlapped.Internal = 0;
     Overlapped.InternalHigh = 0;
     Overlapped.Offset = 0;

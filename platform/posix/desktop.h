@@ -13,15 +13,15 @@ namespace winapi_posix {
 // The functions run on the thread that made the call; a GUI provider hands
 // the work to its GUI thread itself.
 struct DesktopProvider {
-  // GetForegroundWindow. Headless: no window (null).
-  std::function<HWND()> ForegroundWindow;
-  // MessageBoxW. Headless: writes the box to stderr, records it (see
-  // RecordedMessageBoxes; the last 100 are kept) and answers IDOK (IDYES for MB_YESNO/MB_YESNOCANCEL, IDRETRY for MB_RETRYCANCEL,
-  // IDABORT for MB_ABORTRETRYIGNORE).
-  std::function<int(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type)> MessageBox;
-  // CommConfigDialogW: edits the COMMCONFIG in place; true = accepted.
-  // Headless: FALSE with ERROR_CANCELLED.
-  std::function<bool(const std::u16string& port, HWND owner, void* commConfig)> CommConfigDialog;
+    // GetForegroundWindow. Headless: no window (null).
+    std::function<HWND()> ForegroundWindow;
+    // MessageBoxW. Headless: writes the box to stderr, records it (see
+    // RecordedMessageBoxes; the last 100 are kept) and answers IDOK (IDYES for MB_YESNO/MB_YESNOCANCEL, IDRETRY for MB_RETRYCANCEL,
+    // IDABORT for MB_ABORTRETRYIGNORE).
+    std::function<int(HWND owner, const std::u16string& text, const std::u16string& caption, UINT type)> MessageBox;
+    // CommConfigDialogW: edits the COMMCONFIG in place; true = accepted.
+    // Headless: FALSE with ERROR_CANCELLED.
+    std::function<bool(const std::u16string& port, HWND owner, void* commConfig)> CommConfigDialog;
 };
 
 // Installs the provider (members left empty keep the headless behaviour).
@@ -30,10 +30,10 @@ void SetDesktopProvider(DesktopProvider provider);
 void ResetDesktopProvider();
 
 struct RecordedMessageBox {
-  HWND Owner;
-  std::u16string Text;
-  std::u16string Caption;
-  UINT Type;
+    HWND Owner;
+    std::u16string Text;
+    std::u16string Caption;
+    UINT Type;
 };
 // Message boxes answered by the headless default, oldest first.
 std::vector<RecordedMessageBox> RecordedMessageBoxes();

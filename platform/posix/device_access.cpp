@@ -19,8 +19,7 @@ std::string GroupNameOf(gid_t Gid)
     std::vector<char> buffer(size > 0 ? static_cast<std::size_t>(size) : 16384);
     group entry{};
     group* found = nullptr;
-    while (getgrgid_r(Gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE)
-        buffer.resize(buffer.size() * 2);
+    while (getgrgid_r(Gid, &entry, buffer.data(), buffer.size(), &found) == ERANGE) buffer.resize(buffer.size() * 2);
     return found ? std::string(found->gr_name) : std::to_string(Gid);
 }
 
@@ -29,14 +28,11 @@ std::string GroupNameOf(gid_t Gid)
 TDeviceAccess DeviceAccessOf(const std::u16string& ComName)
 {
     winapi_posix::PortMapEntry port;
-    if (!winapi_posix::FindPort(ComName, &port) || port.Virtual)
-        return {};
-    struct stat st{};
-    if (stat(port.DevicePath.c_str(), &st) != 0)
-        return {};
+    if (!winapi_posix::FindPort(ComName, &port) || port.Virtual) return {};
+    struct stat st {};
+    if (stat(port.DevicePath.c_str(), &st) != 0) return {};
     // access() asks with the real ids, which are this user's (the program is not set-uid).
-    if (access(port.DevicePath.c_str(), R_OK | W_OK) == 0 || errno != EACCES)
-        return {};
+    if (access(port.DevicePath.c_str(), R_OK | W_OK) == 0 || errno != EACCES) return {};
     TDeviceAccess result;
     result.Denied = true;
     result.DevicePath = port.DevicePath;

@@ -11,21 +11,21 @@
 namespace winapi_posix {
 
 struct PnpDevice {
-  std::u16string InstanceId;  // "USB\VID_0403&PID_6001\A10K1ABC"
-  std::u16string ParentId;    // empty: child of the root
-  GUID ClassGuid{};
-  bool IsPort = false;        // a Ports-class device (otherwise a parent node)
-  bool LegacySerial = false;  // a UART port (also registers the Ports GUID as interface)
-  std::u16string ClassName;
-  std::u16string Description;
-  std::u16string Manufacturer;
-  std::u16string Service;
-  std::u16string Driver;        // "{4D36E978-...}\0000"
-  std::u16string PdoName;       // "\Device\ttyUSB0"
-  std::u16string HardwareId;    // "USB\VID_0403&PID_6001"
-  std::u16string PortName;      // "COM3"
-  std::u16string SymbolicName;  // "\??\USB#VID_0403&PID_6001#A10K1ABC#{86e0d1e0-...}"
-  DWORD DevInst = 0;
+    std::u16string InstanceId;  // "USB\VID_0403&PID_6001\A10K1ABC"
+    std::u16string ParentId;    // empty: child of the root
+    GUID ClassGuid{};
+    bool IsPort = false;        // a Ports-class device (otherwise a parent node)
+    bool LegacySerial = false;  // a UART port (also registers the Ports GUID as interface)
+    std::u16string ClassName;
+    std::u16string Description;
+    std::u16string Manufacturer;
+    std::u16string Service;
+    std::u16string Driver;        // "{4D36E978-...}\0000"
+    std::u16string PdoName;       // "\Device\ttyUSB0"
+    std::u16string HardwareId;    // "USB\VID_0403&PID_6001"
+    std::u16string PortName;      // "COM3"
+    std::u16string SymbolicName;  // "\??\USB#VID_0403&PID_6001#A10K1ABC#{86e0d1e0-...}"
+    DWORD DevInst = 0;
 };
 
 // Every device node, ports first in port-map order, then their parents.

@@ -16,10 +16,10 @@ namespace winapi_posix {
 using platform::ErrorFromErrno;
 
 struct KernelObject {
-  virtual ~KernelObject();
-  // Called once by CloseHandle, before the table drops its reference:
-  // abort pending I/O, wake waiters. Other holders may keep the object alive.
-  virtual void OnClose();
+    virtual ~KernelObject();
+    // Called once by CloseHandle, before the table drops its reference:
+    // abort pending I/O, wake waiters. Other holders may keep the object alive.
+    virtual void OnClose();
 };
 
 // New handle value for the object (never null, never INVALID_HANDLE_VALUE,
@@ -28,8 +28,9 @@ HANDLE RegisterObject(std::shared_ptr<KernelObject> object);
 // Null if the handle is unknown or closed.
 std::shared_ptr<KernelObject> LookupObject(HANDLE handle);
 template <class T>
-std::shared_ptr<T> LookupAs(HANDLE handle) {
-  return std::dynamic_pointer_cast<T>(LookupObject(handle));
+std::shared_ptr<T> LookupAs(HANDLE handle)
+{
+    return std::dynamic_pointer_cast<T>(LookupObject(handle));
 }
 // Removes the handle without calling OnClose (for objects torn down by their
 // own close function). False if it was not registered.

@@ -30,8 +30,8 @@ thread_local DWORD t_threadId = 0;
 // LocalAlloc blocks carry a small header, so LocalFree can refuse a pointer
 // that LocalAlloc did not hand out instead of corrupting the heap.
 struct LocalHeader {
-  std::size_t size;
-  std::size_t magic;
+    std::size_t size;
+    std::size_t magic;
 };
 constexpr std::size_t kLocalMagic = 0x4C6F63616C426C6BULL;
 
@@ -48,121 +48,133 @@ std::optional<DWORD> g_platformIdOverride;
 
 namespace winapi_posix {
 
-void SetPlatformIdForTesting(DWORD platformId) {
-  std::lock_guard lock(g_versionMutex);
-  g_platformIdOverride = platformId;
+void SetPlatformIdForTesting(DWORD platformId)
+{
+    std::lock_guard lock(g_versionMutex);
+    g_platformIdOverride = platformId;
 }
 
-void ResetPlatformIdForTesting() {
-  std::lock_guard lock(g_versionMutex);
-  g_platformIdOverride.reset();
+void ResetPlatformIdForTesting()
+{
+    std::lock_guard lock(g_versionMutex);
+    g_platformIdOverride.reset();
 }
 
 }  // namespace winapi_posix
 
 extern "C" {
 
-void WINAPI Sleep(DWORD dwMilliseconds) {
-  if (dwMilliseconds == INFINITE) {
-    for (;;) pause();
-  }
-  if (dwMilliseconds == 0) {
-    std::this_thread::yield();
-    return;
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
+void WINAPI Sleep(DWORD dwMilliseconds)
+{
+    if (dwMilliseconds == INFINITE) {
+        for (;;) pause();
+    }
+    if (dwMilliseconds == 0) {
+        std::this_thread::yield();
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
-ULONGLONG WINAPI GetTickCount64(void) {
-  timespec ts{};
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u;
+ULONGLONG WINAPI GetTickCount64(void)
+{
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u;
 }
 
 DWORD WINAPI GetTickCount(void) { return DWORD(GetTickCount64()); }
 
-DWORD WINAPI GetCurrentThreadId(void) {
-  if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(4);
-  return t_threadId;
+DWORD WINAPI GetCurrentThreadId(void)
+{
+    if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(4);
+    return t_threadId;
 }
 
 DWORD WINAPI GetCurrentProcessId(void) { return DWORD(getpid()); }
 
-HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes) {
-  if (uFlags & ~UINT(LMEM_MOVEABLE | LMEM_ZEROINIT)) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if (uBytes > SIZE_T(-1) / 2) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, sizeof(LocalHeader) + uBytes)
-                                         : std::malloc(sizeof(LocalHeader) + uBytes);
-  if (!block) {
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return nullptr;
-  }
-  auto* header = static_cast<LocalHeader*>(block);
-  header->size = uBytes;
-  header->magic = kLocalMagic;
-  return header + 1;
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes)
+{
+    if (uFlags & ~UINT(LMEM_MOVEABLE | LMEM_ZEROINIT)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    if (uBytes > SIZE_T(-1) / 2) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, sizeof(LocalHeader) + uBytes)
+                                           : std::malloc(sizeof(LocalHeader) + uBytes);
+    if (!block) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    auto* header = static_cast<LocalHeader*>(block);
+    header->size = uBytes;
+    header->magic = kLocalMagic;
+    return header + 1;
 }
 
-HLOCAL WINAPI LocalFree(HLOCAL hMem) {
-  if (!hMem) return nullptr;
-  auto* header = static_cast<LocalHeader*>(hMem) - 1;
-  if (header->magic != kLocalMagic) {
-    // Not ours (or freed twice): Windows fails with the block returned.
-    SetLastError(ERROR_INVALID_HANDLE);
-    return hMem;
-  }
-  header->magic = 0;
-  std::free(header);
-  return nullptr;
+HLOCAL WINAPI LocalFree(HLOCAL hMem)
+{
+    if (!hMem) return nullptr;
+    auto* header = static_cast<LocalHeader*>(hMem) - 1;
+    if (header->magic != kLocalMagic) {
+        // Not ours (or freed twice): Windows fails with the block returned.
+        SetLastError(ERROR_INVALID_HANDLE);
+        return hMem;
+    }
+    header->magic = 0;
+    std::free(header);
+    return nullptr;
 }
 
 // Silent unless SPECTRO_DEBUG_OUTPUT is set (to anything but "0"); then the
 // text goes to stderr, one line per call.
-void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
-  const char* env = std::getenv("SPECTRO_DEBUG_OUTPUT");
-  if (!env || !*env || std::strcmp(env, "0") == 0 || !lpOutputString) return;
-  std::size_t n = std::strlen(lpOutputString);
-  std::fprintf(stderr, "%s%s", lpOutputString, (n && lpOutputString[n - 1] == '\n') ? "" : "\n");
+void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
+{
+    const char* env = std::getenv("SPECTRO_DEBUG_OUTPUT");
+    if (!env || !*env || std::strcmp(env, "0") == 0 || !lpOutputString) return;
+    std::size_t n = std::strlen(lpOutputString);
+    std::fprintf(stderr, "%s%s", lpOutputString, (n && lpOutputString[n - 1] == '\n') ? "" : "\n");
 }
 
-void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
-  if (!lpOutputString) return;
-  OutputDebugStringA(winapi_posix::ToUtf8(lpOutputString).c_str());
+void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
+{
+    if (!lpOutputString) return;
+    OutputDebugStringA(winapi_posix::ToUtf8(lpOutputString).c_str());
 }
 
-HRESULT WINAPI CoInitializeEx(LPVOID, DWORD) {
-  // Nothing to initialise; the first call per thread says S_OK, later ones
-  // S_FALSE, and each must be paired with CoUninitialize as on Windows.
-  return t_comInit++ == 0 ? S_OK : S_FALSE;
+HRESULT WINAPI CoInitializeEx(LPVOID, DWORD)
+{
+    // Nothing to initialise; the first call per thread says S_OK, later ones
+    // S_FALSE, and each must be paired with CoUninitialize as on Windows.
+    return t_comInit++ == 0 ? S_OK : S_FALSE;
 }
 
-void WINAPI CoUninitialize(void) {
-  if (t_comInit > 0) --t_comInit;
+void WINAPI CoUninitialize(void)
+{
+    if (t_comInit > 0) --t_comInit;
 }
 
-BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info) {
-  if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
-                info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return FALSE;
-  }
-  DWORD size = info->dwOSVersionInfoSize;
-  std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, size - sizeof(DWORD));
-  // What Windows reports to a program without a compatibility manifest.
-  info->dwMajorVersion = 6;
-  info->dwMinorVersion = 2;
-  info->dwBuildNumber = 9200;
-  {
-    std::lock_guard lock(g_versionMutex);
-    info->dwPlatformId = g_platformIdOverride.value_or(VER_PLATFORM_WIN32_NT);
-  }
-  return TRUE;
+BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW info)
+{
+    if (!info || (info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOW) &&
+                  info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOEXW))) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    DWORD size = info->dwOSVersionInfoSize;
+    std::memset(reinterpret_cast<BYTE*>(info) + sizeof(DWORD), 0, size - sizeof(DWORD));
+    // What Windows reports to a program without a compatibility manifest.
+    info->dwMajorVersion = 6;
+    info->dwMinorVersion = 2;
+    info->dwBuildNumber = 9200;
+    {
+        std::lock_guard lock(g_versionMutex);
+        info->dwPlatformId = g_platformIdOverride.value_or(VER_PLATFORM_WIN32_NT);
+    }
+    return TRUE;
 }
 
 }  // extern "C"

@@ -10,8 +10,8 @@
 namespace {
 
 struct SystemText {
-  DWORD code;
-  const char16_t* text;
+    DWORD code;
+    const char16_t* text;
 };
 
 constexpr SystemText kSystemTexts[] = {
@@ -88,53 +88,55 @@ constexpr SystemText kSystemTexts[] = {
     {ERROR_INVALID_USER_BUFFER, u"The supplied user buffer is not valid for the requested operation."},
 };
 
-const char16_t* SystemTextOf(DWORD code) {
-  for (const auto& t : kSystemTexts)
-    if (t.code == code) return t.text;
-  return nullptr;
+const char16_t* SystemTextOf(DWORD code)
+{
+    for (const auto& t : kSystemTexts)
+        if (t.code == code) return t.text;
+    return nullptr;
 }
 
 }  // namespace
 
 extern "C" {
 
-DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPWSTR lpBuffer, DWORD nSize,
-                            va_list*) {
-  if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) || (dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE))) {
-    // Only the system's table exists here.
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  if (!lpBuffer) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
-  const char16_t* text = SystemTextOf(dwMessageId);
-  if (!text) {
-    SetLastError(ERROR_MR_MID_NOT_FOUND);
-    return 0;
-  }
-  std::u16string message(text);
-  message += u"\r\n";
-  const DWORD length = DWORD(message.size());
-
-  WCHAR* out;
-  if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
-    // lpBuffer is really a WCHAR** receiving a LocalAlloc block of at least nSize characters.
-    DWORD chars = length + 1 > nSize ? length + 1 : nSize;
-    out = static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, chars * sizeof(WCHAR)));
-    if (!out) return 0;
-    *reinterpret_cast<WCHAR**>(lpBuffer) = out;
-  } else {
-    if (nSize < length + 1) {
-      SetLastError(ERROR_INSUFFICIENT_BUFFER);
-      return 0;
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID, DWORD dwMessageId, DWORD, LPWSTR lpBuffer, DWORD nSize, va_list*)
+{
+    if (!(dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) ||
+        (dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE))) {
+        // Only the system's table exists here.
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
     }
-    out = lpBuffer;
-  }
-  std::memcpy(out, message.data(), length * sizeof(WCHAR));
-  out[length] = 0;
-  return length;
+    if (!lpBuffer) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    const char16_t* text = SystemTextOf(dwMessageId);
+    if (!text) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+    }
+    std::u16string message(text);
+    message += u"\r\n";
+    const DWORD length = DWORD(message.size());
+
+    WCHAR* out;
+    if (dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER) {
+        // lpBuffer is really a WCHAR** receiving a LocalAlloc block of at least nSize characters.
+        DWORD chars = length + 1 > nSize ? length + 1 : nSize;
+        out = static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, chars * sizeof(WCHAR)));
+        if (!out) return 0;
+        *reinterpret_cast<WCHAR**>(lpBuffer) = out;
+    } else {
+        if (nSize < length + 1) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return 0;
+        }
+        out = lpBuffer;
+    }
+    std::memcpy(out, message.data(), length * sizeof(WCHAR));
+    out[length] = 0;
+    return length;
 }
 
 }  // extern "C"

@@ -24,11 +24,11 @@
 namespace winapi_posix {
 
 struct PortMapEntry {
-  std::u16string ComName;     // "COM3", upper case
-  std::string DevicePath;     // "/dev/ttyUSB0"; "virtual:<n>" for a virtual port
-  std::u16string KernelName;  // "\Device\ttyUSB0", "\Device\pts3", "\Device\nrVirtual0"
-  bool Virtual = false;
-  std::string SysfsPath;      // resolved /sys/devices/.../tty/ttyUSB0, empty if none
+    std::u16string ComName;     // "COM3", upper case
+    std::string DevicePath;     // "/dev/ttyUSB0"; "virtual:<n>" for a virtual port
+    std::u16string KernelName;  // "\Device\ttyUSB0", "\Device\pts3", "\Device\nrVirtual0"
+    bool Virtual = false;
+    std::string SysfsPath;  // resolved /sys/devices/.../tty/ttyUSB0, empty if none
 };
 
 // The one entry point of the map, for CreateFileW, the registry, SetupAPI and

@@ -23,26 +23,26 @@
 namespace winapi_posix {
 
 class PortMapWatcher {
- public:
-  // Runs on the watcher's thread, once per COM name that entered (Arrived) or
-  // left the map; a name whose device changed leaves and enters again.
-  using Callback = std::function<void(const std::u16string& ComName, bool Arrived)>;
+public:
+    // Runs on the watcher's thread, once per COM name that entered (Arrived) or
+    // left the map; a name whose device changed leaves and enters again.
+    using Callback = std::function<void(const std::u16string& ComName, bool Arrived)>;
 
-  // Takes the current map as the starting point, then starts the thread.
-  // Throws std::system_error when inotify, the eventfd or the thread cannot be had.
-  explicit PortMapWatcher(Callback OnChange);
-  // Stops and joins the thread; no callback runs after it returns. Must not
-  // be called from the callback.
-  ~PortMapWatcher();
-  PortMapWatcher(const PortMapWatcher&) = delete;
-  PortMapWatcher& operator=(const PortMapWatcher&) = delete;
+    // Takes the current map as the starting point, then starts the thread.
+    // Throws std::system_error when inotify, the eventfd or the thread cannot be had.
+    explicit PortMapWatcher(Callback OnChange);
+    // Stops and joins the thread; no callback runs after it returns. Must not
+    // be called from the callback.
+    ~PortMapWatcher();
+    PortMapWatcher(const PortMapWatcher&) = delete;
+    PortMapWatcher& operator=(const PortMapWatcher&) = delete;
 
-  // Makes every watcher of this process compute the map again.
-  static void LocalPortsChanged();
+    // Makes every watcher of this process compute the map again.
+    static void LocalPortsChanged();
 
- private:
-  struct State;
-  std::unique_ptr<State> fState;
+private:
+    struct State;
+    std::unique_ptr<State> fState;
 };
 
 }  // namespace winapi_posix

@@ -17,9 +17,9 @@
 namespace winapi_posix {
 
 struct RegValue {
-  std::u16string Name;
-  DWORD Type = 0;
-  std::vector<BYTE> Data;
+    std::u16string Name;
+    DWORD Type = 0;
+    std::vector<BYTE> Data;
 };
 
 // A REG_SZ value (UTF-16 with its terminator).

@@ -16,8 +16,8 @@ namespace winapi_posix {
 enum class Hive { Machine, User };
 
 struct StoreKey {
-  std::u16string path;  // as created, relative to the hive
-  std::vector<RegValue> values;
+    std::u16string path;  // as created, relative to the hive
+    std::vector<RegValue> values;
 };
 
 // Folded "M\path" / "U\path" -> key. Ancestors are stored explicitly.

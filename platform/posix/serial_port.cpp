@@ -33,622 +33,670 @@ std::chrono::milliseconds Ms(uint64_t ms) { return std::chrono::milliseconds(ms)
 
 }  // namespace
 
-void DefaultDcb(DCB* dcb) {
-  std::memset(dcb, 0, sizeof *dcb);
-  dcb->DCBlength = sizeof(DCB);
-  dcb->BaudRate = CBR_9600;
-  SetDcbFlags(*dcb, kDcbBinary | (DTR_CONTROL_ENABLE << kDcbDtrControlShift) |
-                       (RTS_CONTROL_ENABLE << kDcbRtsControlShift));
-  dcb->XonLim = 2048;
-  dcb->XoffLim = 512;
-  dcb->ByteSize = 8;
-  dcb->Parity = NOPARITY;
-  dcb->StopBits = ONESTOPBIT;
-  dcb->XonChar = 0x11;
-  dcb->XoffChar = 0x13;
+void DefaultDcb(DCB* dcb)
+{
+    std::memset(dcb, 0, sizeof *dcb);
+    dcb->DCBlength = sizeof(DCB);
+    dcb->BaudRate = CBR_9600;
+    SetDcbFlags(*dcb,
+                kDcbBinary | (DTR_CONTROL_ENABLE << kDcbDtrControlShift) | (RTS_CONTROL_ENABLE << kDcbRtsControlShift));
+    dcb->XonLim = 2048;
+    dcb->XoffLim = 512;
+    dcb->ByteSize = 8;
+    dcb->Parity = NOPARITY;
+    dcb->StopBits = ONESTOPBIT;
+    dcb->XonChar = 0x11;
+    dcb->XoffChar = 0x13;
 }
 
-double BitsPerCharacter(const DCB& dcb) {
-  double stop = dcb.StopBits == ONESTOPBIT ? 1.0 : dcb.StopBits == ONE5STOPBITS ? 1.5 : 2.0;
-  return 1.0 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1.0 : 0.0) + stop;
+double BitsPerCharacter(const DCB& dcb)
+{
+    double stop = dcb.StopBits == ONESTOPBIT ? 1.0 : dcb.StopBits == ONE5STOPBITS ? 1.5 : 2.0;
+    return 1.0 + dcb.ByteSize + (dcb.Parity != NOPARITY ? 1.0 : 0.0) + stop;
 }
 
 SerialPort::SerialPort(std::unique_ptr<SerialBackend> backend, PortMapEntry entry, bool overlapped)
-    : backend_(std::move(backend)), entry_(std::move(entry)), overlappedHandle_(overlapped) {
-  wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  backend_->Wake = [this] { WakeService(); };
-  input_.resize(kMinInputQueue);
-  backend_->CurrentSettings(&dcb_);
-  dcb_.DCBlength = sizeof(DCB);
-  backend_->ModemStatus(&modemStatus_);
+    : backend_(std::move(backend)), entry_(std::move(entry)), overlappedHandle_(overlapped)
+{
+    wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    backend_->Wake = [this] { WakeService(); };
+    input_.resize(kMinInputQueue);
+    backend_->CurrentSettings(&dcb_);
+    dcb_.DCBlength = sizeof(DCB);
+    backend_->ModemStatus(&modemStatus_);
 }
 
-SerialPort::~SerialPort() {
-  {
+SerialPort::~SerialPort()
+{
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        if (!closed_) {
+            closed_ = true;
+            AbortAll(kStatusCancelled);
+            backend_->Close();
+        }
+        stopping_ = true;
+    }
+    if (service_.joinable()) {
+        if (service_.get_id() == std::this_thread::get_id()) {
+            service_.detach();
+        } else {
+            WakeService();
+            service_.join();
+        }
+    }
+    if (wakeFd_ >= 0) close(wakeFd_);
+}
+
+void SerialPort::StartService(std::weak_ptr<SerialPort> self)
+{
+    service_ = std::thread([self] {
+        for (;;) {
+            std::shared_ptr<SerialPort> port = self.lock();
+            if (!port || !port->ServiceOnce()) return;
+        }
+    });
+}
+
+void SerialPort::OnClose()
+{
     std::unique_lock<std::mutex> lock(mutex_);
-    if (!closed_) {
-      closed_ = true;
-      AbortAll(kStatusCancelled);
-      backend_->Close();
-    }
+    if (closed_) return;
+    closed_ = true;
+    AbortAll(kStatusCancelled);
+    drained_.notify_all();
     stopping_ = true;
-  }
-  if (service_.joinable()) {
-    if (service_.get_id() == std::this_thread::get_id()) {
-      service_.detach();
-    } else {
-      WakeService();
-      service_.join();
+    if (service_.joinable() && service_.get_id() != std::this_thread::get_id()) {
+        lock.unlock();
+        WakeService();
+        service_.join();
+        lock.lock();
     }
-  }
-  if (wakeFd_ >= 0) close(wakeFd_);
+    backend_->Close();
 }
 
-void SerialPort::StartService(std::weak_ptr<SerialPort> self) {
-  service_ = std::thread([self] {
-    for (;;) {
-      std::shared_ptr<SerialPort> port = self.lock();
-      if (!port || !port->ServiceOnce()) return;
-    }
-  });
+void SerialPort::WakeService()
+{
+    uint64_t one = 1;
+    ssize_t ignored = write(wakeFd_, &one, sizeof one);
+    (void)ignored;
 }
 
-void SerialPort::OnClose() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (closed_) return;
-  closed_ = true;
-  AbortAll(kStatusCancelled);
-  drained_.notify_all();
-  stopping_ = true;
-  if (service_.joinable() && service_.get_id() != std::this_thread::get_id()) {
-    lock.unlock();
-    WakeService();
-    service_.join();
-    lock.lock();
-  }
-  backend_->Close();
+DWORD SerialPort::Usable() const
+{
+    if (closed_) return ERROR_INVALID_HANDLE;
+    if (removed_) return ERROR_ACCESS_DENIED;
+    return 0;
 }
 
-void SerialPort::WakeService() {
-  uint64_t one = 1;
-  ssize_t ignored = write(wakeFd_, &one, sizeof one);
-  (void)ignored;
-}
-
-DWORD SerialPort::Usable() const {
-  if (closed_) return ERROR_INVALID_HANDLE;
-  if (removed_) return ERROR_ACCESS_DENIED;
-  return 0;
-}
-
-void SerialPort::Complete(Request& request, ULONG_PTR status) {
-  DWORD count = request.kind != Kind::Wait ? request.done : status == kStatusSuccess ? sizeof(DWORD) : 0;
-  CompleteOverlapped(request.ovl, status, count);
+void SerialPort::Complete(Request& request, ULONG_PTR status)
+{
+    DWORD count = request.kind != Kind::Wait ? request.done : status == kStatusSuccess ? sizeof(DWORD) : 0;
+    CompleteOverlapped(request.ovl, status, count);
 }
 
 // --- receive ------------------------------------------------------------------
 
-void SerialPort::ResizeInput(size_t capacity) {
-  capacity = std::max({capacity, kMinInputQueue, inputCount_});
-  if (capacity <= input_.size()) return;  // never shrinks: the service thread sized its read by the old room
-  std::vector<uint8_t> bigger(capacity);
-  size_t n = TakeInput(bigger.data(), inputCount_);
-  input_.swap(bigger);
-  inputHead_ = 0;
-  inputCount_ = n;
+void SerialPort::ResizeInput(size_t capacity)
+{
+    capacity = std::max({capacity, kMinInputQueue, inputCount_});
+    if (capacity <= input_.size()) return;  // never shrinks: the service thread sized its read by the old room
+    std::vector<uint8_t> bigger(capacity);
+    size_t n = TakeInput(bigger.data(), inputCount_);
+    input_.swap(bigger);
+    inputHead_ = 0;
+    inputCount_ = n;
 }
 
-size_t SerialPort::TakeInput(uint8_t* out, size_t max) {
-  size_t n = std::min(max, inputCount_);
-  size_t first = std::min(n, input_.size() - inputHead_);
-  std::memcpy(out, input_.data() + inputHead_, first);
-  std::memcpy(out + first, input_.data(), n - first);
-  inputHead_ = (inputHead_ + n) % input_.size();
-  inputCount_ -= n;
-  if (inputCount_ == 0) inputHead_ = 0;
-  if (inputCount_ < input_.size() * 8 / 10) rx80Reported_ = false;
-  return n;
+size_t SerialPort::TakeInput(uint8_t* out, size_t max)
+{
+    size_t n = std::min(max, inputCount_);
+    size_t first = std::min(n, input_.size() - inputHead_);
+    std::memcpy(out, input_.data() + inputHead_, first);
+    std::memcpy(out + first, input_.data(), n - first);
+    inputHead_ = (inputHead_ + n) % input_.size();
+    inputCount_ -= n;
+    if (inputCount_ == 0) inputHead_ = 0;
+    if (inputCount_ < input_.size() * 8 / 10) rx80Reported_ = false;
+    return n;
 }
 
-void SerialPort::ReceiveBytes(const uint8_t* data, size_t count) {
-  size_t stored = 0, dropped = 0;
-  size_t tail = (inputHead_ + inputCount_) % input_.size();
-  // EV_RXFLAG only for an event character that reached the queue.
-  bool flagStored = false;
-  const auto flag = static_cast<uint8_t>(dcb_.EvtChar);
-  if (DcbFlags(dcb_) & kDcbNull) {
-    for (size_t i = 0; i < count; ++i) {
-      if (data[i] == 0) continue;
-      if (inputCount_ == input_.size()) {
-        ++dropped;
-        continue;
-      }
-      flagStored = flagStored || data[i] == flag;
-      input_[tail] = data[i];
-      tail = tail + 1 == input_.size() ? 0 : tail + 1;
-      ++inputCount_;
-      ++stored;
+void SerialPort::ReceiveBytes(const uint8_t* data, size_t count)
+{
+    size_t stored = 0, dropped = 0;
+    size_t tail = (inputHead_ + inputCount_) % input_.size();
+    // EV_RXFLAG only for an event character that reached the queue.
+    bool flagStored = false;
+    const auto flag = static_cast<uint8_t>(dcb_.EvtChar);
+    if (DcbFlags(dcb_) & kDcbNull) {
+        for (size_t i = 0; i < count; ++i) {
+            if (data[i] == 0) continue;
+            if (inputCount_ == input_.size()) {
+                ++dropped;
+                continue;
+            }
+            flagStored = flagStored || data[i] == flag;
+            input_[tail] = data[i];
+            tail = tail + 1 == input_.size() ? 0 : tail + 1;
+            ++inputCount_;
+            ++stored;
+        }
+    } else {
+        stored = std::min(count, InputFree());
+        dropped = count - stored;
+        size_t first = std::min(stored, input_.size() - tail);
+        std::memcpy(input_.data() + tail, data, first);
+        std::memcpy(input_.data(), data + first, stored - first);
+        inputCount_ += stored;
+        flagStored = (mask_ & EV_RXFLAG) && std::memchr(data, flag, stored);
     }
-  } else {
-    stored = std::min(count, InputFree());
-    dropped = count - stored;
-    size_t first = std::min(stored, input_.size() - tail);
-    std::memcpy(input_.data() + tail, data, first);
-    std::memcpy(input_.data(), data + first, stored - first);
-    inputCount_ += stored;
-    flagStored = (mask_ & EV_RXFLAG) && std::memchr(data, flag, stored);
-  }
-  if (dropped) AddErrors(CE_RXOVER);
-  if (stored == 0) return;
-  InputFlow();
-  DWORD events = EV_RXCHAR;
-  if ((mask_ & EV_RXFLAG) && flagStored) events |= EV_RXFLAG;
-  if (!rx80Reported_ && inputCount_ >= input_.size() * 8 / 10) {
-    rx80Reported_ = true;
-    events |= EV_RX80FULL;
-  }
-  RaiseEvents(events);
+    if (dropped) AddErrors(CE_RXOVER);
+    if (stored == 0) return;
+    InputFlow();
+    DWORD events = EV_RXCHAR;
+    if ((mask_ & EV_RXFLAG) && flagStored) events |= EV_RXFLAG;
+    if (!rx80Reported_ && inputCount_ >= input_.size() * 8 / 10) {
+        rx80Reported_ = true;
+        events |= EV_RX80FULL;
+    }
+    RaiseEvents(events);
 }
 
-void SerialPort::InputFlow() {
-  bool wanted = (DcbFlags(dcb_) & kDcbInX) && !backend_->SendsInputFlow() && !removed_;
-  DWORD error = 0;
-  if (!xoffSent_) {
-    if (wanted && InputFree() < dcb_.XoffLim && backend_->TransmitAhead(static_cast<uint8_t>(dcb_.XoffChar), &error))
-      xoffSent_ = true;
-  } else if (!wanted || inputCount_ <= dcb_.XonLim) {
-    xoffSent_ = false;
-    if (!removed_) backend_->TransmitAhead(static_cast<uint8_t>(dcb_.XonChar), &error);
-  }
+void SerialPort::InputFlow()
+{
+    bool wanted = (DcbFlags(dcb_) & kDcbInX) && !backend_->SendsInputFlow() && !removed_;
+    DWORD error = 0;
+    if (!xoffSent_) {
+        if (wanted && InputFree() < dcb_.XoffLim &&
+            backend_->TransmitAhead(static_cast<uint8_t>(dcb_.XoffChar), &error))
+            xoffSent_ = true;
+    } else if (!wanted || inputCount_ <= dcb_.XonLim) {
+        xoffSent_ = false;
+        if (!removed_) backend_->TransmitAhead(static_cast<uint8_t>(dcb_.XonChar), &error);
+    }
 }
 
-void SerialPort::ServeReads(Clock::time_point now) {
-  while (!reads_.empty()) {
-    Request& r = reads_.front();
-    if (!r.started) {
-      r.started = true;
-      if (r.totalLength.count() > 0) r.totalDeadline = now + r.totalLength;
+void SerialPort::ServeReads(Clock::time_point now)
+{
+    while (!reads_.empty()) {
+        Request& r = reads_.front();
+        if (!r.started) {
+            r.started = true;
+            if (r.totalLength.count() > 0) r.totalDeadline = now + r.totalLength;
+        }
+        size_t n = TakeInput(r.readBuffer + r.done, r.size - r.done);
+        if (n > 0) {
+            r.done += static_cast<DWORD>(n);
+            if (r.interval.count() > 0) r.intervalDeadline = now + r.interval;
+        }
+        bool finished = r.done == r.size || (r.returnOnAny && r.done > 0) || r.immediate || now >= r.totalDeadline ||
+                        now >= r.intervalDeadline;
+        if (!finished) break;
+        Complete(r, kStatusSuccess);
+        reads_.pop_front();
     }
-    size_t n = TakeInput(r.readBuffer + r.done, r.size - r.done);
-    if (n > 0) {
-      r.done += static_cast<DWORD>(n);
-      if (r.interval.count() > 0) r.intervalDeadline = now + r.interval;
-    }
-    bool finished = r.done == r.size || (r.returnOnAny && r.done > 0) || r.immediate || now >= r.totalDeadline ||
-                    now >= r.intervalDeadline;
-    if (!finished) break;
-    Complete(r, kStatusSuccess);
-    reads_.pop_front();
-  }
-  if (xoffSent_) InputFlow();
+    if (xoffSent_) InputFlow();
 }
 
 // ReadFile, WriteFile and WaitCommEvent: check the port, start the record,
 // file the request, then return its result at once, report it pending, or wait
 // for it on a synchronous handle.
-BOOL SerialPort::Submit(Request request, DWORD* transferred) {
-  OVERLAPPED local{};
-  bool sync = request.ovl == nullptr || !overlappedHandle_;
-  if (!request.ovl) request.ovl = &local;
-  OVERLAPPED* ovl = request.ovl;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (DWORD e = Usable()) return Fail(e);
-    if (DWORD e = Refusal(request)) return Fail(e);
-    StartOverlapped(ovl);
-    request.thread = GetCurrentThreadId();
-    Kind kind = request.kind;
-    File(std::move(request));
-    if (StatusOf(ovl) != kStatusPending) return ResultOf(ovl, transferred);
-    if (kind != Kind::Wait) WakeService();  // new deadline or output
-    if (!sync) return Fail(ERROR_IO_PENDING);
-  }
-  WaitCompletion(ovl);
-  return ResultOf(ovl, transferred);
+BOOL SerialPort::Submit(Request request, DWORD* transferred)
+{
+    OVERLAPPED local{};
+    bool sync = request.ovl == nullptr || !overlappedHandle_;
+    if (!request.ovl) request.ovl = &local;
+    OVERLAPPED* ovl = request.ovl;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (DWORD e = Usable()) return Fail(e);
+        if (DWORD e = Refusal(request)) return Fail(e);
+        StartOverlapped(ovl);
+        request.thread = GetCurrentThreadId();
+        Kind kind = request.kind;
+        File(std::move(request));
+        if (StatusOf(ovl) != kStatusPending) return ResultOf(ovl, transferred);
+        if (kind != Kind::Wait) WakeService();  // new deadline or output
+        if (!sync) return Fail(ERROR_IO_PENDING);
+    }
+    WaitCompletion(ovl);
+    return ResultOf(ovl, transferred);
 }
 
-DWORD SerialPort::Refusal(const Request& request) const {
-  if (request.kind == Kind::Wait)
-    return request.eventMask == nullptr || mask_ == 0 || wait_ ? ERROR_INVALID_PARAMETER : 0;
-  return (DcbFlags(dcb_) & kDcbAbortOnError) && errors_ ? ERROR_OPERATION_ABORTED : 0;
+DWORD SerialPort::Refusal(const Request& request) const
+{
+    if (request.kind == Kind::Wait)
+        return request.eventMask == nullptr || mask_ == 0 || wait_ ? ERROR_INVALID_PARAMETER : 0;
+    return (DcbFlags(dcb_) & kDcbAbortOnError) && errors_ ? ERROR_OPERATION_ABORTED : 0;
 }
 
-void SerialPort::File(Request request) {
-  switch (request.kind) {
+void SerialPort::File(Request request)
+{
+    switch (request.kind) {
     case Kind::Read: return FileRead(request);
     case Kind::Write: return FileWrite(request);
     case Kind::Wait: return FileWait(request);
-  }
+    }
 }
 
-BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
-  Request r{Kind::Read, ovl};
-  r.readBuffer = static_cast<uint8_t*>(buffer);
-  r.size = count;
-  return Submit(r, transferred);
+BOOL SerialPort::Read(void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl)
+{
+    Request r{Kind::Read, ovl};
+    r.readBuffer = static_cast<uint8_t*>(buffer);
+    r.size = count;
+    return Submit(r, transferred);
 }
 
-void SerialPort::FileRead(Request& r) {
-  const COMMTIMEOUTS& t = timeouts_;
-  if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
-    r.immediate = true;  // take what is queued, however little
-  } else if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
-             t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxDword) {
-    r.returnOnAny = true;
-    r.totalLength = Ms(t.ReadTotalTimeoutConstant);
-  } else {
-    uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * r.size + t.ReadTotalTimeoutConstant;
-    if (total > 0) r.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
-    if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword) r.interval = Ms(t.ReadIntervalTimeout);
-  }
-  bool wasFull = InputFree() == 0;
-  reads_.push_back(r);
-  ServeReads(Clock::now());
-  if (wasFull && InputFree() > 0) WakeService();  // the device may be held back by a full queue
+void SerialPort::FileRead(Request& r)
+{
+    const COMMTIMEOUTS& t = timeouts_;
+    if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0) {
+        r.immediate = true;  // take what is queued, however little
+    } else if (t.ReadIntervalTimeout == kMaxDword && t.ReadTotalTimeoutMultiplier == kMaxDword &&
+               t.ReadTotalTimeoutConstant > 0 && t.ReadTotalTimeoutConstant < kMaxDword) {
+        r.returnOnAny = true;
+        r.totalLength = Ms(t.ReadTotalTimeoutConstant);
+    } else {
+        uint64_t total = uint64_t(t.ReadTotalTimeoutMultiplier) * r.size + t.ReadTotalTimeoutConstant;
+        if (total > 0) r.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
+        if (t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != kMaxDword) r.interval = Ms(t.ReadIntervalTimeout);
+    }
+    bool wasFull = InputFree() == 0;
+    reads_.push_back(r);
+    ServeReads(Clock::now());
+    if (wasFull && InputFree() > 0) WakeService();  // the device may be held back by a full queue
 }
 
 // --- transmit -----------------------------------------------------------------
 
-void SerialPort::ServeWrites(Clock::time_point now) {
-  while (!writes_.empty() && !removed_) {
-    Request& w = writes_.front();
-    if (!w.started) {
-      w.started = true;
-      if (w.totalLength.count() > 0) w.totalDeadline = now + w.totalLength;
-      if (rtsToggleEmulated_ && w.size > 0) backend_->SetRts(true);
-    }
-    if (!xoffHold_ && w.done < w.size) {
-      DWORD error = 0;
-      long k = backend_->Transmit(w.writeBuffer + w.done, w.size - w.done, &error);
-      if (k < 0) {
-        if (error == ERROR_ACCESS_DENIED) {
-          DeviceRemoved();
-          return;
+void SerialPort::ServeWrites(Clock::time_point now)
+{
+    while (!writes_.empty() && !removed_) {
+        Request& w = writes_.front();
+        if (!w.started) {
+            w.started = true;
+            if (w.totalLength.count() > 0) w.totalDeadline = now + w.totalLength;
+            if (rtsToggleEmulated_ && w.size > 0) backend_->SetRts(true);
         }
-        Complete(w, StatusFromError(error));
-        writes_.pop_front();
-        continue;
-      }
-      if (k > 0) txBusy_ = true;
-      w.done += static_cast<DWORD>(k);
+        if (!xoffHold_ && w.done < w.size) {
+            DWORD error = 0;
+            long k = backend_->Transmit(w.writeBuffer + w.done, w.size - w.done, &error);
+            if (k < 0) {
+                if (error == ERROR_ACCESS_DENIED) {
+                    DeviceRemoved();
+                    return;
+                }
+                Complete(w, StatusFromError(error));
+                writes_.pop_front();
+                continue;
+            }
+            if (k > 0) txBusy_ = true;
+            w.done += static_cast<DWORD>(k);
+        }
+        writeBlocked_ = w.done < w.size;
+        if (w.done == w.size || now >= w.totalDeadline) {
+            // A write ended by its time-out completes successfully with the bytes
+            // that left, as serial.sys does (STATUS_TIMEOUT is a success code).
+            Complete(w, kStatusSuccess);
+            writes_.pop_front();
+            writeBlocked_ = false;
+            continue;
+        }
+        break;
     }
-    writeBlocked_ = w.done < w.size;
-    if (w.done == w.size || now >= w.totalDeadline) {
-      // A write ended by its time-out completes successfully with the bytes
-      // that left, as serial.sys does (STATUS_TIMEOUT is a success code).
-      Complete(w, kStatusSuccess);
-      writes_.pop_front();
-      writeBlocked_ = false;
-      continue;
+}
+
+void SerialPort::CheckDrain(Clock::time_point now)
+{
+    drainCheck_ = Clock::time_point::max();
+    if (!txBusy_ || !writes_.empty() || removed_) return;
+    DWORD queued = backend_->TransmitQueued();
+    if (queued == 0) {
+        txBusy_ = false;
+        if (rtsToggleEmulated_) backend_->SetRts(false);
+        RaiseEvents(EV_TXEMPTY);
+        drained_.notify_all();
+        return;
     }
-    break;
-  }
+    int delay = backend_->DrainCheckDelayMs(queued);
+    if (delay >= 0) drainCheck_ = now + Ms(delay);
 }
 
-void SerialPort::CheckDrain(Clock::time_point now) {
-  drainCheck_ = Clock::time_point::max();
-  if (!txBusy_ || !writes_.empty() || removed_) return;
-  DWORD queued = backend_->TransmitQueued();
-  if (queued == 0) {
-    txBusy_ = false;
-    if (rtsToggleEmulated_) backend_->SetRts(false);
-    RaiseEvents(EV_TXEMPTY);
-    drained_.notify_all();
-    return;
-  }
-  int delay = backend_->DrainCheckDelayMs(queued);
-  if (delay >= 0) drainCheck_ = now + Ms(delay);
+BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl)
+{
+    Request w{Kind::Write, ovl};
+    w.writeBuffer = static_cast<const uint8_t*>(buffer);
+    w.size = count;
+    return Submit(w, transferred);
 }
 
-BOOL SerialPort::Write(const void* buffer, DWORD count, DWORD* transferred, OVERLAPPED* ovl) {
-  Request w{Kind::Write, ovl};
-  w.writeBuffer = static_cast<const uint8_t*>(buffer);
-  w.size = count;
-  return Submit(w, transferred);
+void SerialPort::FileWrite(Request& w)
+{
+    uint64_t total = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * w.size + timeouts_.WriteTotalTimeoutConstant;
+    if (total > 0) w.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
+    writes_.push_back(w);
+    auto now = Clock::now();
+    ServeWrites(now);
+    CheckDrain(now);
 }
 
-void SerialPort::FileWrite(Request& w) {
-  uint64_t total = uint64_t(timeouts_.WriteTotalTimeoutMultiplier) * w.size + timeouts_.WriteTotalTimeoutConstant;
-  if (total > 0) w.totalLength = Ms(std::min<uint64_t>(total, uint64_t(1) << 40));
-  writes_.push_back(w);
-  auto now = Clock::now();
-  ServeWrites(now);
-  CheckDrain(now);
-}
-
-BOOL SerialPort::TransmitChar(char c) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  DWORD error = 0;
-  if (!backend_->TransmitAhead(static_cast<uint8_t>(c), &error)) {
-    if (error == ERROR_ACCESS_DENIED) DeviceRemoved();
-    return Fail(error);
-  }
-  txBusy_ = true;
-  CheckDrain(Clock::now());
-  WakeService();
-  return TRUE;
-}
-
-BOOL SerialPort::Flush() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  for (;;) {
+BOOL SerialPort::TransmitChar(char c)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
     if (DWORD e = Usable()) return Fail(e);
-    if (writes_.empty() && !txBusy_) return TRUE;
-    drained_.wait(lock);
-  }
+    DWORD error = 0;
+    if (!backend_->TransmitAhead(static_cast<uint8_t>(c), &error)) {
+        if (error == ERROR_ACCESS_DENIED) DeviceRemoved();
+        return Fail(error);
+    }
+    txBusy_ = true;
+    CheckDrain(Clock::now());
+    WakeService();
+    return TRUE;
+}
+
+BOOL SerialPort::Flush()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+        if (DWORD e = Usable()) return Fail(e);
+        if (writes_.empty() && !txBusy_) return TRUE;
+        drained_.wait(lock);
+    }
 }
 
 // --- events and errors --------------------------------------------------------
 
-void SerialPort::RaiseEvents(DWORD events) {
-  events &= mask_;
-  if (events == 0) return;
-  if (wait_) {
-    *wait_->eventMask = events;
-    Complete(*wait_, kStatusSuccess);
-    wait_.reset();
-  } else {
-    history_ |= events;
-  }
+void SerialPort::RaiseEvents(DWORD events)
+{
+    events &= mask_;
+    if (events == 0) return;
+    if (wait_) {
+        *wait_->eventMask = events;
+        Complete(*wait_, kStatusSuccess);
+        wait_.reset();
+    } else {
+        history_ |= events;
+    }
 }
 
-void SerialPort::AddErrors(DWORD errors) {
-  errors_ |= errors;
-  DWORD events = 0;
-  if (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) events |= EV_ERR;
-  if (errors & CE_BREAK) events |= EV_BREAK;
-  RaiseEvents(events);
-  if (DcbFlags(dcb_) & kDcbAbortOnError) {
-    AbortReads(kStatusCancelled, false);
-    AbortWrites(kStatusCancelled, false);
-  }
+void SerialPort::AddErrors(DWORD errors)
+{
+    errors_ |= errors;
+    DWORD events = 0;
+    if (errors & (CE_FRAME | CE_OVERRUN | CE_RXPARITY)) events |= EV_ERR;
+    if (errors & CE_BREAK) events |= EV_BREAK;
+    RaiseEvents(events);
+    if (DcbFlags(dcb_) & kDcbAbortOnError) {
+        AbortReads(kStatusCancelled, false);
+        AbortWrites(kStatusCancelled, false);
+    }
 }
 
-void SerialPort::LinesChanged() {
-  DWORD now = 0;
-  if (backend_->ModemStatus(&now) != 0) return;
-  DWORD changed = now ^ modemStatus_;
-  modemStatus_ = now;
-  DWORD events = 0;
-  if (changed & MS_CTS_ON) events |= EV_CTS;
-  if (changed & MS_DSR_ON) events |= EV_DSR;
-  if (changed & MS_RLSD_ON) events |= EV_RLSD;
-  if (changed & MS_RING_ON) events |= EV_RING;
-  RaiseEvents(events);
+void SerialPort::LinesChanged()
+{
+    DWORD now = 0;
+    if (backend_->ModemStatus(&now) != 0) return;
+    DWORD changed = now ^ modemStatus_;
+    modemStatus_ = now;
+    DWORD events = 0;
+    if (changed & MS_CTS_ON) events |= EV_CTS;
+    if (changed & MS_DSR_ON) events |= EV_DSR;
+    if (changed & MS_RLSD_ON) events |= EV_RLSD;
+    if (changed & MS_RING_ON) events |= EV_RING;
+    RaiseEvents(events);
 }
 
-BOOL SerialPort::WaitEvent(DWORD* mask, OVERLAPPED* ovl) {
-  Request w{Kind::Wait, ovl};
-  w.eventMask = mask;
-  return Submit(w, nullptr);
+BOOL SerialPort::WaitEvent(DWORD* mask, OVERLAPPED* ovl)
+{
+    Request w{Kind::Wait, ovl};
+    w.eventMask = mask;
+    return Submit(w, nullptr);
 }
 
-void SerialPort::FileWait(Request& w) {
-  if (history_) {
-    *w.eventMask = history_;
+void SerialPort::FileWait(Request& w)
+{
+    if (history_) {
+        *w.eventMask = history_;
+        history_ = 0;
+        Complete(w, kStatusSuccess);
+        return;
+    }
+    wait_ = std::make_unique<Request>(w);
+}
+
+BOOL SerialPort::GetMask(DWORD* mask)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!mask) return Fail(ERROR_INVALID_PARAMETER);
+    *mask = mask_;
+    return TRUE;
+}
+
+BOOL SerialPort::SetMask(DWORD mask)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    // A pending wait completes with an empty mask, as on Windows.
+    if (wait_) EndWait(kStatusSuccess);
     history_ = 0;
-    Complete(w, kStatusSuccess);
-    return;
-  }
-  wait_ = std::make_unique<Request>(w);
+    mask_ = mask;
+    backend_->ModemStatus(&modemStatus_);
+    return TRUE;
 }
 
-BOOL SerialPort::GetMask(DWORD* mask) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!mask) return Fail(ERROR_INVALID_PARAMETER);
-  *mask = mask_;
-  return TRUE;
-}
-
-BOOL SerialPort::SetMask(DWORD mask) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  // A pending wait completes with an empty mask, as on Windows.
-  if (wait_) EndWait(kStatusSuccess);
-  history_ = 0;
-  mask_ = mask;
-  backend_->ModemStatus(&modemStatus_);
-  return TRUE;
-}
-
-BOOL SerialPort::ClearError(DWORD* errors, COMSTAT* stat) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (errors) *errors = errors_;
-  errors_ = 0;
-  if (stat) {
-    DWORD hold = backend_->HoldFlags() | (xoffHold_ ? kHoldXoff : 0) | (xoffSent_ ? kHoldXoffSent : 0);
-    std::memset(stat, 0, sizeof *stat);
-    std::memcpy(stat, &hold, sizeof hold);
-    stat->cbInQue = static_cast<DWORD>(inputCount_);
-    // Once the output has drained (EV_TXEMPTY time) nothing of ours is left
-    // in the device: no need to ask it, which costs a system call per receive
-    // event on a tty. Flow-control characters the engine sends are not
-    // counted, as on Windows.
-    DWORD out = txBusy_ ? backend_->TransmitQueued() : 0;
-    for (const Request& w : writes_) out += w.size - w.done;
-    stat->cbOutQue = out;
-  }
-  return TRUE;
+BOOL SerialPort::ClearError(DWORD* errors, COMSTAT* stat)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (errors) *errors = errors_;
+    errors_ = 0;
+    if (stat) {
+        DWORD hold = backend_->HoldFlags() | (xoffHold_ ? kHoldXoff : 0) | (xoffSent_ ? kHoldXoffSent : 0);
+        std::memset(stat, 0, sizeof *stat);
+        std::memcpy(stat, &hold, sizeof hold);
+        stat->cbInQue = static_cast<DWORD>(inputCount_);
+        // Once the output has drained (EV_TXEMPTY time) nothing of ours is left
+        // in the device: no need to ask it, which costs a system call per receive
+        // event on a tty. Flow-control characters the engine sends are not
+        // counted, as on Windows.
+        DWORD out = txBusy_ ? backend_->TransmitQueued() : 0;
+        for (const Request& w : writes_) out += w.size - w.done;
+        stat->cbOutQue = out;
+    }
+    return TRUE;
 }
 
 // --- aborts -------------------------------------------------------------------
 
-void SerialPort::EndWait(ULONG_PTR status) {
-  *wait_->eventMask = 0;
-  Complete(*wait_, status);
-  wait_.reset();
+void SerialPort::EndWait(ULONG_PTR status)
+{
+    *wait_->eventMask = 0;
+    Complete(*wait_, status);
+    wait_.reset();
 }
 
-void SerialPort::AbortReads(ULONG_PTR status, bool onlyThisThread) {
-  DWORD self = GetCurrentThreadId();
-  for (auto it = reads_.begin(); it != reads_.end();) {
-    if (onlyThisThread && it->thread != self) {
-      ++it;
-      continue;
+void SerialPort::AbortReads(ULONG_PTR status, bool onlyThisThread)
+{
+    DWORD self = GetCurrentThreadId();
+    for (auto it = reads_.begin(); it != reads_.end();) {
+        if (onlyThisThread && it->thread != self) {
+            ++it;
+            continue;
+        }
+        Complete(*it, status);
+        it = reads_.erase(it);
     }
-    Complete(*it, status);
-    it = reads_.erase(it);
-  }
 }
 
-void SerialPort::AbortWrites(ULONG_PTR status, bool onlyThisThread) {
-  DWORD self = GetCurrentThreadId();
-  for (auto it = writes_.begin(); it != writes_.end();) {
-    if (onlyThisThread && it->thread != self) {
-      ++it;
-      continue;
+void SerialPort::AbortWrites(ULONG_PTR status, bool onlyThisThread)
+{
+    DWORD self = GetCurrentThreadId();
+    for (auto it = writes_.begin(); it != writes_.end();) {
+        if (onlyThisThread && it->thread != self) {
+            ++it;
+            continue;
+        }
+        Complete(*it, status);
+        it = writes_.erase(it);
     }
-    Complete(*it, status);
-    it = writes_.erase(it);
-  }
-  writeBlocked_ = false;
-  drained_.notify_all();
+    writeBlocked_ = false;
+    drained_.notify_all();
 }
 
-void SerialPort::AbortAll(ULONG_PTR status) {
-  AbortReads(status, false);
-  AbortWrites(status, false);
-  if (wait_) EndWait(status);
-  drained_.notify_all();
+void SerialPort::AbortAll(ULONG_PTR status)
+{
+    AbortReads(status, false);
+    AbortWrites(status, false);
+    if (wait_) EndWait(status);
+    drained_.notify_all();
 }
 
-void SerialPort::DeviceRemoved() {
-  if (removed_) return;
-  removed_ = true;
-  txBusy_ = false;
-  AbortAll(kStatusAccessDenied);
+void SerialPort::DeviceRemoved()
+{
+    if (removed_) return;
+    removed_ = true;
+    txBusy_ = false;
+    AbortAll(kStatusAccessDenied);
 }
 
-BOOL SerialPort::Cancel() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (closed_) return Fail(ERROR_INVALID_HANDLE);
-  AbortReads(kStatusCancelled, true);
-  AbortWrites(kStatusCancelled, true);
-  if (wait_ && wait_->thread == GetCurrentThreadId()) EndWait(kStatusCancelled);
-  CheckDrain(Clock::now());
-  return TRUE;
+BOOL SerialPort::Cancel()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (closed_) return Fail(ERROR_INVALID_HANDLE);
+    AbortReads(kStatusCancelled, true);
+    AbortWrites(kStatusCancelled, true);
+    if (wait_ && wait_->thread == GetCurrentThreadId()) EndWait(kStatusCancelled);
+    CheckDrain(Clock::now());
+    return TRUE;
 }
 
-BOOL SerialPort::Purge(DWORD flags) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (flags & ~DWORD(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
-    return Fail(ERROR_INVALID_PARAMETER);
-  if (flags & PURGE_TXABORT) AbortWrites(kStatusCancelled, false);
-  if (flags & PURGE_RXABORT) AbortReads(kStatusCancelled, false);
-  if (flags & PURGE_TXCLEAR) {
-    backend_->PurgeOutput();
-    if (writes_.empty()) {
-      txBusy_ = false;
-      if (rtsToggleEmulated_) backend_->SetRts(false);
-      drained_.notify_all();
+BOOL SerialPort::Purge(DWORD flags)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (flags & ~DWORD(PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR))
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (flags & PURGE_TXABORT) AbortWrites(kStatusCancelled, false);
+    if (flags & PURGE_RXABORT) AbortReads(kStatusCancelled, false);
+    if (flags & PURGE_TXCLEAR) {
+        backend_->PurgeOutput();
+        if (writes_.empty()) {
+            txBusy_ = false;
+            if (rtsToggleEmulated_) backend_->SetRts(false);
+            drained_.notify_all();
+        }
     }
-  }
-  if (flags & PURGE_RXCLEAR) {
-    inputHead_ = inputCount_ = 0;
-    rx80Reported_ = false;
-    backend_->PurgeInput();
-    InputFlow();
-    WakeService();  // room again for a device held back by a full queue
-  }
-  CheckDrain(Clock::now());
-  return TRUE;
+    if (flags & PURGE_RXCLEAR) {
+        inputHead_ = inputCount_ = 0;
+        rx80Reported_ = false;
+        backend_->PurgeInput();
+        InputFlow();
+        WakeService();  // room again for a device held back by a full queue
+    }
+    CheckDrain(Clock::now());
+    return TRUE;
 }
 
 // --- settings -----------------------------------------------------------------
 
-BOOL SerialPort::Setup(DWORD inQueue, DWORD outQueue) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  inQueueSize_ = inQueue;
-  outQueueSize_ = outQueue;
-  ResizeInput(inQueue);
-  return TRUE;
+BOOL SerialPort::Setup(DWORD inQueue, DWORD outQueue)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    inQueueSize_ = inQueue;
+    outQueueSize_ = outQueue;
+    ResizeInput(inQueue);
+    return TRUE;
 }
 
-BOOL SerialPort::GetState(DCB* dcb) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!dcb) return Fail(ERROR_INVALID_PARAMETER);
-  *dcb = dcb_;
-  dcb->DCBlength = sizeof(DCB);
-  return TRUE;
+BOOL SerialPort::GetState(DCB* dcb)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!dcb) return Fail(ERROR_INVALID_PARAMETER);
+    *dcb = dcb_;
+    dcb->DCBlength = sizeof(DCB);
+    return TRUE;
 }
 
 namespace {
 
 // The checks serial.sys makes before it touches the hardware.
-bool ValidDcb(const DCB& dcb) {
-  if (dcb.BaudRate == 0) return false;
-  if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
-  if (dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) return false;
-  if (dcb.ByteSize == 5 && dcb.StopBits == TWOSTOPBITS) return false;
-  if (dcb.ByteSize != 5 && dcb.StopBits == ONE5STOPBITS) return false;
-  DWORD flags = DcbFlags(dcb);
-  if ((flags & (kDcbOutX | kDcbInX)) && dcb.XonChar == dcb.XoffChar) return false;
-  return true;
+bool ValidDcb(const DCB& dcb)
+{
+    if (dcb.BaudRate == 0) return false;
+    if (dcb.ByteSize < 5 || dcb.ByteSize > 8) return false;
+    if (dcb.Parity > SPACEPARITY || dcb.StopBits > TWOSTOPBITS) return false;
+    if (dcb.ByteSize == 5 && dcb.StopBits == TWOSTOPBITS) return false;
+    if (dcb.ByteSize != 5 && dcb.StopBits == ONE5STOPBITS) return false;
+    DWORD flags = DcbFlags(dcb);
+    if ((flags & (kDcbOutX | kDcbInX)) && dcb.XonChar == dcb.XoffChar) return false;
+    return true;
 }
 
 }  // namespace
 
-BOOL SerialPort::SetState(const DCB* dcb) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!dcb || !ValidDcb(*dcb)) return Fail(ERROR_INVALID_PARAMETER);
-  if (DWORD e = backend_->Configure(*dcb)) return Fail(e);
-  DWORD oldRts = DcbRtsControl(DcbFlags(dcb_));
-  dcb_ = *dcb;
-  dcb_.DCBlength = sizeof(DCB);
-  DWORD rts = DcbRtsControl(DcbFlags(dcb_));
-  if (rts == RTS_CONTROL_TOGGLE) {
-    rtsToggleEmulated_ = !backend_->SetRs485(true);
-    if (rtsToggleEmulated_) backend_->SetRts(txBusy_);
-  } else {
-    if (oldRts == RTS_CONTROL_TOGGLE && !rtsToggleEmulated_) backend_->SetRs485(false);
-    rtsToggleEmulated_ = false;
-  }
-  InputFlow();
-  WakeService();  // pacing of a virtual port follows the new baud rate
-  return TRUE;
+BOOL SerialPort::SetState(const DCB* dcb)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!dcb || !ValidDcb(*dcb)) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD e = backend_->Configure(*dcb)) return Fail(e);
+    DWORD oldRts = DcbRtsControl(DcbFlags(dcb_));
+    dcb_ = *dcb;
+    dcb_.DCBlength = sizeof(DCB);
+    DWORD rts = DcbRtsControl(DcbFlags(dcb_));
+    if (rts == RTS_CONTROL_TOGGLE) {
+        rtsToggleEmulated_ = !backend_->SetRs485(true);
+        if (rtsToggleEmulated_) backend_->SetRts(txBusy_);
+    } else {
+        if (oldRts == RTS_CONTROL_TOGGLE && !rtsToggleEmulated_) backend_->SetRs485(false);
+        rtsToggleEmulated_ = false;
+    }
+    InputFlow();
+    WakeService();  // pacing of a virtual port follows the new baud rate
+    return TRUE;
 }
 
-BOOL SerialPort::GetTimeouts(COMMTIMEOUTS* timeouts) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
-  *timeouts = timeouts_;
-  return TRUE;
+BOOL SerialPort::GetTimeouts(COMMTIMEOUTS* timeouts)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
+    *timeouts = timeouts_;
+    return TRUE;
 }
 
-BOOL SerialPort::SetTimeouts(const COMMTIMEOUTS* timeouts) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
-  if (timeouts->ReadIntervalTimeout == kMaxDword && timeouts->ReadTotalTimeoutMultiplier == kMaxDword &&
-      timeouts->ReadTotalTimeoutConstant == kMaxDword)
-    return Fail(ERROR_INVALID_PARAMETER);
-  timeouts_ = *timeouts;
-  return TRUE;
+BOOL SerialPort::SetTimeouts(const COMMTIMEOUTS* timeouts)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!timeouts) return Fail(ERROR_INVALID_PARAMETER);
+    if (timeouts->ReadIntervalTimeout == kMaxDword && timeouts->ReadTotalTimeoutMultiplier == kMaxDword &&
+        timeouts->ReadTotalTimeoutConstant == kMaxDword)
+        return Fail(ERROR_INVALID_PARAMETER);
+    timeouts_ = *timeouts;
+    return TRUE;
 }
 
-BOOL SerialPort::Escape(DWORD function) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  DWORD error = 0;
-  switch (function) {
+BOOL SerialPort::Escape(DWORD function)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    DWORD error = 0;
+    switch (function) {
     case SETXOFF:
-      xoffHold_ = true;
-      error = backend_->SetXoffHold(true);
-      break;
+        xoffHold_ = true;
+        error = backend_->SetXoffHold(true);
+        break;
     case SETXON:
-      xoffHold_ = false;
-      error = backend_->SetXoffHold(false);
-      ServeWrites(Clock::now());
-      WakeService();
-      break;
+        xoffHold_ = false;
+        error = backend_->SetXoffHold(false);
+        ServeWrites(Clock::now());
+        WakeService();
+        break;
     case SETRTS: error = backend_->SetRts(true); break;
     case CLRRTS: error = backend_->SetRts(false); break;
     case SETDTR: error = backend_->SetDtr(true); break;
@@ -657,131 +705,136 @@ BOOL SerialPort::Escape(DWORD function) {
     case CLRBREAK: error = backend_->SetBreak(false); break;
     case RESETDEV: break;
     default: return Fail(ERROR_INVALID_PARAMETER);
-  }
-  if (error == ERROR_ACCESS_DENIED) DeviceRemoved();
-  if (error) return Fail(error);
-  return TRUE;
+    }
+    if (error == ERROR_ACCESS_DENIED) DeviceRemoved();
+    if (error) return Fail(error);
+    return TRUE;
 }
 
-BOOL SerialPort::GetModemStatus(DWORD* status) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!status) return Fail(ERROR_INVALID_PARAMETER);
-  if (DWORD e = backend_->ModemStatus(status)) return Fail(e);
-  return TRUE;
+BOOL SerialPort::GetModemStatus(DWORD* status)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!status) return Fail(ERROR_INVALID_PARAMETER);
+    if (DWORD e = backend_->ModemStatus(status)) return Fail(e);
+    return TRUE;
 }
 
-BOOL SerialPort::GetProperties(COMMPROP* prop) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (DWORD e = Usable()) return Fail(e);
-  if (!prop) return Fail(ERROR_INVALID_PARAMETER);
-  std::memset(prop, 0, sizeof *prop);
-  prop->wPacketLength = sizeof(COMMPROP);
-  prop->wPacketVersion = 2;
-  prop->dwServiceMask = SP_SERIALCOMM;
-  prop->dwMaxTxQueue = 0;  // no fixed maximum
-  prop->dwMaxRxQueue = 0;
-  prop->dwMaxBaud = BAUD_USER;
-  prop->dwProvSubType = PST_RS232;
-  prop->dwProvCapabilities = PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK | PCF_XONXOFF | PCF_SETXCHAR |
-                             PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS | PCF_SPECIALCHARS;
-  prop->dwSettableParams = SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING | SP_PARITY_CHECK | SP_RLSD;
-  prop->dwSettableBaud = BAUD_075 | BAUD_110 | BAUD_134_5 | BAUD_150 | BAUD_300 | BAUD_600 | BAUD_1200 | BAUD_1800 |
-                         BAUD_2400 | BAUD_4800 | BAUD_7200 | BAUD_9600 | BAUD_14400 | BAUD_19200 | BAUD_38400 |
-                         BAUD_56K | BAUD_128K | BAUD_115200 | BAUD_57600 | BAUD_USER;
-  prop->wSettableData = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
-  prop->wSettableStopParity = STOPBITS_10 | STOPBITS_15 | STOPBITS_20 | PARITY_NONE | PARITY_ODD | PARITY_EVEN |
-                              PARITY_MARK | PARITY_SPACE;
-  prop->dwCurrentTxQueue = outQueueSize_;
-  prop->dwCurrentRxQueue = static_cast<DWORD>(input_.size());
-  return TRUE;
+BOOL SerialPort::GetProperties(COMMPROP* prop)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (DWORD e = Usable()) return Fail(e);
+    if (!prop) return Fail(ERROR_INVALID_PARAMETER);
+    std::memset(prop, 0, sizeof *prop);
+    prop->wPacketLength = sizeof(COMMPROP);
+    prop->wPacketVersion = 2;
+    prop->dwServiceMask = SP_SERIALCOMM;
+    prop->dwMaxTxQueue = 0;  // no fixed maximum
+    prop->dwMaxRxQueue = 0;
+    prop->dwMaxBaud = BAUD_USER;
+    prop->dwProvSubType = PST_RS232;
+    prop->dwProvCapabilities = PCF_DTRDSR | PCF_RTSCTS | PCF_RLSD | PCF_PARITY_CHECK | PCF_XONXOFF | PCF_SETXCHAR |
+                               PCF_TOTALTIMEOUTS | PCF_INTTIMEOUTS | PCF_SPECIALCHARS;
+    prop->dwSettableParams =
+        SP_PARITY | SP_BAUD | SP_DATABITS | SP_STOPBITS | SP_HANDSHAKING | SP_PARITY_CHECK | SP_RLSD;
+    prop->dwSettableBaud = BAUD_075 | BAUD_110 | BAUD_134_5 | BAUD_150 | BAUD_300 | BAUD_600 | BAUD_1200 | BAUD_1800 |
+                           BAUD_2400 | BAUD_4800 | BAUD_7200 | BAUD_9600 | BAUD_14400 | BAUD_19200 | BAUD_38400 |
+                           BAUD_56K | BAUD_128K | BAUD_115200 | BAUD_57600 | BAUD_USER;
+    prop->wSettableData = DATABITS_5 | DATABITS_6 | DATABITS_7 | DATABITS_8;
+    prop->wSettableStopParity =
+        STOPBITS_10 | STOPBITS_15 | STOPBITS_20 | PARITY_NONE | PARITY_ODD | PARITY_EVEN | PARITY_MARK | PARITY_SPACE;
+    prop->dwCurrentTxQueue = outQueueSize_;
+    prop->dwCurrentRxQueue = static_cast<DWORD>(input_.size());
+    return TRUE;
 }
 
 // --- service thread -----------------------------------------------------------
 
-int SerialPort::PollTimeoutMs(Clock::time_point now) const {
-  Clock::time_point next = drainCheck_;
-  if (!reads_.empty() && reads_.front().started)
-    next = std::min({next, reads_.front().totalDeadline, reads_.front().intervalDeadline});
-  if (!writes_.empty() && writes_.front().started) next = std::min(next, writes_.front().totalDeadline);
-  int timeout = -1;
-  if (next != Clock::time_point::max()) {
-    auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
-    timeout = static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
-  }
-  if (!removed_) {
-    int device = backend_->ServiceDelayMs();
-    if (device >= 0 && (timeout < 0 || device < timeout)) timeout = device;
-  }
-  return timeout;
+int SerialPort::PollTimeoutMs(Clock::time_point now) const
+{
+    Clock::time_point next = drainCheck_;
+    if (!reads_.empty() && reads_.front().started)
+        next = std::min({next, reads_.front().totalDeadline, reads_.front().intervalDeadline});
+    if (!writes_.empty() && writes_.front().started) next = std::min(next, writes_.front().totalDeadline);
+    int timeout = -1;
+    if (next != Clock::time_point::max()) {
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+        timeout = static_cast<int>(std::clamp<long long>(left, 0, 1 << 30));
+    }
+    if (!removed_) {
+        int device = backend_->ServiceDelayMs();
+        if (device >= 0 && (timeout < 0 || device < timeout)) timeout = device;
+    }
+    return timeout;
 }
 
-bool SerialPort::ServiceOnce() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  if (stopping_) return false;
-  if (scratch_.empty()) scratch_.resize(kScratchSize);
-  pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
-  nfds_t count = 1;
-  int deviceFd = removed_ ? -1 : backend_->PollFd();
-  bool dataFd = backend_->PollsData();
-  if (deviceFd >= 0) {
-    short events = POLLIN;
-    if (dataFd) {
-      events = 0;
-      if (InputFree() > 0) events |= POLLIN;  // a full queue holds the device back
-      if (writeBlocked_ && !writes_.empty() && !xoffHold_) events |= POLLOUT;
+bool SerialPort::ServiceOnce()
+{
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stopping_) return false;
+    if (scratch_.empty()) scratch_.resize(kScratchSize);
+    pollfd fds[2] = {{wakeFd_, POLLIN, 0}, {-1, 0, 0}};
+    nfds_t count = 1;
+    int deviceFd = removed_ ? -1 : backend_->PollFd();
+    bool dataFd = backend_->PollsData();
+    if (deviceFd >= 0) {
+        short events = POLLIN;
+        if (dataFd) {
+            events = 0;
+            if (InputFree() > 0) events |= POLLIN;  // a full queue holds the device back
+            if (writeBlocked_ && !writes_.empty() && !xoffHold_) events |= POLLOUT;
+        }
+        fds[1] = {deviceFd, events, 0};
+        count = 2;
     }
-    fds[1] = {deviceFd, events, 0};
-    count = 2;
-  }
-  int timeout = PollTimeoutMs(Clock::now());
-  lock.unlock();
-
-  int ready = poll(fds, count, timeout);
-  if (ready < 0 && errno != EINTR) {
-    // The port can no longer be served: fail it like a removed device, so
-    // that pending and later calls report it instead of waiting forever.
-    const int error = errno;
-    lock.lock();
-    if (stopping_ || removed_) return false;  // nothing left to serve
-    std::fprintf(stderr, "serial: %s (%s): poll() failed: %s; the port fails as if removed\n",
-                 ToUtf8(entry_.ComName).c_str(), entry_.DevicePath.c_str(), std::strerror(error));
-    DeviceRemoved();
-    return true;
-  }
-  if (fds[0].revents & POLLIN) {
-    uint64_t value;
-    ssize_t ignored = read(wakeFd_, &value, sizeof value);
-    (void)ignored;
-  }
-  ServiceResult result;
-  short revents = count == 2 ? fds[1].revents : 0;
-  bool serviced = count == 2 && (revents != 0 || !dataFd);
-  if (serviced) {
-    // The room is taken after the wait: a reader may have emptied a full queue
-    // meanwhile, and a virtual device hands over its bytes only when asked.
-    // Only this thread fills the queue, so the room cannot shrink until the
-    // bytes are stored below.
-    lock.lock();
-    size_t capacity = std::min(scratch_.size(), InputFree());
+    int timeout = PollTimeoutMs(Clock::now());
     lock.unlock();
-    result = backend_->Service(scratch_.data(), capacity, revents);
-  }
 
-  lock.lock();
-  if (stopping_) return false;
-  auto now = Clock::now();
-  if (serviced) {
-    if (result.Received) ReceiveBytes(scratch_.data(), result.Received);
-    if (result.Errors) AddErrors(result.Errors);
-    if (result.Break) AddErrors(CE_BREAK);
-    if (result.LinesChanged) LinesChanged();
-    if (result.Removed) DeviceRemoved();
-  }
-  ServeReads(now);
-  ServeWrites(now);
-  CheckDrain(now);
-  return true;
+    int ready = poll(fds, count, timeout);
+    if (ready < 0 && errno != EINTR) {
+        // The port can no longer be served: fail it like a removed device, so
+        // that pending and later calls report it instead of waiting forever.
+        const int error = errno;
+        lock.lock();
+        if (stopping_ || removed_) return false;  // nothing left to serve
+        std::fprintf(stderr, "serial: %s (%s): poll() failed: %s; the port fails as if removed\n",
+                     ToUtf8(entry_.ComName).c_str(), entry_.DevicePath.c_str(), std::strerror(error));
+        DeviceRemoved();
+        return true;
+    }
+    if (fds[0].revents & POLLIN) {
+        uint64_t value;
+        ssize_t ignored = read(wakeFd_, &value, sizeof value);
+        (void)ignored;
+    }
+    ServiceResult result;
+    short revents = count == 2 ? fds[1].revents : 0;
+    bool serviced = count == 2 && (revents != 0 || !dataFd);
+    if (serviced) {
+        // The room is taken after the wait: a reader may have emptied a full queue
+        // meanwhile, and a virtual device hands over its bytes only when asked.
+        // Only this thread fills the queue, so the room cannot shrink until the
+        // bytes are stored below.
+        lock.lock();
+        size_t capacity = std::min(scratch_.size(), InputFree());
+        lock.unlock();
+        result = backend_->Service(scratch_.data(), capacity, revents);
+    }
+
+    lock.lock();
+    if (stopping_) return false;
+    auto now = Clock::now();
+    if (serviced) {
+        if (result.Received) ReceiveBytes(scratch_.data(), result.Received);
+        if (result.Errors) AddErrors(result.Errors);
+        if (result.Break) AddErrors(CE_BREAK);
+        if (result.LinesChanged) LinesChanged();
+        if (result.Removed) DeviceRemoved();
+    }
+    ServeReads(now);
+    ServeWrites(now);
+    CheckDrain(now);
+    return true;
 }
 
 }  // namespace winapi_posix

@@ -85,4 +85,3 @@
 #define RPC_E_CHANGED_MODE ((HRESULT)0x80010106L)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
-

@@ -54,15 +54,15 @@
 #define DBT_DEVTYP_PORT 0x00000003
 #define DBT_DEVTYP_DEVICEINTERFACE 0x00000005
 typedef struct _DEV_BROADCAST_HDR {
-  DWORD dbch_size;
-  DWORD dbch_devicetype;
-  DWORD dbch_reserved;
+    DWORD dbch_size;
+    DWORD dbch_devicetype;
+    DWORD dbch_reserved;
 } DEV_BROADCAST_HDR, *PDEV_BROADCAST_HDR;
 typedef struct _DEV_BROADCAST_PORT_W {
-  DWORD dbcp_size;
-  DWORD dbcp_devicetype;
-  DWORD dbcp_reserved;
-  WCHAR dbcp_name[1];
+    DWORD dbcp_size;
+    DWORD dbcp_devicetype;
+    DWORD dbcp_reserved;
+    WCHAR dbcp_name[1];
 } DEV_BROADCAST_PORT_W, *PDEV_BROADCAST_PORT_W;
 
 typedef LRESULT(CALLBACK* WNDPROC)(HWND, UINT, WPARAM, LPARAM);

@@ -66,7 +66,9 @@ TEST_F(Acquisition, CrCrLfEndsNoLineAndLoneLfIsData)
 
 TEST_F(Acquisition, ReceivedBytesAreWindows1252)
 {
-    Feed("23\xB0" "C\r\n");
+    Feed(
+        "23\xB0"
+        "C\r\n");
     ASSERT_EQ(Lines.size(), 1u);
     EXPECT_EQ(Lines[0], u"23\u00B0C");
 }
@@ -100,9 +102,8 @@ TEST_F(Acquisition, WavelengthIsFormattedFromTheExtendedValue)
     CalSlope = cal.Slope;
     CalOffset = cal.Offset;
     Receive("21 1\r\n35 2\r\n64 3\r\n107 4\r\n");
-    EXPECT_EQ(View.List, (std::vector<UnicodeString>{u"575.157894736842 5", u"429.023255813954 1",
-                                                      u"469.06976744186 2", u"552.023255813954 3",
-                                                      u"675.023255813954 4"}));
+    EXPECT_EQ(View.List, (std::vector<UnicodeString>{u"575.157894736842 5", u"429.023255813954 1", u"469.06976744186 2",
+                                                     u"552.023255813954 3", u"675.023255813954 4"}));
 }
 
 TEST_F(Acquisition, UncalibratedWavelengthIsZero)
@@ -123,8 +124,7 @@ TEST_F(Acquisition, KeyLines)
 TEST_F(Acquisition, KeyLineWithSpaceFailsOnIndexAfterStoringCount)
 {
     PointCount = 3;
-    EXPECT_EQ(MessageOf<EConvertError>([&] { Receive("CT: 10000\r\n"); }),
-              u"'CT:' ist kein gültiger Gleitkommawert");
+    EXPECT_EQ(MessageOf<EConvertError>([&] { Receive("CT: 10000\r\n"); }), u"'CT:' ist kein gültiger Gleitkommawert");
     EXPECT_EQ(CaptureTime, 0);
     EXPECT_EQ(Counts[3], 10000);  // written before the index failed
     EXPECT_EQ(PointCount, 3);     // the next point overwrites the slot
@@ -163,8 +163,7 @@ TEST_F(Acquisition, HugeFailedLineGivesAShortMessageAndItsMemoryBack)
     // 4 MiB without a terminator, in receive-buffer sized chunks.
     const std::string chunk(4096, 'x');
     Receive("1 ");
-    for (int i = 0; i < 1024; ++i)
-        Receive(chunk);
+    for (int i = 0; i < 1024; ++i) Receive(chunk);
     EXPECT_EQ(RxLine.size(), 2u + 4096 * 1024);
     EXPECT_EQ(MessageOf<EConvertError>([&] { Receive("\r\n"); }),
               u"'" + UnicodeString(200, u'x') + u"\u2026' ist kein gültiger Integerwert");
@@ -177,8 +176,7 @@ TEST_F(Acquisition, HugeFailedLineGivesAShortMessageAndItsMemoryBack)
 TEST_F(Acquisition, The128thPointCompletesTheSpectrumOnceAndExtraPointsStayInside)
 {
     std::string capture;
-    for (int i = 0; i < 127; ++i)
-        capture += std::to_string(i) + " " + std::to_string(i + 1) + "\r\n";
+    for (int i = 0; i < 127; ++i) capture += std::to_string(i) + " " + std::to_string(i + 1) + "\r\n";
     Receive(capture);
     EXPECT_EQ(View.Completed, 0);
     Receive("127 999\r\n");
@@ -271,8 +269,7 @@ TEST_F(Acquisition, GermanLocaleDoesNotChangeConversions)
     if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) {
         // The one compiled into the build folder.
         setenv("LOCPATH", SPECTRO_LOCALE_DIR, 1);
-        if (!std::setlocale(LC_ALL, "de_DE.UTF-8"))
-            GTEST_SKIP() << "no German locale available";
+        if (!std::setlocale(LC_ALL, "de_DE.UTF-8")) GTEST_SKIP() << "no German locale available";
     }
     // The C library now writes a decimal comma; our conversions must not.
     char probe[16];

@@ -66,9 +66,8 @@ TEST(CommandLine, NamesTheFirstFault)
 TEST(CommandLine, ToolkitOptionsAreLeftForTheToolkitOnlyBeforeItStarts)
 {
     TProgramOptions o;
-    EXPECT_EQ(Parse({"-platform", "offscreen", "--simulator", "-reverse", "--automate", "s"}, o,
-                    TToolkitOptions::Leave),
-              "");
+    EXPECT_EQ(
+        Parse({"-platform", "offscreen", "--simulator", "-reverse", "--automate", "s"}, o, TToolkitOptions::Leave), "");
     EXPECT_EQ(o.Lamp, "");
     EXPECT_EQ(o.Script, "s");
     EXPECT_EQ(Parse({"-platform", "offscreen", "--bogus"}, o, TToolkitOptions::Leave), "unbekannte Option \"--bogus\"");

@@ -26,23 +26,14 @@ namespace {
 THeadlessApplication* App = nullptr;
 std::vector<UnicodeString> Boxes;  // texts of the message boxes shown
 
-fs::path ProgramDir()
-{
-    return fs::path(ToUtf8(TForm1::ProgramDirectory()));
-}
+fs::path ProgramDir() { return fs::path(ToUtf8(TForm1::ProgramDirectory())); }
 
-UnicodeString Q(const char* Utf8)
-{
-    return Utf8ToUnicode(Utf8);
-}
+UnicodeString Q(const char* Utf8) { return Utf8ToUnicode(Utf8); }
 
 using TLines = std::vector<UnicodeString>;
 
 // Left, top, width, height.
-std::array<int, 4> Bounds(const TControl* C)
-{
-    return {C->Left(), C->Top(), C->Width(), C->Height()};
-}
+std::array<int, 4> Bounds(const TControl* C) { return {C->Left(), C->Top(), C->Width(), C->Height()}; }
 using B = std::array<int, 4>;
 
 // A key pressed (the character through the edit) and released, as the event loop runs them.
@@ -89,8 +80,7 @@ protected:
     TLines ListLines() const
     {
         TLines l;
-        for (int i = 0; i < Form->ListBox1->Count(); ++i)
-            l.push_back(Form->ListBox1->Items().Strings(i));
+        for (int i = 0; i < Form->ListBox1->Count(); ++i) l.push_back(Form->ListBox1->Items().Strings(i));
         return l;
     }
     std::unique_ptr<TForm1> Form;
@@ -304,15 +294,14 @@ TEST_F(Forms, The128thPointDrawsThePlot)
     const TBitmap& img = Form->Image1->Picture();
     EXPECT_EQ(img.Width(), 167);
     EXPECT_EQ(img.Height(), 88);
-    EXPECT_EQ(img.Pixel(0, 40), RGB(0, 0, 0));    // frame
+    EXPECT_EQ(img.Pixel(0, 40), RGB(0, 0, 0));  // frame
     EXPECT_EQ(img.Pixel(166, 5), RGB(0, 0, 0));
     EXPECT_EQ(img.Pixel(40, 20), RGB(255, 255, 255));
     // The peak (position 60, count 1000) reaches y = 2 at x = 79.
     EXPECT_EQ(img.Pixel(79, 2), RGB(255, 0, 0));
     // No calibration scan: no marker, no message.
     EXPECT_TRUE(Boxes.empty());
-    for (int y = 30; y < 80; ++y)
-        EXPECT_NE(img.Pixel(79, y), RGB(0, 0, 255));
+    for (int y = 30; y < 80; ++y) EXPECT_NE(img.Pixel(79, y), RGB(0, 0, 255));
 }
 
 TEST_F(Forms, ClearingTheListKeepsTheCaptureGoing)
@@ -393,8 +382,7 @@ TEST_F(Forms, CalibrationFailures)
     Form2->Button3->Click();
     ASSERT_EQ(Boxes.size(), 1u);
     const UnicodeString path = CalibrationFilePath(TForm1::ProgramDirectory());
-    EXPECT_EQ(Boxes[0].rfind(u"Datei \"" + path + u"\" kann nicht erstellt werden. ", 0), 0u)
-        << ToUtf8(Boxes[0]);
+    EXPECT_EQ(Boxes[0].rfind(u"Datei \"" + path + u"\" kann nicht erstellt werden. ", 0), 0u) << ToUtf8(Boxes[0]);
     EXPECT_EQ(FloatToStr(CalSlope), u"2.15789473684211");
     EXPECT_EQ(CalOffset, 409);
     EXPECT_TRUE(Form2->Visible());
@@ -438,8 +426,7 @@ TEST_F(Forms, SaveWritesTheListAndRemembersTheName)
     Form->SaveTextFileDialog1->ExecuteHook = [&](UnicodeString& Name) {
         ++asked;
         proposed = Name;
-        if (asked == 1)
-            Name = Utf8ToUnicode((dir / "NATRIUM.DAT").string());
+        if (asked == 1) Name = Utf8ToUnicode((dir / "NATRIUM.DAT").string());
         return true;
     };
     Form->Speichern1->Click();
@@ -499,8 +486,7 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
 
     // The temperature query (run at once instead of waiting 2 s).
     Form->TTempTimer(Form->TTemp);
-    ASSERT_TRUE(Application->WaitUntil([&] { return !Form->F_Panel->Caption().empty(); },
-                                       std::chrono::seconds(5)));
+    ASSERT_TRUE(Application->WaitUntil([&] { return !Form->F_Panel->Caption().empty(); }, std::chrono::seconds(5)));
     EXPECT_EQ(Form->C_Panel->Caption().size(), 6);
     EXPECT_EQ(Form->eSend->Text(), Q("s10000"));
 
@@ -511,8 +497,7 @@ TEST_F(Forms, CaptureFromTheSimulatedInstrument)
     EXPECT_TRUE(Form->Image1->HasPicture());
     int peak = 0;
     for (int i = 1; i < 128; ++i)
-        if (Counts[i] > Counts[peak])
-            peak = i;
+        if (Counts[i] > Counts[peak]) peak = i;
     EXPECT_EQ(peak, spectrosim::PixelOf(532));
 
     // A bad reply is shown and reception carries on.
@@ -588,8 +573,7 @@ TEST_F(Forms, LostPortIsReportedAndThePortListFollowsThePorts)
     ASSERT_TRUE(waitFor([&] { return Form->ListBox1->Count() >= 128; }));
     int peak = 0;
     for (int i = 1; i < 128; ++i)
-        if (Counts[i] > Counts[peak])
-            peak = i;
+        if (Counts[i] > Counts[peak]) peak = i;
     EXPECT_EQ(peak, spectrosim::PixelOf(532));
     // Only the one message: no line of the lost reply was joined to the new one.
     Application->WaitUntil([] { return false; }, std::chrono::milliseconds(100));

@@ -22,10 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-UnicodeString Path(const fs::path& P)
-{
-    return Utf8ToUnicode(P.string());
-}
+UnicodeString Path(const fs::path& P) { return Utf8ToUnicode(P.string()); }
 
 class TempDir : public ::testing::Test {
 protected:
@@ -116,10 +113,8 @@ TEST(Calibration, TwoPointRule)
 
 TEST(Calibration, EqualIndicesFailLikeTheFpu)
 {
-    EXPECT_EQ(MessageOf<EZeroDivide>([] { ComputeCalibration(532, 655, 57, 57); }),
-              u"Gleitkommadivision durch Null");
-    EXPECT_EQ(MessageOf<EInvalidOp>([] { ComputeCalibration(532, 532, 57, 57); }),
-              u"Ungültige Gleitkommaoperation");
+    EXPECT_EQ(MessageOf<EZeroDivide>([] { ComputeCalibration(532, 655, 57, 57); }), u"Gleitkommadivision durch Null");
+    EXPECT_EQ(MessageOf<EInvalidOp>([] { ComputeCalibration(532, 532, 57, 57); }), u"Ungültige Gleitkommaoperation");
 }
 
 TEST_F(TempDir, CalibrationFileRoundTrip)
@@ -143,9 +138,23 @@ TEST_F(TempDir, CalibrationFileLineEndsAndBom)
     const fs::path f = Dir / "conf.dat";
     double slope = 0, offset = 0;
     const std::vector<std::string> contents = {
-        "2\n420\n", "2\r420", "\xEF\xBB\xBF" "2\r\n420\r\nextra\r\n",
-        std::string("\xFF\xFE" "2\0\r\0\n\0" "4\0" "2\0" "0\0", 14),  // UTF-16 little-endian
-        std::string("\xFE\xFF" "\0" "2\0\n\0" "4\0" "2\0" "0", 12),     // UTF-16 big-endian
+        "2\n420\n",
+        "2\r420",
+        "\xEF\xBB\xBF"
+        "2\r\n420\r\nextra\r\n",
+        std::string("\xFF\xFE"
+                    "2\0\r\0\n\0"
+                    "4\0"
+                    "2\0"
+                    "0\0",
+                    14),  // UTF-16 little-endian
+        std::string("\xFE\xFF"
+                    "\0"
+                    "2\0\n\0"
+                    "4\0"
+                    "2\0"
+                    "0",
+                    12),  // UTF-16 big-endian
     };
     for (const std::string& content : contents) {
         WriteAll(f, content);
@@ -255,13 +264,13 @@ TEST_F(TempDir, FailedCalibrationSaveKeepsTheOldFile)
     close(out[1]);
     std::string message;
     char buffer[512];
-    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;)
-        message.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) message.append(buffer, static_cast<std::size_t>(n));
     close(out[0]);
     int status = 0;
     waitpid(child, &status, 0);
-    EXPECT_EQ(message, "Datei \"" + ToUtf8(file) +
-                           "\" kann nicht erstellt werden. Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden");
+    EXPECT_EQ(message,
+              "Datei \"" + ToUtf8(file) +
+                  "\" kann nicht erstellt werden. Auf dem Datenträger ist nicht genügend Speicherplatz vorhanden");
     EXPECT_EQ(ReadAll(Dir / "data" / "conf.dat"), old);
     EXPECT_EQ(std::distance(fs::directory_iterator(Dir / "data"), fs::directory_iterator()), 1)
         << "no temporary file is left";
@@ -312,7 +321,8 @@ TEST_F(TempDir, ExportWritesHeaderAndListAsWindows1252WithCrLf)
               "534.5 0100\r\n"
               "\xB0 1\r\n");
     WriteSpectrumFile(Path(f), 0, {});
-    EXPECT_EQ(ReadAll(f), "Target: Natrium\r\nComment: Schulspektrum\r\nExpTime: 0ms\r\nFactor: 0.001\r\nWL     CTS\r\n");
+    EXPECT_EQ(ReadAll(f),
+              "Target: Natrium\r\nComment: Schulspektrum\r\nExpTime: 0ms\r\nFactor: 0.001\r\nWL     CTS\r\n");
 }
 
 TEST_F(TempDir, ExportFailures)

@@ -61,8 +61,7 @@ TEST(Screenshot, MainWindowAfterCapture)
         int red = 0;
         for (int y = 0; y < 88; ++y)
             for (int x = 0; x < 167; ++x)
-                if (shot.Pixel(left + x, top + y) == RGB(255, 0, 0))
-                    ++red;
+                if (shot.Pixel(left + x, top + y) == RGB(255, 0, 0)) ++red;
         EXPECT_GT(red, 100);
     }
 }
@@ -90,10 +89,10 @@ TEST(Screenshot, GermanDialogsFittingLabelsDesktopColours)
             int Right;
         };
         const Room rooms[] = {
-            {form.Label2, form.eSend->Left()},      {form.Label4, form.ClientWidth()},
-            {form.Label5, form.ClientWidth()},      {form.LECapture->EditLabel(), form.ClientWidth()},
-            {form2->Label1, form2->EW1->Left()},    {form2->Label2, form2->EW2->Left()},
-            {form2->Label3, form2->EI1->Left()},    {form2->Label4, form2->EI2->Left()},
+            {form.Label2, form.eSend->Left()},   {form.Label4, form.ClientWidth()},
+            {form.Label5, form.ClientWidth()},   {form.LECapture->EditLabel(), form.ClientWidth()},
+            {form2->Label1, form2->EW1->Left()}, {form2->Label2, form2->EW2->Left()},
+            {form2->Label3, form2->EI1->Left()}, {form2->Label4, form2->EI2->Left()},
         };
         for (const Room& r : rooms) {
             const QWidget* w = QtWidgetOf(r.Label);
@@ -108,13 +107,11 @@ TEST(Screenshot, GermanDialogsFittingLabelsDesktopColours)
         QTimer poll;
         QObject::connect(&poll, &QTimer::timeout, [&] {
             auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog || !dialog->isVisible())
-                return;
+            if (!dialog || !dialog->isVisible()) return;
             poll.stop();
             title = dialog->windowTitle();
             if (auto* buttons = dialog->findChild<QDialogButtonBox*>())
-                if (QPushButton* button = buttons->button(QDialogButtonBox::Cancel))
-                    cancel = button->text();
+                if (QPushButton* button = buttons->button(QDialogButtonBox::Cancel)) cancel = button->text();
             dialog->reject();
         });
         poll.start(10);
@@ -133,7 +130,8 @@ TEST(Screenshot, SpectrumWindowWithFluorescentLamp)
     const fs::path data = fs::path(ToUtf8(TForm1::ProgramDirectory())) / "data";
     fs::create_directories(data);
     // The build's initial calibration, which does not fit the simulator.
-    const TCalibration initial = ComputeCalibration(InitialWavelength1, InitialWavelength2, InitialIndex1, InitialIndex2);
+    const TCalibration initial =
+        ComputeCalibration(InitialWavelength1, InitialWavelength2, InitialIndex1, InitialIndex2);
     SaveCalibration(CalibrationFilePath(TForm1::ProgramDirectory()), initial.Slope, initial.Offset);
     spectrosim::TVirtualInstrument instrument(u"COM4", {}, /*Paced=*/false);
     ResetAcquisitionState();
@@ -150,8 +148,7 @@ TEST(Screenshot, SpectrumWindowWithFluorescentLamp)
         ASSERT_TRUE(Application->WaitUntil([&] { return w->Captures() == 1; }, std::chrono::seconds(5)));
         for (double nm : {404.66, 435.83, 546.07}) {
             for (int i = 0; i < w->LineBox->Count(); ++i)
-                if (ReferenceLines()[static_cast<std::size_t>(i)].Nm == nm)
-                    w->LineBox->PickItem(i);
+                if (ReferenceLines()[static_cast<std::size_t>(i)].Nm == nm) w->LineBox->PickItem(i);
             for (int i = 0; i < static_cast<int>(w->Peaks().size()); ++i)
                 if (std::abs(w->Peaks()[static_cast<std::size_t>(i)].Centre - (nm - 400) / 2.2) < 1)
                     w->PeakBox->PickItem(i);

@@ -18,8 +18,7 @@ namespace {
 std::string Join(const std::vector<std::string>& Lines)
 {
     std::string s;
-    for (const auto& l : Lines)
-        s += l;
+    for (const auto& l : Lines) s += l;
     return s;
 }
 
@@ -57,8 +56,7 @@ TEST(Simulator, RepliesAreReadByTheInterpreter)
     EXPECT_EQ(v.List.size(), static_cast<std::size_t>(Pixels));
     EXPECT_EQ(v.Completed, 1);
     const auto expected = CaptureSpectrum(TLamp::Fluorescent, 1500, 1, 1, 2.0);
-    for (int i = 0; i < Pixels; ++i)
-        EXPECT_EQ(Counts[i], expected[i]);
+    for (int i = 0; i < Pixels; ++i) EXPECT_EQ(Counts[i], expected[i]);
 
     // "s" alone repeats the exposure; other text is ignored.
     replies.clear();
@@ -77,14 +75,12 @@ TEST(Simulator, SpectraScaleWithExposureAndSaturate)
     EXPECT_GT(bright[hg], 5 * (dim[hg] - 18));
     EXPECT_LT(bright[hg], FullScale);
     EXPECT_EQ(burnt[hg], FullScale);
-    for (int c : burnt)
-        EXPECT_LE(c, FullScale);
+    for (int c : burnt) EXPECT_LE(c, FullScale);
     // The sodium doublet dominates its lamp's spectrum.
     const auto na = CaptureSpectrum(TLamp::Sodium, 1000, 3, 1, 2);
     int peak = 0;
     for (int i = 1; i < Pixels; ++i)
-        if (na[i] > na[peak])
-            peak = i;
+        if (na[i] > na[peak]) peak = i;
     EXPECT_NEAR(PixelWavelength(peak), 589.3, 2.2);
     // Noise: two runs differ a little, equal runs are equal.
     EXPECT_EQ(CaptureSpectrum(TLamp::Sodium, 1000, 3, 1, 2), na);
@@ -99,8 +95,7 @@ double CaptureSeconds(bool Paced, std::string& Received)
     const std::u16string name = u"\\\\?\\" + sim.ComName();
     HANDLE h = CreateFileW(reinterpret_cast<LPCWSTR>(name.c_str()), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                            OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
-        return -1;
+    if (h == INVALID_HANDLE_VALUE) return -1;
     COMMTIMEOUTS t{};
     t.ReadTotalTimeoutConstant = 200;
     SetCommTimeouts(h, &t);
@@ -109,11 +104,9 @@ double CaptureSeconds(bool Paced, std::string& Received)
     WriteFile(h, "s1000\r\n", 7, &n, nullptr);
     char buf[512];
     while (Received.size() < 1200 && std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
-        if (!ReadFile(h, buf, sizeof buf, &n, nullptr))
-            break;
+        if (!ReadFile(h, buf, sizeof buf, &n, nullptr)) break;
         Received.append(buf, n);
-        if (Received.find("127 ") != std::string::npos && Received.size() > 2 && Received.back() == '\n')
-            break;
+        if (Received.find("127 ") != std::string::npos && Received.size() > 2 && Received.back() == '\n') break;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     CloseHandle(h);

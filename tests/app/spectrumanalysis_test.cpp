@@ -36,8 +36,7 @@ TEST(PeakFit, SampledGaussiansGiveCentreAndWidth)
         }
     // A saturated top: centre of the flat part, width at half height.
     TCounts flat = Gaussian(64, 30.5, 3, 2000, 0);
-    for (double& v : flat)
-        v = std::min(v, 1023.0);
+    for (double& v : flat) v = std::min(v, 1023.0);
     const TPeak s = FitPeak(flat, HighestSample(flat));
     EXPECT_NEAR(s.Centre, 30.5, 0.5);
     EXPECT_GT(s.Fwhm, 2.35482 * 3);
@@ -62,13 +61,11 @@ TEST(LineCalibration, LeastSquaresLineAndResiduals)
     const double slope = 2.2, offset = 400;
     const std::vector<double> px{2.3, 16.4, 66.3};
     std::vector<double> nm;
-    for (double p : px)
-        nm.push_back(slope * p + offset);
+    for (double p : px) nm.push_back(slope * p + offset);
     const TLineFit fit = FitLine(px, nm);
     EXPECT_NEAR(fit.Slope, slope, 1e-9);
     EXPECT_NEAR(fit.Offset, offset, 1e-9);
-    for (double r : fit.Residuals)
-        EXPECT_NEAR(r, 0, 1e-9);
+    for (double r : fit.Residuals) EXPECT_NEAR(r, 0, 1e-9);
 
     // One line off by 1 nm: the residuals show it and sum to zero.
     nm[1] += 1;
@@ -116,9 +113,9 @@ TEST(SpectrumFiles, CsvReadsBackAndJcampHasItsLabels)
     EXPECT_EQ(CsvText(MakeTable({5}, {}, {})), "pixel,counts\n0,5\n");
 
     const std::string j = JcampText(t, u"Leuchtstoffröhre");
-    for (const char* label : {"##TITLE=Leuchtstoffröhre\n", "##JCAMP-DX=4.24\n", "##DATA TYPE=UV/VIS SPECTRUM\n",
-                              "##XUNITS=NANOMETERS\n", "##YUNITS=COUNTS\n", "##NPOINTS=4\n", "##FIRSTX=409\n",
-                              "##XYDATA=(X++(Y..Y))\n409 18\n"})
+    for (const char* label :
+         {"##TITLE=Leuchtstoffröhre\n", "##JCAMP-DX=4.24\n", "##DATA TYPE=UV/VIS SPECTRUM\n", "##XUNITS=NANOMETERS\n",
+          "##YUNITS=COUNTS\n", "##NPOINTS=4\n", "##FIRSTX=409\n", "##XYDATA=(X++(Y..Y))\n409 18\n"})
         EXPECT_NE(j.find(label), std::string::npos) << label;
     EXPECT_NE(j.find("##LASTX=" + NumberText(scale.At(3)) + "\n"), std::string::npos);
     EXPECT_NE(j.find("##DELTAX=" + NumberText((scale.At(3) - scale.At(0)) / 3) + "\n"), std::string::npos);

@@ -18,17 +18,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-UnicodeString Path(const fs::path& P)
-{
-    return Utf8ToUnicode(P.string());
-}
+UnicodeString Path(const fs::path& P) { return Utf8ToUnicode(P.string()); }
 
 int CountColour(const TBitmap& B, TColor C)
 {
     int n = 0;
     for (int y = 0; y < B.Height(); ++y)
-        for (int x = 0; x < B.Width(); ++x)
-            n += B.Pixel(x, y) == C;
+        for (int x = 0; x < B.Width(); ++x) n += B.Pixel(x, y) == C;
     return n;
 }
 
@@ -82,11 +78,9 @@ TEST(SpectrumWindow, SimulatedLampPeaksCalibrationAndTools)
         for (double nm : lines) {
             int line = -1, peak = -1;
             for (int i = 0; i < static_cast<int>(ReferenceLines().size()); ++i)
-                if (ReferenceLines()[static_cast<std::size_t>(i)].Nm == nm)
-                    line = i;
+                if (ReferenceLines()[static_cast<std::size_t>(i)].Nm == nm) line = i;
             for (int i = 0; i < static_cast<int>(w->Peaks().size()); ++i)
-                if (std::abs(w->Peaks()[static_cast<std::size_t>(i)].Centre - (nm - 400) / 2.2) < 1)
-                    peak = i;
+                if (std::abs(w->Peaks()[static_cast<std::size_t>(i)].Centre - (nm - 400) / 2.2) < 1) peak = i;
             ASSERT_GE(line, 0);
             ASSERT_GE(peak, 0) << nm;
             w->LineBox->PickItem(line);
@@ -97,8 +91,7 @@ TEST(SpectrumWindow, SimulatedLampPeaksCalibrationAndTools)
         EXPECT_EQ(w->AssignList->Count(), 3);
         w->ApplyButton->Click();
         EXPECT_EQ(CalSlope, w->Fit()->Slope);
-        for (double nm : lines)
-            EXPECT_NEAR(CalSlope * (nm - 400) / 2.2 + CalOffset, nm, 0.5);
+        for (double nm : lines) EXPECT_NEAR(CalSlope * (nm - 400) / 2.2 + CalOffset, nm, 0.5);
         double slope = 0, offset = 0;
         LoadCalibration(CalibrationFilePath(TForm1::ProgramDirectory()), slope, offset);
         EXPECT_NEAR(slope, CalSlope, 1e-12);

@@ -10,12 +10,13 @@
 
 // Records the codes announced through a component's notification list.
 class TNotifyRecorder : public TObject {
- public:
-  void DeviceNotify(TObject* Sender, int Code) {
-    Senders.push_back(Sender);
-    Codes.push_back(Code);
-  }
-  TnrNotifyEvent Event() { return TnrNotifyEvent::Bind(this, &TNotifyRecorder::DeviceNotify); }
-  std::vector<TObject*> Senders;
-  std::vector<int> Codes;
+public:
+    void DeviceNotify(TObject* Sender, int Code)
+    {
+        Senders.push_back(Sender);
+        Codes.push_back(Code);
+    }
+    TnrNotifyEvent Event() { return TnrNotifyEvent::Bind(this, &TNotifyRecorder::DeviceNotify); }
+    std::vector<TObject*> Senders;
+    std::vector<int> Codes;
 };

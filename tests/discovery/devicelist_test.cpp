@@ -181,8 +181,7 @@ TEST_F(DeviceListTest, ScansFindInstanceIdsKeysAndInterfacesOfThePortsClass)
     EXPECT_EQ(Interface->PortName, u"");
     EXPECT_FALSE(Interface->NameSymbolic.empty());
     EXPECT_EQ(Interface->InstanceId, u"");
-    for (int i = 0; i < Scans.Count(); ++i)
-        delete static_cast<TnrDevice*>(Scans.Objects(i));
+    for (int i = 0; i < Scans.Count(); ++i) delete static_cast<TnrDevice*>(Scans.Objects(i));
 }
 
 TEST_F(DeviceListTest, OnePortFoundByManyScansIsOneEntryAndLptIsNeverListed)
@@ -194,8 +193,7 @@ TEST_F(DeviceListTest, OnePortFoundByManyScansIsOneEntryAndLptIsNeverListed)
         Comm.SetEnumPorts(Mode);
         const Strings Listed = Names(Comm);
         EXPECT_EQ(Listed.size(), 2u) << ::testing::PrintToString(Listed);
-        for (const auto& S : Listed)
-            EXPECT_EQ(S.find("LPT"), std::string::npos) << S;
+        for (const auto& S : Listed) EXPECT_EQ(S.find("LPT"), std::string::npos) << S;
     }
 }
 
@@ -208,8 +206,7 @@ TEST_F(DeviceListTest, DevicesVanishingBeforeTheScanAreSkipped)
     // The device folders go, the class links stay behind (dangling).
     std::filesystem::remove_all(FakeSysfsRoot() + "/devices");
     const Strings Listed = Names(Comm);
-    for (const auto& S : Listed)
-        EXPECT_EQ(S.find("("), std::string::npos) << S;
+    for (const auto& S : Listed) EXPECT_EQ(S.find("("), std::string::npos) << S;
 }
 
 // --- the two passes over synthetic scan records -----------------------------
@@ -246,8 +243,7 @@ void FillScans(TStringList& Scans, std::initializer_list<TScanSpec> Specs)
 
 void FillPorts(TStringList& Ports, std::initializer_list<std::pair<const char16_t*, int>> Entries)
 {
-    for (const auto& [Text, Number] : Entries)
-        Ports.AddInteger(Text, Number);
+    for (const auto& [Text, Number] : Entries) Ports.AddInteger(Text, Number);
 }
 
 Strings Listed(TnrComm& Comm)
@@ -277,8 +273,7 @@ TEST_F(DeviceListTest, MergeDecoratesMatchedPortsAndAddsScanOnlyPortsBehindTheCo
     TnrComm Comm(nullptr);
     DeviceListMerge(&Comm, Ports, Scans, epFullInfo);
     EXPECT_EQ(Scans.Count(), 0);
-    EXPECT_EQ(Listed(Comm), (Strings{"COM3 (USB Serial Port)#3", "COM7#7",
-                                     "COM10 (Communications Port (COM10))#10",
+    EXPECT_EQ(Listed(Comm), (Strings{"COM3 (USB Serial Port)#3", "COM7#7", "COM10 (Communications Port (COM10))#10",
                                      "CNCA0 (com0com - serial port emulator)#4097", "CNCB0#4098"}));
 
     const TnrDevice* Com3 = Comm.GetDevice(0);

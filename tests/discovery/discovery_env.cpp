@@ -10,11 +10,9 @@ std::string MakeEnvironment()
 {
     char Template[] = "/tmp/discovery-test-XXXXXX";
     const char* Dir = mkdtemp(Template);
-    if (!Dir)
-        throw std::runtime_error("mkdtemp failed");
+    if (!Dir) throw std::runtime_error("mkdtemp failed");
     const std::string Root = Dir;
-    for (const char* Sub : {"sys", "dev", "ports.d", "config"})
-        std::filesystem::create_directories(Root + "/" + Sub);
+    for (const char* Sub : {"sys", "dev", "ports.d", "config"}) std::filesystem::create_directories(Root + "/" + Sub);
     setenv("SPECTRO_REGISTRY", (Root + "/registry.dat").c_str(), 1);
     setenv("SPECTRO_SYSFS_ROOT", (Root + "/sys").c_str(), 1);
     setenv("SPECTRO_DEV_ROOT", (Root + "/dev").c_str(), 1);
@@ -40,7 +38,4 @@ const std::string& DiscoveryTestEnvironment()
     return Root;
 }
 
-std::string FakeSysfsRoot()
-{
-    return DiscoveryTestEnvironment() + "/sys";
-}
+std::string FakeSysfsRoot() { return DiscoveryTestEnvironment() + "/sys"; }

@@ -31,8 +31,7 @@ std::string DevRoot()
 void TouchDeviceNode(const std::string& Tty)
 {
     const std::string Dev = DevRoot();
-    if (!Dev.empty())
-        std::ofstream(fs::path(Dev) / Tty);
+    if (!Dev.empty()) std::ofstream(fs::path(Dev) / Tty);
 }
 
 }  // namespace
@@ -42,8 +41,7 @@ TFakeSysfs::TFakeSysfs(std::string Root) : fRoot(std::move(Root)) {}
 void TFakeSysfs::Clear()
 {
     std::error_code Ignored;
-    for (const char* Sub : {"class", "devices", "bus"})
-        fs::remove_all(fs::path(fRoot) / Sub, Ignored);
+    for (const char* Sub : {"class", "devices", "bus"}) fs::remove_all(fs::path(fRoot) / Sub, Ignored);
     fs::create_directories(fs::path(fRoot) / "class" / "tty");
     const std::string Dev = DevRoot();
     if (!Dev.empty()) {

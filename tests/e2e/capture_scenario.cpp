@@ -14,13 +14,11 @@ std::vector<std::string> ModelLines(const std::string& Args)
     std::vector<std::string> lines;
     const std::string cmd = "python3 '" EXTENDED_WAVELENGTHS_PY "' " + Args;
     std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return lines;
+    if (!p) return lines;
     char buf[256];
     while (std::fgets(buf, sizeof buf, p)) {
         std::string l(buf);
-        while (!l.empty() && (l.back() == '\n' || l.back() == '\r'))
-            l.pop_back();
+        while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
         lines.push_back(l);
     }
     pclose(p);
@@ -34,18 +32,13 @@ std::vector<std::string> DumpedList(const std::vector<std::string>& Out)
 {
     std::vector<std::string> listed;
     for (const auto& l : Out) {
-        if (l == "list end")
-            break;
-        if (l.rfind("list ", 0) == 0)
-            listed.push_back(l.substr(5));
+        if (l == "list end") break;
+        if (l.rfind("list ", 0) == 0) listed.push_back(l.substr(5));
     }
     return listed;
 }
 
-std::string Ansi(const char* Utf8)
-{
-    return UnicodeToAnsi(Utf8ToUnicode(Utf8));
-}
+std::string Ansi(const char* Utf8) { return UnicodeToAnsi(Utf8ToUnicode(Utf8)); }
 
 void Run(const TProgramHost& Host, Process& Sim, std::vector<std::string>& out)
 {
@@ -53,33 +46,40 @@ void Run(const TProgramHost& Host, Process& Sim, std::vector<std::string>& out)
     const int k = Host.Slack;
     WriteAll(Root / "bin" / "data" / "conf.dat", "2.15789473684211\r\n409\r\n");
     const fs::path saved = Root / "out" / "Natrium-Lösung";
-    WriteAll(Root / "script",
-             "select " + Host.Com + "\n"
-             "wait temperature " + std::to_string(8000 * k) + "\n"
-             "print eSend\n"
-             "set LECapture 1\n"
-             "click bSend\n"
-             "wait points 128 " + std::to_string(8000 * k) + "\n"
-             "dump list\n" +
-             (Host.Screenshot.empty() ? "" : "screenshot " + Host.Screenshot + "\n") +
-             "savename " + Host.ProgramPath(saved) + "\n"
-             "menu Speichern1\n"
-             "menu Eichung1\n"
-             "click Button1\n"
-             "wait message 8000\n"
-             "wait input\n"
-             "click Button2\n"
-             "wait message 8000\n"
-             "print EI1\n"
-             "print EI2\n"
-             "click Button3\n"
-             // A capture on the new calibration ("s" repeats the exposure).
-             "click bSend\n"
-             "wait points 128 8000\n"
-             "dump list\n"
-             "savename " + Host.ProgramPath(Root / "out" / "kalibriert") + "\n"
-             "menu Speichern1\n"
-             "quit\n");
+    WriteAll(Root / "script", "select " + Host.Com +
+                                  "\n"
+                                  "wait temperature " +
+                                  std::to_string(8000 * k) +
+                                  "\n"
+                                  "print eSend\n"
+                                  "set LECapture 1\n"
+                                  "click bSend\n"
+                                  "wait points 128 " +
+                                  std::to_string(8000 * k) +
+                                  "\n"
+                                  "dump list\n" +
+                                  (Host.Screenshot.empty() ? "" : "screenshot " + Host.Screenshot + "\n") +
+                                  "savename " + Host.ProgramPath(saved) +
+                                  "\n"
+                                  "menu Speichern1\n"
+                                  "menu Eichung1\n"
+                                  "click Button1\n"
+                                  "wait message 8000\n"
+                                  "wait input\n"
+                                  "click Button2\n"
+                                  "wait message 8000\n"
+                                  "print EI1\n"
+                                  "print EI2\n"
+                                  "click Button3\n"
+                                  // A capture on the new calibration ("s" repeats the exposure).
+                                  "click bSend\n"
+                                  "wait points 128 8000\n"
+                                  "dump list\n"
+                                  "savename " +
+                                  Host.ProgramPath(Root / "out" / "kalibriert") +
+                                  "\n"
+                                  "menu Speichern1\n"
+                                  "quit\n");
     std::vector<std::string> command = Host.Command;
     command.push_back("--automate");
     command.push_back(Host.ProgramPath(Root / "script"));
@@ -129,18 +129,17 @@ void Run(const TProgramHost& Host, Process& Sim, std::vector<std::string>& out)
     EXPECT_EQ(program.Wait(seconds(10 * k)), 0);
 
     // The export: header, the list as shown, CR LF, Windows-1252.
-    std::string file = "Target: " + Ansi("Natrium-Lösung") + "\r\nComment: Schulspektrum\r\nExpTime: 1ms\r\n"
+    std::string file = "Target: " + Ansi("Natrium-Lösung") +
+                       "\r\nComment: Schulspektrum\r\nExpTime: 1ms\r\n"
                        "Factor: 0.001\r\nWL     CTS\r\n";
-    for (const auto& l : expected)
-        file += l + "\r\n";
+    for (const auto& l : expected) file += l + "\r\n";
     EXPECT_EQ(ReadAll(Root / "out" / "Natrium-Lösung.dat"), file);
 
     // The calibration from the two scans, and the capture made with it.
     const std::vector<std::string> model =
         ModelLines("--calibrate 532 655 " + std::to_string(peak1) + " " + std::to_string(peak2));
     ASSERT_EQ(model.size(), static_cast<std::size_t>(spectrosim::Pixels) + 2);
-    EXPECT_EQ(ReadAll(Root / "bin" / "data" / "conf.dat"),
-              model[0].substr(6) + "\r\n" + model[1].substr(7) + "\r\n");
+    EXPECT_EQ(ReadAll(Root / "bin" / "data" / "conf.dat"), model[0].substr(6) + "\r\n" + model[1].substr(7) + "\r\n");
     ASSERT_EQ(recalibrated.size(), static_cast<std::size_t>(spectrosim::Pixels));
     file = "Target: kalibriert\r\nComment: Schulspektrum\r\nExpTime: 1ms\r\nFactor: 0.001\r\nWL     CTS\r\n";
     for (std::size_t i = 0; i < recalibrated.size(); ++i) {

@@ -25,8 +25,8 @@ TRun RunProgram(const std::string& Args)
 {
     const fs::path dir = fs::temp_directory_path() / ("spectro-cli-" + std::to_string(getpid()));
     fs::create_directories(dir);
-    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" SPECTROMETER_EXE "' " +
-                                Args + " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" SPECTROMETER_EXE "' " + Args +
+                                " >'" + (dir / "out").string() + "' 2>'" + (dir / "err").string() + "'";
     const int status = std::system(command.c_str());
     TRun r;
     r.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -36,10 +36,7 @@ TRun RunProgram(const std::string& Args)
     return r;
 }
 
-bool Has(const std::string& Text, const std::string& Part)
-{
-    return Text.find(Part) != std::string::npos;
-}
+bool Has(const std::string& Text, const std::string& Part) { return Text.find(Part) != std::string::npos; }
 
 TEST(ProgramCommandLine, ExitCodesAndStreamsWithoutADisplay)
 {

@@ -21,21 +21,18 @@ public:
     Process(const std::vector<std::string>& Argv, const std::vector<std::string>& Env, bool AsNobody = false)
     {
         int in[2], out[2];
-        if (pipe(in) != 0 || pipe(out) != 0)
-            throw std::runtime_error("pipe");
+        if (pipe(in) != 0 || pipe(out) != 0) throw std::runtime_error("pipe");
         fPid = fork();
         if (fPid == 0) {
             dup2(in[0], 0);
             dup2(out[1], 1);
             close(in[1]);
             close(out[0]);
-            for (const auto& e : Env)
-                putenv(const_cast<char*>(e.c_str()));
+            for (const auto& e : Env) putenv(const_cast<char*>(e.c_str()));
             if (AsNobody && getuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0))
                 _exit(126);
             std::vector<char*> args;
-            for (const auto& a : Argv)
-                args.push_back(const_cast<char*>(a.c_str()));
+            for (const auto& a : Argv) args.push_back(const_cast<char*>(a.c_str()));
             args.push_back(nullptr);
             execv(args[0], args.data());
             _exit(127);
@@ -66,16 +63,15 @@ public:
                 fBuffer.erase(0, eol + 1);
                 return true;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-            if (left <= 0)
-                return false;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now())
+                    .count();
+            if (left <= 0) return false;
             pollfd p{fOut, POLLIN, 0};
-            if (poll(&p, 1, static_cast<int>(left)) <= 0)
-                continue;
+            if (poll(&p, 1, static_cast<int>(left)) <= 0) continue;
             char buf[4096];
             const ssize_t n = read(fOut, buf, sizeof buf);
-            if (n <= 0)
-                return false;
+            if (n <= 0) return false;
             fBuffer.append(buf, static_cast<std::size_t>(n));
         }
     }
@@ -84,10 +80,10 @@ public:
     {
         const auto deadline = std::chrono::steady_clock::now() + Timeout;
         std::string line;
-        while (ReadLine(line, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()))) {
+        while (ReadLine(
+            line, std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()))) {
             Seen.push_back(line);
-            if (line.rfind(Prefix, 0) == 0)
-                return true;
+            if (line.rfind(Prefix, 0) == 0) return true;
         }
         return false;
     }
@@ -119,4 +115,3 @@ private:
     bool fExited = false;
     std::string fBuffer;
 };
-

@@ -44,8 +44,7 @@ protected:
         FormatSettings.DecimalSeparator = u'.';
         Root = fs::temp_directory_path() / ("spectro-e2e-" + std::to_string(getpid()));
         fs::remove_all(Root);
-        for (const char* d : {"bin/data", "sys", "ports", "out"})
-            fs::create_directories(Root / d);
+        for (const char* d : {"bin/data", "sys", "ports", "out"}) fs::create_directories(Root / d);
         // The calibration file lives beside the executable: run a copy of it.
         fs::copy_file(SPECTROMETER_EXE, Root / "bin" / "spectrometer");
         Env = {"SPECTRO_SYSFS_ROOT=" + (Root / "sys").string(), "SPECTRO_PORTMAP_DIR=" + (Root / "ports").string(),
@@ -120,15 +119,14 @@ TEST_F(EndToEnd, PortWithoutPermissionGetsAHint)
         ASSERT_EQ(chown(pts.c_str(), 0, dialout->gr_gid), 0);
     }
     ASSERT_EQ(chmod(pts.c_str(), 0060), 0);
-    struct stat st{};
+    struct stat st {};
     ASSERT_EQ(stat(pts.c_str(), &st), 0);
     const group* owner = getgrgid(st.st_gid);
     const std::string groupName = owner ? owner->gr_name : std::to_string(st.st_gid);
 
     Env.push_back("SPECTRO_PORTS=COM7=" + pts);
     WriteAll(Root / "script", "select COM7\nwait message 8000\nquit\n");
-    Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env,
-                    true);
+    Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env, true);
     std::vector<std::string> out;
     ASSERT_TRUE(program.ReadUntil("message ", out, seconds(15))) << ::testing::PrintToString(out);
     EXPECT_EQ(out.back(), "message Device \"COM7\" Open Error !!!\\rAccess is denied\\r");
@@ -154,13 +152,11 @@ public:
         cfmakeraw(&raw);
         // The slave stays open here too: without it the master only reads EIO
         // until the program opens the port.
-        if (openpty(&fMaster, &fSlave, name, &raw, nullptr) != 0)
-            throw std::runtime_error("openpty");
+        if (openpty(&fMaster, &fSlave, name, &raw, nullptr) != 0) throw std::runtime_error("openpty");
         // Not inherited by the program: only the test holds the instrument's end.
         fcntl(fMaster, F_SETFD, FD_CLOEXEC);
         fcntl(fSlave, F_SETFD, FD_CLOEXEC);
-        if (winapi_posix::RegisterSharedPort(name, Com) != Com)
-            throw std::runtime_error("cannot register the pty");
+        if (winapi_posix::RegisterSharedPort(name, Com) != Com) throw std::runtime_error("cannot register the pty");
     }
     ~PluggedInstrument() { Unplug(); }
     // Waits for a capture command and sends its reply, or only its first
@@ -174,26 +170,21 @@ public:
         while (std::find_if(replies.begin(), replies.end(), isCapture) == replies.end()) {
             const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
             pollfd p{fMaster, POLLIN, 0};
-            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0)
-                return false;
+            if (left <= 0 || poll(&p, 1, static_cast<int>(left)) <= 0) return false;
             char buf[256];
             const ssize_t n = read(fMaster, buf, sizeof buf);
-            if (n <= 0)
-                return false;
+            if (n <= 0) return false;
             fInstrument.Receive(std::string_view(buf, static_cast<std::size_t>(n)), replies);
         }
         const auto first = std::find_if(replies.begin(), replies.end(), isCapture);
         std::string out;
-        for (auto it = first; it != replies.end() && it - first < Points + 2; ++it)
-            out += *it;
-        if (replies.end() - first > Points + 2)
-            out += first[Points + 2].substr(0, 3);
+        for (auto it = first; it != replies.end() && it - first < Points + 2; ++it) out += *it;
+        if (replies.end() - first > Points + 2) out += first[Points + 2].substr(0, 3);
         return write(fMaster, out.data(), out.size()) == static_cast<ssize_t>(out.size());
     }
     void Unplug()
     {
-        if (fMaster < 0)
-            return;
+        if (fMaster < 0) return;
         close(fMaster);
         close(fSlave);
         fMaster = fSlave = -1;
@@ -211,8 +202,7 @@ std::size_t Entries(const std::string& Folder)
 {
     std::size_t n = 0;
     if (DIR* d = opendir(Folder.c_str())) {
-        while (dirent* e = readdir(d))
-            n += e->d_name[0] != '.';
+        while (dirent* e = readdir(d)) n += e->d_name[0] != '.';
         closedir(d);
     }
     return n;
@@ -244,8 +234,7 @@ void SettledCounts(const std::string& Pid, std::size_t& Threads, std::size_t& Fd
     for (int i = 0; i < 50; ++i) {
         std::this_thread::sleep_for(milliseconds(20));
         const auto now = look();
-        if (now == last)
-            break;
+        if (now == last) break;
         last = now;
     }
     Threads = last.first;
@@ -264,10 +253,11 @@ TEST_F(EndToEnd, UnplugDuringCaptureAndPlugInAgain)
 
     std::string script = "set LECapture 1\nwait port COM7\nselect COM7\n";
     for (int i = 0; i < Rounds; ++i)
-        script += "set eSend s1000\nclick bSend\nwait points 40\nwait input\n"  // pulled out
-                  "wait message\nwait input\n"                                   // plugged in
-                  "wait port COM7\nselect COM7\nset eSend s1000\nclick bSend\nwait points 128\n"
-                  "print handles\nwait input\n";
+        script +=
+            "set eSend s1000\nclick bSend\nwait points 40\nwait input\n"  // pulled out
+            "wait message\nwait input\n"                                  // plugged in
+            "wait port COM7\nselect COM7\nset eSend s1000\nclick bSend\nwait points 128\n"
+            "print handles\nwait input\n";
     script += "quit\n";
     WriteAll(Root / "script", script);
     Process program({(Root / "bin" / "spectrometer").string(), "--automate", (Root / "script").string()}, Env);
@@ -310,9 +300,10 @@ TEST_F(EndToEnd, UnplugDuringCaptureAndPlugInAgain)
     EXPECT_EQ(counts.back().Threads, counts.front().Threads);
     EXPECT_EQ(counts.back().Fds, counts.front().Fds);
     EXPECT_EQ(counts.back().Handles, counts.front().Handles);
-    std::printf("without Qt's pool threads, after round 1: %zu threads, %zu descriptors, %s; after round %d: %zu, %zu, %s\n",
-                counts.front().Threads, counts.front().Fds, counts.front().Handles.c_str(), Rounds,
-                counts.back().Threads, counts.back().Fds, counts.back().Handles.c_str());
+    std::printf(
+        "without Qt's pool threads, after round 1: %zu threads, %zu descriptors, %s; after round %d: %zu, %zu, %s\n",
+        counts.front().Threads, counts.front().Fds, counts.front().Handles.c_str(), Rounds, counts.back().Threads,
+        counts.back().Fds, counts.back().Handles.c_str());
 }
 
 }  // namespace

@@ -29,8 +29,7 @@ std::string WinePath(const fs::path& P)
 {
     std::string s = "Z:" + P.string();
     for (char& c : s)
-        if (c == '/')
-            c = '\\';
+        if (c == '/') c = '\\';
     return s;
 }
 
@@ -40,8 +39,9 @@ struct TPicture {
     std::string Rgb;
     std::array<int, 3> At(int X, int Y) const
     {
-        const std::size_t i = (static_cast<std::size_t>(Y) * static_cast<std::size_t>(Width) +
-                               static_cast<std::size_t>(X)) * 3 + static_cast<std::size_t>(Y) + 1;
+        const std::size_t i =
+            (static_cast<std::size_t>(Y) * static_cast<std::size_t>(Width) + static_cast<std::size_t>(X)) * 3 +
+            static_cast<std::size_t>(Y) + 1;
         return {static_cast<unsigned char>(Rgb[i]), static_cast<unsigned char>(Rgb[i + 1]),
                 static_cast<unsigned char>(Rgb[i + 2])};
     }
@@ -57,21 +57,19 @@ std::uint32_t U32(const std::string& S, std::size_t At)
 
 bool ReadPng(const std::string& Png, TPicture& Out)
 {
-    if (Png.size() < 33 || Png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || Png.compare(12, 4, "IHDR") != 0)
-        return false;
+    if (Png.size() < 33 || Png.compare(0, 8, "\x89PNG\r\n\x1a\n") != 0 || Png.compare(12, 4, "IHDR") != 0) return false;
     Out.Width = static_cast<int>(U32(Png, 16));
     Out.Height = static_cast<int>(U32(Png, 20));
     std::string deflated;
     for (std::size_t at = 8; at + 12 <= Png.size();) {
         const std::uint32_t length = U32(Png, at);
-        if (Png.compare(at + 4, 4, "IDAT") == 0)
-            deflated += Png.substr(at + 8, length);
+        if (Png.compare(at + 4, 4, "IDAT") == 0) deflated += Png.substr(at + 8, length);
         at += 12 + length;
     }
     Out.Rgb.resize(static_cast<std::size_t>(Out.Height) * (1 + 3 * static_cast<std::size_t>(Out.Width)));
     uLongf size = Out.Rgb.size();
-    return uncompress(reinterpret_cast<Bytef*>(Out.Rgb.data()), &size,
-                      reinterpret_cast<const Bytef*>(deflated.data()), deflated.size()) == Z_OK &&
+    return uncompress(reinterpret_cast<Bytef*>(Out.Rgb.data()), &size, reinterpret_cast<const Bytef*>(deflated.data()),
+                      deflated.size()) == Z_OK &&
            size == Out.Rgb.size();
 }
 
@@ -82,8 +80,7 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
     ASSERT_FALSE(exe.empty() || wineRun.empty() || wineDir.empty()) << "run by the Windows build's tests";
     const fs::path root = fs::temp_directory_path() / ("spectro-wine-e2e-" + std::to_string(getpid()));
     fs::remove_all(root);
-    for (const char* d : {"bin/data", "sys", "ports", "out"})
-        fs::create_directories(root / d);
+    for (const char* d : {"bin/data", "sys", "ports", "out"}) fs::create_directories(root / d);
     fs::copy_file(exe, root / "bin" / "spectrometer.exe");
 
     // The simulator's own port map stays private; the program finds it as COM58.
@@ -116,8 +113,7 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
     // The picture after the first capture: where the client area starts in it.
     int originX = -1, originY = -1;
     for (const auto& l : out)
-        if (l.rfind("screenshot ", 0) == 0)
-            std::istringstream(l.substr(11)) >> originX >> originY;
+        if (l.rfind("screenshot ", 0) == 0) std::istringstream(l.substr(11)) >> originX >> originY;
     ASSERT_GE(originY, 0) << ::testing::PrintToString(out);
     const std::string png = ReadAll(root / "out" / "mainwindow.png");
     if (const char* artifacts = std::getenv("SPECTRO_ARTIFACTS_DIR")) {
@@ -135,8 +131,7 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
     EXPECT_EQ(pixel(381, 208), (std::array<int, 3>{0, 0, 0}));
     int red = 0;
     for (int y = 209; y < 295; ++y)
-        for (int x = 216; x < 381; ++x)
-            red += pixel(x, y) == std::array<int, 3>{255, 0, 0};
+        for (int x = 216; x < 381; ++x) red += pixel(x, y) == std::array<int, 3>{255, 0, 0};
     EXPECT_GT(red, 100);
 
     // Each bordered control starts at its left/top bound (the form's face just

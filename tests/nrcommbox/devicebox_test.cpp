@@ -25,8 +25,7 @@ using TItems = std::vector<std::string>;
 TItems Items(const TComboBox& Box)
 {
     TItems R;
-    for (int i = 0; i < Box.Count(); ++i)
-        R.push_back(ToUtf8(Box.Items().Strings(i)));
+    for (int i = 0; i < Box.Count(); ++i) R.push_back(ToUtf8(Box.Items().Strings(i)));
     return R;
 }
 

@@ -8,15 +8,15 @@
 #include "comm/nrcomm/nrcomm.h"
 
 class TTestComm : public TnrComm {
- public:
-  explicit TTestComm(TComponent* AOwner = nullptr) : TnrComm(AOwner) {}
-  ~TTestComm() override { StopThreadsForDestroy(); }
+public:
+    explicit TTestComm(TComponent* AOwner = nullptr) : TnrComm(AOwner) {}
+    ~TTestComm() override { StopThreadsForDestroy(); }
 
-  DCB& Dcb() { return CommCfg.dcb; }
-  COMMCONFIG& Config() { return CommCfg; }
-  uint32_t ReceiveBufferSize() const { return glBufferSize; }
-  bool HasReceiveBuffer() const { return glBuffer != nullptr; }
-  const UnicodeString& LogPrefix() const { return sLogPrefix; }
-  void EmulateRS485() { fIsNotSupportRS485 = true; }
-  int NotifyCount() const { return nrNotifyList->Count(); }
+    DCB& Dcb() { return CommCfg.dcb; }
+    COMMCONFIG& Config() { return CommCfg; }
+    uint32_t ReceiveBufferSize() const { return glBufferSize; }
+    bool HasReceiveBuffer() const { return glBuffer != nullptr; }
+    const UnicodeString& LogPrefix() const { return sLogPrefix; }
+    void EmulateRS485() { fIsNotSupportRS485 = true; }
+    int NotifyCount() const { return nrNotifyList->Count(); }
 };

@@ -39,7 +39,11 @@ std::string MessageOf(F&& Fn)
 
 class Numbers : public ::testing::Test {
 protected:
-    void SetUp() override { Saved = FormatSettings; FormatSettings.DecimalSeparator = u'.'; }
+    void SetUp() override
+    {
+        Saved = FormatSettings;
+        FormatSettings.DecimalSeparator = u'.';
+    }
     void TearDown() override { FormatSettings = Saved; }
     TFormatSettings Saved;
 };
@@ -130,8 +134,7 @@ TEST_F(Numbers, StrToFloatAcceptsWhatTheRuntimeAccepts)
     for (const char16_t* Bad : {u"", u" ", u"abc", u"1,5", u"1.5x", u"--1", u"1e", u"1e+", u".", u"e5", u"1 2",
                                 u"1e400", u"0x10", u"inf", u"nan"}) {
         EXPECT_FALSE(TryStrToFloat(Bad, V)) << S(Bad);
-        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToFloat(Bad); }),
-                  Quoted(Bad, " ist kein gültiger Gleitkommawert"));
+        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToFloat(Bad); }), Quoted(Bad, " ist kein gültiger Gleitkommawert"));
     }
     EXPECT_EQ(V, 7);  // failed parses leave the value alone
 }
@@ -192,8 +195,7 @@ TEST_F(Numbers, IntegerParsing)
     EXPECT_EQ(StrToIntDef(u"x", -5), -5);
     EXPECT_EQ(StrToInt64(u"9223372036854775807"), 9223372036854775807LL);
     for (const char16_t* Bad : {u"", u"12 ", u"1.0", u"2147483648", u"abc", u"-", u"$", u"1e3", u"$1G"}) {
-        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(Bad); }),
-                  Quoted(Bad, " ist kein gültiger Integerwert"))
+        EXPECT_EQ(MessageOf<EConvertError>([&] { StrToInt(Bad); }), Quoted(Bad, " ist kein gültiger Integerwert"))
             << S(Bad);
     }
 }
@@ -258,8 +260,10 @@ TEST_F(Numbers, RuntimeErrorTexts)
     EXPECT_EQ(S(EInOutError(8).Message()), "Zu wenig Speicherplatz");
     EXPECT_EQ(S(EInOutError(103).Message()), "E/A-Fehler 103");
     EXPECT_EQ(EInOutError(103).ErrorCode, 103);
-    EXPECT_EQ(S(Format(RuntimeText::FOpenError, {u"a.dat", u"Grund"})), "Datei a.dat kann nicht geöffnet werden. Grund");
-    EXPECT_EQ(S(Format(RuntimeText::FCreateError, {u"a.dat", u"Grund"})), "Datei \"a.dat\" kann nicht erstellt werden. Grund");
+    EXPECT_EQ(S(Format(RuntimeText::FOpenError, {u"a.dat", u"Grund"})),
+              "Datei a.dat kann nicht geöffnet werden. Grund");
+    EXPECT_EQ(S(Format(RuntimeText::FCreateError, {u"a.dat", u"Grund"})),
+              "Datei \"a.dat\" kann nicht erstellt werden. Grund");
     EXPECT_EQ(MessageOf<EAbstractError>([] { AbstractErrorProc(); }), "Abstrakter Fehler");
 }
 
@@ -273,8 +277,7 @@ bool SetGermanLocale()
     std::string Dir = ::testing::TempDir() + "toolkit-locale";
     setenv("LOCPATH", Dir.c_str(), 1);
     if (std::setlocale(LC_ALL, "de_DE.UTF-8")) return true;  // made by an earlier run
-    std::string Cmd = "mkdir -p '" + Dir + "' && localedef -i de_DE -f UTF-8 '" + Dir +
-                      "/de_DE.UTF-8' >/dev/null 2>&1";
+    std::string Cmd = "mkdir -p '" + Dir + "' && localedef -i de_DE -f UTF-8 '" + Dir + "/de_DE.UTF-8' >/dev/null 2>&1";
     if (std::system(Cmd.c_str()) != 0) return false;
     setenv("LOCPATH", Dir.c_str(), 1);
     return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;

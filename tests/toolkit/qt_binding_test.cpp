@@ -79,10 +79,10 @@ TEST_F(QtBinding, GuardShowsTheExceptionAndTheProgramCarriesOn)
     QPushButton Button;
     int Clicks = 0;
     QObject::connect(&Button, &QPushButton::clicked, Guarded([&] {
-                         ++Clicks;
-                         StrToFloat(u"");  // raises
-                         ++Clicks;         // skipped
-                     }));
+        ++Clicks;
+        StrToFloat(u"");  // raises
+        ++Clicks;         // skipped
+    }));
     Button.click();
     Button.click();
     EXPECT_EQ(Clicks, 2);
@@ -93,9 +93,9 @@ TEST_F(QtBinding, GuardShowsTheExceptionAndTheProgramCarriesOn)
     QCheckBox Box;
     bool Seen = false;
     QObject::connect(&Box, &QCheckBox::toggled, Guarded([&](bool On) {
-                         Seen = On;
-                         throw EListError(u"Listenindex überschreitet das Maximum (1)");
-                     }));
+        Seen = On;
+        throw EListError(u"Listenindex überschreitet das Maximum (1)");
+    }));
     Box.setChecked(true);
     EXPECT_TRUE(Seen);
     TTimer Timer(nullptr);
@@ -260,9 +260,7 @@ TEST_F(QtBinding, PortSettingsDialogShowsTheDcbAndWritesTheChosenFlowControl)
         EXPECT_EQ(Out.XonChar, 0x11);  // not the dialog's
         return TFlags{Out.fOutX, Out.fInX, Out.fOutxCtsFlow, Out.fRtsControl};
     };
-    auto Is = [](TFlags F, TFlags E) {
-        return F.OutX == E.OutX && F.InX == E.InX && F.Cts == E.Cts && F.Rts == E.Rts;
-    };
+    auto Is = [](TFlags F, TFlags E) { return F.OutX == E.OutX && F.InX == E.InX && F.Cts == E.Cts && F.Rts == E.Rts; };
     EXPECT_TRUE(Is(Applied(0), {0, 0, 0, RTS_CONTROL_ENABLE}));
     EXPECT_TRUE(Is(Applied(1), {1, 1, 0, RTS_CONTROL_ENABLE}));
     EXPECT_TRUE(Is(Applied(2), {0, 0, 1, RTS_CONTROL_HANDSHAKE}));

@@ -25,7 +25,10 @@ TEST(Strings, Utf8RoundTripIncludingSurrogatePairs)
 
 TEST(Strings, Windows1252MapsItsCharactersAndReplacesTheRest)
 {
-    EXPECT_EQ(UnicodeToAnsi(u"Grüße €5 – „x“"), "Gr\xFC\xDF" "e \x80" "5 \x96 \x84x\x93");
+    EXPECT_EQ(UnicodeToAnsi(u"Grüße €5 – „x“"),
+              "Gr\xFC\xDF"
+              "e \x80"
+              "5 \x96 \x84x\x93");
     EXPECT_EQ(UnicodeToAnsi(u"Ω ā 𝄞"), "? ? ?");  // not in 1252; a pair is one "?"
     std::string All;
     for (int B = 0; B < 256; ++B) All += static_cast<char>(B);
@@ -198,12 +201,16 @@ TEST(StringList, FilesAreWindows1252WithCrLfAndFailuresCarryTheRuntimesTexts)
     L.Add(u"0.5");
     L.Add(u"Grüße €");
     L.SaveToFile(Name);
-    EXPECT_EQ(ReadFileBytes(Name), "0.5\r\nGr\xFC\xDF" "e \x80\r\n");
+    EXPECT_EQ(ReadFileBytes(Name),
+              "0.5\r\nGr\xFC\xDF"
+              "e \x80\r\n");
     TStringList R;
     R.LoadFromFile(Name);
     EXPECT_EQ(R.Text(), L.Text());
     // A UTF-8 file with BOM is read as UTF-8.
-    WriteFileBytes(Name, "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F" "e\n");
+    WriteFileBytes(Name,
+                   "\xEF\xBB\xBFGr\xC3\xBC\xC3\x9F"
+                   "e\n");
     R.LoadFromFile(Name);
     EXPECT_EQ(R[0], u"Grüße");
 
@@ -212,20 +219,23 @@ TEST(StringList, FilesAreWindows1252WithCrLfAndFailuresCarryTheRuntimesTexts)
         R.LoadFromFile(Missing);
         FAIL() << "no error";
     } catch (const EFOpenError& E) {
-        EXPECT_EQ(E.Message(), u"Datei " + Missing + u" kann nicht geöffnet werden. Das System kann die angegebene Datei nicht finden");
+        EXPECT_EQ(E.Message(), u"Datei " + Missing +
+                                   u" kann nicht geöffnet werden. Das System kann die angegebene Datei nicht finden");
     }
     UnicodeString NoDir = Utf8ToUnicode((Dir / "nodir" / "x.dat").string());
     try {
         L.SaveToFile(NoDir);
         FAIL() << "no error";
     } catch (const EFCreateError& E) {
-        EXPECT_EQ(E.Message(), u"Datei \"" + NoDir + u"\" kann nicht erstellt werden. Das System kann den angegebenen Pfad nicht finden");
+        EXPECT_EQ(E.Message(), u"Datei \"" + NoDir +
+                                   u"\" kann nicht erstellt werden. Das System kann den angegebenen Pfad nicht finden");
     }
     try {
         R.LoadFromFile(NoDir);
         FAIL() << "no error";
     } catch (const EFOpenError& E) {
-        EXPECT_EQ(E.Message(), u"Datei " + NoDir + u" kann nicht geöffnet werden. Das System kann den angegebenen Pfad nicht finden");
+        EXPECT_EQ(E.Message(), u"Datei " + NoDir +
+                                   u" kann nicht geöffnet werden. Das System kann den angegebenen Pfad nicht finden");
     }
     EXPECT_THROW(R.LoadFromFile(Utf8ToUnicode(Dir.string())), EFOpenError);  // a folder
     std::filesystem::remove_all(Dir);

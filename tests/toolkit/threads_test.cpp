@@ -153,7 +153,9 @@ TEST(Thread, DestroyingARunningThreadTerminatesAndJoinsIt)
     class TWaiter : public TThread {
     public:
         TWaiter(std::mutex& M, std::condition_variable& C, bool& W, std::atomic<bool>& R)
-            : Returned(R), fM(M), fC(C), fW(W) {}
+            : Returned(R), fM(M), fC(C), fW(W)
+        {
+        }
         ~TWaiter() override { TerminateAndWait(); }
         std::atomic<bool>& Returned;
 
@@ -196,7 +198,10 @@ TEST(Thread, FreeOnTerminateDeletesItselfAndSignalsTheEnd)
         ~TSelfFreeing() override { ++fD; }
 
     protected:
-        void Execute() override { Synchronize([] {}); }
+        void Execute() override
+        {
+            Synchronize([] {});
+        }
 
     private:
         std::atomic<int>& fD;

@@ -12,145 +12,155 @@
 namespace {
 
 class WineDeviceFile : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_EQ(peer.Start(51), "");
-    port = OpenDeviceFile(u"COM51");
-    ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-    event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  }
-  void TearDown() override {
-    CloseHandle(event);
-    if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-  }
-  void SetReadTimeouts(DWORD Multiplier, DWORD Constant) {
-    COMMTIMEOUTS t{};
-    t.ReadTotalTimeoutMultiplier = Multiplier;
-    t.ReadTotalTimeoutConstant = Constant;
-    t.WriteTotalTimeoutMultiplier = 100;
-    ASSERT_TRUE(SetCommTimeouts(port, &t));
-  }
-  // A record as the component leaves it between operations: stale status
-  // fields, its own event.
-  OVERLAPPED Record() {
-    OVERLAPPED ovl;
-    std::memset(&ovl, 0xAB, sizeof ovl);
-    ovl.hEvent = event;
-    return ovl;
-  }
-  // Starts an overlapped one-byte read that stays pending (nothing to read).
-  void StartPendingRead(char* buffer, OVERLAPPED* ovl) {
-    *ovl = OVERLAPPED{};
-    ovl->hEvent = event;
-    ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, ovl));
-    ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
-  }
-  TPtyPeer peer;
-  HANDLE port = INVALID_HANDLE_VALUE;
-  HANDLE event = nullptr;
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(peer.Start(51), "");
+        port = OpenDeviceFile(u"COM51");
+        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
+        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    void TearDown() override
+    {
+        CloseHandle(event);
+        if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+    }
+    void SetReadTimeouts(DWORD Multiplier, DWORD Constant)
+    {
+        COMMTIMEOUTS t{};
+        t.ReadTotalTimeoutMultiplier = Multiplier;
+        t.ReadTotalTimeoutConstant = Constant;
+        t.WriteTotalTimeoutMultiplier = 100;
+        ASSERT_TRUE(SetCommTimeouts(port, &t));
+    }
+    // A record as the component leaves it between operations: stale status
+    // fields, its own event.
+    OVERLAPPED Record()
+    {
+        OVERLAPPED ovl;
+        std::memset(&ovl, 0xAB, sizeof ovl);
+        ovl.hEvent = event;
+        return ovl;
+    }
+    // Starts an overlapped one-byte read that stays pending (nothing to read).
+    void StartPendingRead(char* buffer, OVERLAPPED* ovl)
+    {
+        *ovl = OVERLAPPED{};
+        ovl->hEvent = event;
+        ASSERT_FALSE(ReadFile(port, buffer, 1, nullptr, ovl));
+        ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+    }
+    TPtyPeer peer;
+    HANDLE port = INVALID_HANDLE_VALUE;
+    HANDLE event = nullptr;
 };
 
 }  // namespace
 
-TEST_F(WineDeviceFile, OpensOverlappedAndExclusiveAndAMissingPortIsNotFound) {
-  // Overlapped: a read with nothing to read is pending instead of blocking.
-  char buffer[1];
-  OVERLAPPED ovl;
-  ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
-  ASSERT_TRUE(peer.Write("x"));
-  DWORD n = 0;
-  EXPECT_TRUE(GetOverlappedResult(port, &ovl, &n, TRUE));
-  EXPECT_EQ(n, 1u);
+TEST_F(WineDeviceFile, OpensOverlappedAndExclusiveAndAMissingPortIsNotFound)
+{
+    // Overlapped: a read with nothing to read is pending instead of blocking.
+    char buffer[1];
+    OVERLAPPED ovl;
+    ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
+    ASSERT_TRUE(peer.Write("x"));
+    DWORD n = 0;
+    EXPECT_TRUE(GetOverlappedResult(port, &ovl, &n, TRUE));
+    EXPECT_EQ(n, 1u);
 
-  if (wine_differences::ShareModeZeroIsExclusive()) {
-    EXPECT_EQ(OpenDeviceFile(u"COM51"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-  }
-  SetLastError(0);
-  EXPECT_EQ(OpenDeviceFile(u"COM48"), INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-  EXPECT_FALSE(LastErrorText().empty());
+    if (wine_differences::ShareModeZeroIsExclusive()) {
+        EXPECT_EQ(OpenDeviceFile(u"COM51"), INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+    }
+    SetLastError(0);
+    EXPECT_EQ(OpenDeviceFile(u"COM48"), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+    EXPECT_FALSE(LastErrorText().empty());
 }
 
-TEST_F(WineDeviceFile, WriteAndReadWaitMoveExactlyTheBytesAndKeepTheEvent) {
-  SetReadTimeouts(0, 0);  // a read waits for every byte
-  OVERLAPPED ovl = Record();
-  SetLastError(ERROR_GEN_FAILURE);
-  EXPECT_TRUE(WriteFileWait(port, "t\r\n", 3, &ovl));
-  EXPECT_EQ(ovl.hEvent, event);
-  EXPECT_EQ(ovl.Offset, 0u);
-  EXPECT_EQ(ovl.OffsetHigh, 0u);
-  EXPECT_EQ(peer.Read(4, 500), "t\r\n");
+TEST_F(WineDeviceFile, WriteAndReadWaitMoveExactlyTheBytesAndKeepTheEvent)
+{
+    SetReadTimeouts(0, 0);  // a read waits for every byte
+    OVERLAPPED ovl = Record();
+    SetLastError(ERROR_GEN_FAILURE);
+    EXPECT_TRUE(WriteFileWait(port, "t\r\n", 3, &ovl));
+    EXPECT_EQ(ovl.hEvent, event);
+    EXPECT_EQ(ovl.Offset, 0u);
+    EXPECT_EQ(ovl.OffsetHigh, 0u);
+    EXPECT_EQ(peer.Read(4, 500), "t\r\n");
 
-  std::thread writer([&] {
-    Sleep(100);
-    peer.Write("la");
-    Sleep(50);
-    peer.Write("te");
-  });
-  char buffer[4];
-  ovl = Record();
-  EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
-  writer.join();
-  EXPECT_EQ(std::string(buffer, 4), "late");
-  EXPECT_EQ(ovl.hEvent, event);
-  EXPECT_EQ(ovl.InternalHigh, 4u);
-}
-
-TEST_F(WineDeviceFile, AReadEndsAtItsTotalTimeOutWithWhatCame) {
-  SetReadTimeouts(10, 300);  // 4 bytes: 340 ms in all
-  ASSERT_TRUE(peer.Write("ab"));
-  char buffer[4];
-  OVERLAPPED ovl = Record();
-  const DWORD start = GetTickCount();
-  EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
-  const DWORD took = GetTickCount() - start;
-  EXPECT_EQ(ovl.InternalHigh, 2u);
-  EXPECT_EQ(std::string(buffer, 2), "ab");
-  EXPECT_GE(took, 250u);
-  EXPECT_LT(took, 5000u);
-  if (wine_differences::TotalTimeOutEndsAnEmptyRead()) {
+    std::thread writer([&] {
+        Sleep(100);
+        peer.Write("la");
+        Sleep(50);
+        peer.Write("te");
+    });
+    char buffer[4];
     ovl = Record();
     EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
-    EXPECT_EQ(ovl.InternalHigh, 0u);
-  }
+    writer.join();
+    EXPECT_EQ(std::string(buffer, 4), "late");
+    EXPECT_EQ(ovl.hEvent, event);
+    EXPECT_EQ(ovl.InternalHigh, 4u);
 }
 
-TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead) {
-  char buffer[4];
-  OVERLAPPED ovl;
-  DWORD n = 0;
-  ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
-  EXPECT_TRUE(CancelDeviceIo(port));
-  EXPECT_FALSE(GetOverlappedResult(port, &ovl, &n, TRUE));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
+TEST_F(WineDeviceFile, AReadEndsAtItsTotalTimeOutWithWhatCame)
+{
+    SetReadTimeouts(10, 300);  // 4 bytes: 340 ms in all
+    ASSERT_TRUE(peer.Write("ab"));
+    char buffer[4];
+    OVERLAPPED ovl = Record();
+    const DWORD start = GetTickCount();
+    EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
+    const DWORD took = GetTickCount() - start;
+    EXPECT_EQ(ovl.InternalHigh, 2u);
+    EXPECT_EQ(std::string(buffer, 2), "ab");
+    EXPECT_GE(took, 250u);
+    EXPECT_LT(took, 5000u);
+    if (wine_differences::TotalTimeOutEndsAnEmptyRead()) {
+        ovl = Record();
+        EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
+        EXPECT_EQ(ovl.InternalHigh, 0u);
+    }
+}
 
-  if (wine_differences::PurgeAbortsAPendingRead()) {
-    std::thread purger([&] {
-      Sleep(100);
-      PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
-    });
-    ovl = Record();
-    EXPECT_FALSE(ReadFileWait(port, buffer, 4, &ovl));
+TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead)
+{
+    char buffer[4];
+    OVERLAPPED ovl;
+    DWORD n = 0;
+    ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
+    EXPECT_TRUE(CancelDeviceIo(port));
+    EXPECT_FALSE(GetOverlappedResult(port, &ovl, &n, TRUE));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
-    purger.join();
-  }
+
+    if (wine_differences::PurgeAbortsAPendingRead()) {
+        std::thread purger([&] {
+            Sleep(100);
+            PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
+        });
+        ovl = Record();
+        EXPECT_FALSE(ReadFileWait(port, buffer, 4, &ovl));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
+        purger.join();
+    }
 }
 
-TEST_F(WineDeviceFile, WaitOverlappedDoneWaitsForTheRequestNotForAStraySignal) {
-  char buffer[1];
-  OVERLAPPED ovl;
-  ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
-  SetEvent(event);  // as a terminate request signals the record's event
-  std::thread writer([&] {
-    Sleep(300);
-    peer.Write("x");
-  });
-  WaitOverlappedDone(port, &ovl);
-  const bool done = HasOverlappedIoCompleted(&ovl);
-  writer.join();
-  EXPECT_TRUE(done) << "returned while the request was still pending";
-  DWORD n = 0;
-  EXPECT_TRUE(GetOverlappedResult(port, &ovl, &n, FALSE));
-  EXPECT_EQ(n, 1u);
+TEST_F(WineDeviceFile, WaitOverlappedDoneWaitsForTheRequestNotForAStraySignal)
+{
+    char buffer[1];
+    OVERLAPPED ovl;
+    ASSERT_NO_FATAL_FAILURE(StartPendingRead(buffer, &ovl));
+    SetEvent(event);  // as a terminate request signals the record's event
+    std::thread writer([&] {
+        Sleep(300);
+        peer.Write("x");
+    });
+    WaitOverlappedDone(port, &ovl);
+    const bool done = HasOverlappedIoCompleted(&ovl);
+    writer.join();
+    EXPECT_TRUE(done) << "returned while the request was still pending";
+    DWORD n = 0;
+    EXPECT_TRUE(GetOverlappedResult(port, &ovl, &n, FALSE));
+    EXPECT_EQ(n, 1u);
 }

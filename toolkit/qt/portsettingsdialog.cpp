@@ -22,25 +22,20 @@ enum Flow { FlowNone, FlowXonXoff, FlowHardware };
 
 int FlowOf(const DCB& D)
 {
-    if (D.fOutX && D.fInX)
-        return FlowXonXoff;
-    if (D.fOutxCtsFlow && D.fRtsControl == RTS_CONTROL_HANDSHAKE)
-        return FlowHardware;
+    if (D.fOutX && D.fInX) return FlowXonXoff;
+    if (D.fOutxCtsFlow && D.fRtsControl == RTS_CONTROL_HANDSHAKE) return FlowHardware;
     return FlowNone;
 }
 
 }  // namespace
 
-TPortSettingsDialog::TPortSettingsDialog(const std::u16string& Port, const DCB& Dcb, QWidget* Parent)
-    : QDialog(Parent)
+TPortSettingsDialog::TPortSettingsDialog(const std::u16string& Port, const DCB& Dcb, QWidget* Parent) : QDialog(Parent)
 {
     setWindowTitle(QStringLiteral("Eigenschaften von %1").arg(ToQString(Port)));
     BaudRate = new QComboBox(this);
-    for (DWORD b : BaudRates)
-        BaudRate->addItem(QString::number(b), QVariant::fromValue<uint>(b));
+    for (DWORD b : BaudRates) BaudRate->addItem(QString::number(b), QVariant::fromValue<uint>(b));
     DataBits = new QComboBox(this);
-    for (int b = 5; b <= 8; ++b)
-        DataBits->addItem(QString::number(b), b);
+    for (int b = 5; b <= 8; ++b) DataBits->addItem(QString::number(b), b);
     Parity = new QComboBox(this);
     Parity->addItem(QStringLiteral("Keine"), NOPARITY);
     Parity->addItem(QStringLiteral("Ungerade"), ODDPARITY);
@@ -66,8 +61,8 @@ TPortSettingsDialog::TPortSettingsDialog(const std::u16string& Port, const DCB& 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setText(QStringLiteral("OK"));
     buttons->button(QDialogButtonBox::Cancel)->setText(QStringLiteral("Abbrechen"));
-    QPushButton* defaults = buttons->addButton(QStringLiteral("Standard wiederherstellen"),
-                                               QDialogButtonBox::ResetRole);
+    QPushButton* defaults =
+        buttons->addButton(QStringLiteral("Standard wiederherstellen"), QDialogButtonBox::ResetRole);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     connect(defaults, &QPushButton::clicked, this, [this] {
@@ -120,11 +115,9 @@ void TPortSettingsDialog::ApplyTo(DCB& Dcb) const
 
 bool PortSettingsDialogExecute(const std::u16string& Port, COMMCONFIG* Config, QWidget* Parent)
 {
-    if (!Config)
-        return false;
+    if (!Config) return false;
     TPortSettingsDialog dialog(Port, Config->dcb, Parent);
-    if (dialog.exec() != QDialog::Accepted)
-        return false;
+    if (dialog.exec() != QDialog::Accepted) return false;
     dialog.ApplyTo(Config->dcb);
     return true;
 }
@@ -144,8 +137,7 @@ void InstallQtDesktopProvider()
         bool accepted = false;
         // The component may ask from any thread; the dialog lives on the GUI thread.
         RunOnMainThread([&] {
-            accepted = PortSettingsDialogExecute(Port, static_cast<COMMCONFIG*>(Config),
-                                                 QApplication::activeWindow());
+            accepted = PortSettingsDialogExecute(Port, static_cast<COMMCONFIG*>(Config), QApplication::activeWindow());
         });
         return accepted;
     };

@@ -52,7 +52,8 @@ TQtApplication::TQtApplication()
         Gui->setQuitOnLastWindowClosed(false);  // closing the main form ends the program
     fPreviousWake = SetWakeMainThread([this] {
         // Any thread: the request runs when the event loop gets to it.
-        QMetaObject::invokeMethod(this, [this] { RunSynchronize(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RunSynchronize(); }, Qt::QueuedConnection);
     });
 }
 
@@ -95,7 +96,8 @@ bool TQtApplication::WaitUntil(const std::function<bool()>& Predicate, std::chro
 
 void TQtApplication::Wake()
 {
-    QMetaObject::invokeMethod(this, [] {}, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [] {}, Qt::QueuedConnection);
 }
 
 int TQtApplication::MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags)
@@ -127,13 +129,19 @@ int TQtApplication::ShowBox(const UnicodeString& Text, const UnicodeString& Capt
     switch (Flags & 0x0F) {
     case MsgBox::OkCancel: Buttons = {{QMessageBox::Ok, MsgBox::IdOk}, {QMessageBox::Cancel, MsgBox::IdCancel}}; break;
     case MsgBox::AbortRetryIgnore:
-        Buttons = {{QMessageBox::Abort, MsgBox::IdAbort}, {QMessageBox::Retry, MsgBox::IdRetry}, {QMessageBox::Ignore, MsgBox::IdIgnore}};
+        Buttons = {{QMessageBox::Abort, MsgBox::IdAbort},
+                   {QMessageBox::Retry, MsgBox::IdRetry},
+                   {QMessageBox::Ignore, MsgBox::IdIgnore}};
         break;
     case MsgBox::YesNoCancel:
-        Buttons = {{QMessageBox::Yes, MsgBox::IdYes}, {QMessageBox::No, MsgBox::IdNo}, {QMessageBox::Cancel, MsgBox::IdCancel}};
+        Buttons = {{QMessageBox::Yes, MsgBox::IdYes},
+                   {QMessageBox::No, MsgBox::IdNo},
+                   {QMessageBox::Cancel, MsgBox::IdCancel}};
         break;
     case MsgBox::YesNo: Buttons = {{QMessageBox::Yes, MsgBox::IdYes}, {QMessageBox::No, MsgBox::IdNo}}; break;
-    case MsgBox::RetryCancel: Buttons = {{QMessageBox::Retry, MsgBox::IdRetry}, {QMessageBox::Cancel, MsgBox::IdCancel}}; break;
+    case MsgBox::RetryCancel:
+        Buttons = {{QMessageBox::Retry, MsgBox::IdRetry}, {QMessageBox::Cancel, MsgBox::IdCancel}};
+        break;
     default: Buttons = {{QMessageBox::Ok, MsgBox::IdOk}}; break;
     }
     QMessageBox::StandardButtons Set;

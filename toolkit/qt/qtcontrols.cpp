@@ -42,23 +42,18 @@ TQtWidgetControl::TQtWidgetControl(QWidget* Widget) : QObject(Widget), TControl(
 
 TQtWidgetControl::~TQtWidgetControl() = default;
 
-TQtWidgetControl* TQtWidgetControl::Find(const QWidget* Widget)
-{
-    return FindChildSide<TQtWidgetControl>(Widget);
-}
+TQtWidgetControl* TQtWidgetControl::Find(const QWidget* Widget) { return FindChildSide<TQtWidgetControl>(Widget); }
 
 // ---------------------------------------------------------------------------
 // TQtCheckBoxControl
 
 TQtCheckBoxControl::TQtCheckBoxControl(QAbstractButton* Button) : TQtWidgetControl(Button), fButton(Button)
 {
-    PublishBool(u"Checked", [this] { return Checked(); }, [this](bool V) { SetChecked(V); });
+    PublishBool(
+        u"Checked", [this] { return Checked(); }, [this](bool V) { SetChecked(V); });
 }
 
-TQtCheckBoxControl* TQtCheckBoxControl::For(QAbstractButton* Button)
-{
-    return SideFor<TQtCheckBoxControl>(Button);
-}
+TQtCheckBoxControl* TQtCheckBoxControl::For(QAbstractButton* Button) { return SideFor<TQtCheckBoxControl>(Button); }
 
 bool TQtCheckBoxControl::Checked() const
 {
@@ -85,7 +80,8 @@ TQtEditAdapter::TQtEditAdapter(QLineEdit* Edit) : QObject(Edit), TCustomEdit(nul
                      }));
 }
 
-TQtEditAdapter::TQtEditAdapter(QPlainTextEdit* Edit) : QObject(Edit), TCustomEdit(nullptr), fPlain(Edit), fMultiLine(true)
+TQtEditAdapter::TQtEditAdapter(QPlainTextEdit* Edit)
+    : QObject(Edit), TCustomEdit(nullptr), fPlain(Edit), fMultiLine(true)
 {
     Attach(Edit);
     QObject::connect(Edit, &QPlainTextEdit::textChanged, this, Guarded([this] {
@@ -101,15 +97,9 @@ void TQtEditAdapter::Attach(QWidget* W)
     W->installEventFilter(this);
 }
 
-TQtEditAdapter* TQtEditAdapter::For(QLineEdit* Edit)
-{
-    return SideFor<TQtEditAdapter>(Edit);
-}
+TQtEditAdapter* TQtEditAdapter::For(QLineEdit* Edit) { return SideFor<TQtEditAdapter>(Edit); }
 
-TQtEditAdapter* TQtEditAdapter::For(QPlainTextEdit* Edit)
-{
-    return SideFor<TQtEditAdapter>(Edit);
-}
+TQtEditAdapter* TQtEditAdapter::For(QPlainTextEdit* Edit) { return SideFor<TQtEditAdapter>(Edit); }
 
 QWidget* TQtEditAdapter::Widget() const
 {
@@ -139,15 +129,19 @@ void TQtEditAdapter::DoDefaultChar(char16_t Ch)
 {
     if (ReadOnly()) return;
     if (fLine) {
-        if (Ch == 8) fLine->backspace();
-        else if (Ch >= 32) fLine->insert(QString(QChar(Ch)));
+        if (Ch == 8)
+            fLine->backspace();
+        else if (Ch >= 32)
+            fLine->insert(QString(QChar(Ch)));
         return;
     }
     if (!fPlain) return;
     QTextCursor Cur = fPlain->textCursor();
     if (Ch == 8) {
-        if (Cur.hasSelection()) Cur.removeSelectedText();
-        else Cur.deletePreviousChar();
+        if (Cur.hasSelection())
+            Cur.removeSelectedText();
+        else
+            Cur.deletePreviousChar();
     } else if (Ch == 13) {
         Cur.insertText(QStringLiteral("\n"));
     } else if (Ch == 9 || Ch >= 32) {
@@ -172,17 +166,16 @@ void TQtEditAdapter::DoReplaceSel(const UnicodeString& Text)
     fPlain->setTextCursor(Cur);
 }
 
-void TQtEditAdapter::RunInEditThread(const std::function<void()>& F)
-{
-    RunOnMainThread(F);
-}
+void TQtEditAdapter::RunInEditThread(const std::function<void()>& F) { RunOnMainThread(F); }
 
 UnicodeString TQtEditAdapter::Text() const
 {
     UnicodeString R;
     RunOnMainThread([&] {
-        if (fLine) R = FromQString(fLine->text());
-        else if (fPlain) R = FromQString(fPlain->toPlainText());
+        if (fLine)
+            R = FromQString(fLine->text());
+        else if (fPlain)
+            R = FromQString(fPlain->toPlainText());
     });
     return R;
 }
@@ -211,8 +204,10 @@ bool TQtEditAdapter::ReadOnly() const
 void TQtEditAdapter::SetReadOnly(bool Value)
 {
     RunOnMainThread([&] {
-        if (fLine) fLine->setReadOnly(Value);
-        else if (fPlain) fPlain->setReadOnly(Value);
+        if (fLine)
+            fLine->setReadOnly(Value);
+        else if (fPlain)
+            fPlain->setReadOnly(Value);
     });
 }
 
@@ -220,8 +215,10 @@ int TQtEditAdapter::SelStart() const
 {
     int R = 0;
     RunOnMainThread([&] {
-        if (fLine) R = fLine->hasSelectedText() ? fLine->selectionStart() : fLine->cursorPosition();
-        else if (fPlain) R = fPlain->textCursor().selectionStart();
+        if (fLine)
+            R = fLine->hasSelectedText() ? fLine->selectionStart() : fLine->cursorPosition();
+        else if (fPlain)
+            R = fPlain->textCursor().selectionStart();
     });
     return R;
 }
@@ -230,8 +227,10 @@ int TQtEditAdapter::SelLength() const
 {
     int R = 0;
     RunOnMainThread([&] {
-        if (fLine) R = fLine->hasSelectedText() ? static_cast<int>(fLine->selectedText().size()) : 0;
-        else if (fPlain) R = fPlain->textCursor().selectionEnd() - fPlain->textCursor().selectionStart();
+        if (fLine)
+            R = fLine->hasSelectedText() ? static_cast<int>(fLine->selectedText().size()) : 0;
+        else if (fPlain)
+            R = fPlain->textCursor().selectionEnd() - fPlain->textCursor().selectionStart();
     });
     return R;
 }

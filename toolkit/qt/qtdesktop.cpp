@@ -28,20 +28,16 @@ bool InstallFormFonts()
     bool found = true;
     for (const char* file : WineFonts) {
         const QString path = QStringLiteral("/usr/share/wine/fonts/") + QLatin1String(file);
-        if (!QFile::exists(path) || QFontDatabase::addApplicationFont(path) < 0)
-            found = false;
+        if (!QFile::exists(path) || QFontDatabase::addApplicationFont(path) < 0) found = false;
     }
     // Used only for a family that is not there: DejaVu Sans itself is wider
     // than the forms allow, its condensed cut fits.
-    QFont::insertSubstitutions(QStringLiteral("MS Sans Serif"),
-                               {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"),
-                                QStringLiteral("DejaVu Sans")});
+    QFont::insertSubstitutions(
+        QStringLiteral("MS Sans Serif"),
+        {QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     QFont::insertSubstitutions(QStringLiteral("Tahoma"),
                                {QStringLiteral("DejaVu Sans Condensed"), QStringLiteral("DejaVu Sans")});
     return found;
 }
 
-QColor InactiveCaptionTextColor()
-{
-    return QGuiApplication::palette().color(QPalette::Inactive, QPalette::Button);
-}
+QColor InactiveCaptionTextColor() { return QGuiApplication::palette().color(QPalette::Inactive, QPalette::Button); }

@@ -46,8 +46,7 @@ void InstallQtGraphics()
 {
     // The desktop's palette for the caption text colour (panels use it as background).
     SetSystemColorResolver([](int Index) {
-        if (Index != 19)
-            return ClassicSystemColor(Index);
+        if (Index != 19) return ClassicSystemColor(Index);
         const QColor C = InactiveCaptionTextColor();
         return static_cast<TColor>(RGB(C.red(), C.green(), C.blue()));
     });
@@ -57,8 +56,8 @@ void InstallQtGraphics()
     });
     SetTextRenderer([](TBitmap& Bitmap, int X, int Y, const UnicodeString& Text, const TFont& Font) {
         // Draws on an image over the bitmap's own pixels.
-        QImage Image(reinterpret_cast<uchar*>(Bitmap.Scanline(0)), Bitmap.Width(), Bitmap.Height(),
-                     Bitmap.Width() * 4, QImage::Format_RGB32);
+        QImage Image(reinterpret_cast<uchar*>(Bitmap.Scanline(0)), Bitmap.Width(), Bitmap.Height(), Bitmap.Width() * 4,
+                     QImage::Format_RGB32);
         QPainter P(&Image);
         P.setFont(ToQFont(Font));
         P.setPen(ToQColor(Font.Color));
@@ -91,10 +90,10 @@ public:
     // Mirrors the whole state (after construction).
     void MirrorAll()
     {
-        for (TControlChange C : {TControlChange::Font, TControlChange::Color, TControlChange::Caption,
-                                 TControlChange::Items, TControlChange::ItemIndex, TControlChange::Enabled,
-                                 TControlChange::Range, TControlChange::Menu, TControlChange::Icon,
-                                 TControlChange::ReadOnly, TControlChange::Bounds, TControlChange::Visible})
+        for (TControlChange C :
+             {TControlChange::Font, TControlChange::Color, TControlChange::Caption, TControlChange::Items,
+              TControlChange::ItemIndex, TControlChange::Enabled, TControlChange::Range, TControlChange::Menu,
+              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::Bounds, TControlChange::Visible})
             Changed(C, -1);
     }
     void Changed(TControlChange What, int Index) override
@@ -129,7 +128,11 @@ public:
     virtual QWidget* Container() const { return fWidget; }
 
 protected:
-    virtual void Mirror(TControlChange What, int Index) { (void)What; (void)Index; }
+    virtual void Mirror(TControlChange What, int Index)
+    {
+        (void)What;
+        (void)Index;
+    }
     virtual void SetGeometry()
     {
         fWidget->setGeometry(fControl.Left(), fControl.Top(), fControl.Width(), fControl.Height());
@@ -174,8 +177,10 @@ QKeySequence ToQKeySequence(TShortCut S)
 {
     if (S == scNone) return QKeySequence();
     int Key = S & 0xFF;
-    if (Key >= 0x70 && Key <= 0x87) Key = Qt::Key_F1 + (Key - 0x70);
-    else if (Key == vkEscape) Key = Qt::Key_Escape;
+    if (Key >= 0x70 && Key <= 0x87)
+        Key = Qt::Key_F1 + (Key - 0x70);
+    else if (Key == vkEscape)
+        Key = Qt::Key_Escape;
     int Mods = 0;
     if (S & scCtrl) Mods |= Qt::CTRL;
     if (S & scAlt) Mods |= Qt::ALT;
@@ -254,10 +259,12 @@ protected:
     void Mirror(TControlChange What, int) override
     {
         auto* W = static_cast<QMainWindow*>(fWidget.data());
-        if (What == TControlChange::Caption) W->setWindowTitle(ToQString(fForm.Caption()));
+        if (What == TControlChange::Caption)
+            W->setWindowTitle(ToQString(fForm.Caption()));
         else if (What == TControlChange::Icon && !fForm.Icon().empty())
             W->setWindowIcon(QIcon(QStringLiteral(":/") + ToQString(fForm.Icon()) + QStringLiteral(".png")));
-        else if (What == TControlChange::Menu) BuildMenu(W);
+        else if (What == TControlChange::Menu)
+            BuildMenu(W);
     }
     void BuildMenu(QMainWindow* W)
     {
@@ -301,7 +308,8 @@ public:
 protected:
     void Mirror(TControlChange What, int) override
     {
-        if (What == TControlChange::Caption) static_cast<QLabel*>(fWidget.data())->setText(ToQString(fControl.Caption()));
+        if (What == TControlChange::Caption)
+            static_cast<QLabel*>(fWidget.data())->setText(ToQString(fControl.Caption()));
     }
 };
 
@@ -390,8 +398,10 @@ protected:
         if (What != TControlChange::Caption && What != TControlChange::Selection) return;
         const QString T = ToQString(fEdit.Text());
         if (L->text() != T) L->setText(T);
-        if (fEdit.SelLength() > 0) L->setSelection(fEdit.SelStart(), fEdit.SelLength());
-        else L->setCursorPosition(fEdit.SelStart());
+        if (fEdit.SelLength() > 0)
+            L->setSelection(fEdit.SelStart(), fEdit.SelLength());
+        else
+            L->setCursorPosition(fEdit.SelStart());
     }
     bool eventFilter(QObject* Watched, QEvent* Event) override
     {
@@ -414,15 +424,18 @@ protected:
         }
         // The user may have moved the caret or selected with the mouse.
         QLineEdit* L = Line();
-        if (L->hasSelectedText()) fEdit.SetSelection(L->selectionStart(), static_cast<int>(L->selectedText().size()));
-        else fEdit.SetSelection(L->cursorPosition(), 0);
+        if (L->hasSelectedText())
+            fEdit.SetSelection(L->selectionStart(), static_cast<int>(L->selectedText().size()));
+        else
+            fEdit.SetSelection(L->cursorPosition(), 0);
         for (QChar C : T) UserAction([&] { fEdit.PerformChar(C.unicode()); });
         return true;
     }
     static std::uint16_t KeyCode(const QKeyEvent* Key)
     {
         const int K = Key->key();
-        if ((K >= Qt::Key_0 && K <= Qt::Key_9) || (K >= Qt::Key_A && K <= Qt::Key_Z)) return static_cast<std::uint16_t>(K);
+        if ((K >= Qt::Key_0 && K <= Qt::Key_9) || (K >= Qt::Key_A && K <= Qt::Key_Z))
+            return static_cast<std::uint16_t>(K);
         if (K == Qt::Key_Backspace) return 8;
         if (K == Qt::Key_Return || K == Qt::Key_Enter) return 13;
         return static_cast<std::uint16_t>(K & 0xFF);

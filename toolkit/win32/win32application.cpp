@@ -166,7 +166,8 @@ bool TWin32Application::WaitUntil(const std::function<bool()>& Predicate, std::c
     for (;;) {
         GuardedCall([] { CheckSynchronize(); });
         if (Predicate()) return true;
-        const auto Left = std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
+        const auto Left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(Deadline - std::chrono::steady_clock::now());
         if (Left.count() <= 0) return false;
         // Blocks until a message (posted wake, timer, input) or the deadline.
         MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(Left.count()), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
@@ -177,10 +178,7 @@ bool TWin32Application::WaitUntil(const std::function<bool()>& Predicate, std::c
     }
 }
 
-void TWin32Application::Wake()
-{
-    PostMessageW(fHidden, WmWake, 0, 0);
-}
+void TWin32Application::Wake() { PostMessageW(fHidden, WmWake, 0, 0); }
 
 int TWin32Application::MessageBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags)
 {
@@ -238,23 +236,16 @@ bool FileDialog(UnicodeString& FileName, bool Open)
     Ofn.lpstrFile = Buffer.data();
     Ofn.nMaxFile = static_cast<DWORD>(Buffer.size());
     // No filter, no default extension, no overwrite prompt.
-    Ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR |
-                (Open ? OFN_FILEMUSTEXIST : 0);
+    Ofn.Flags = OFN_EXPLORER | OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_NOCHANGEDIR | (Open ? OFN_FILEMUSTEXIST : 0);
     if (!(Open ? GetOpenFileNameW(&Ofn) : GetSaveFileNameW(&Ofn))) return false;
     FileName = StrFromPWChar(Buffer.data());
     return true;
 }
 }  // namespace
 
-bool TWin32Application::PromptForSaveFileName(UnicodeString& FileName)
-{
-    return FileDialog(FileName, false);
-}
+bool TWin32Application::PromptForSaveFileName(UnicodeString& FileName) { return FileDialog(FileName, false); }
 
-bool TWin32Application::PromptForOpenFileName(UnicodeString& FileName)
-{
-    return FileDialog(FileName, true);
-}
+bool TWin32Application::PromptForOpenFileName(UnicodeString& FileName) { return FileDialog(FileName, true); }
 
 std::unique_ptr<TApplication> CreateApplication(int& Argc, char** Argv)
 {

@@ -19,10 +19,7 @@ const wchar_t* const FormClass = L"SpectroForm";
 const wchar_t* const ImageClass = L"SpectroImage";
 constexpr UINT FirstMenuCommand = 1000;
 
-std::wstring W(const UnicodeString& S)
-{
-    return std::wstring(S.begin(), S.end());
-}
+std::wstring W(const UnicodeString& S) { return std::wstring(S.begin(), S.end()); }
 
 class TWin32Peer;
 
@@ -53,10 +50,10 @@ public:
     TControl& Control() const { return fControl; }
     void MirrorAll()
     {
-        for (TControlChange C : {TControlChange::Font, TControlChange::Color, TControlChange::Caption,
-                                 TControlChange::Items, TControlChange::ItemIndex, TControlChange::Enabled,
-                                 TControlChange::Range, TControlChange::Menu, TControlChange::Icon,
-                                 TControlChange::ReadOnly, TControlChange::Bounds, TControlChange::Visible})
+        for (TControlChange C :
+             {TControlChange::Font, TControlChange::Color, TControlChange::Caption, TControlChange::Items,
+              TControlChange::ItemIndex, TControlChange::Enabled, TControlChange::Range, TControlChange::Menu,
+              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::Bounds, TControlChange::Visible})
             Changed(C, -1);
     }
     void Changed(TControlChange What, int Index) override
@@ -66,7 +63,9 @@ public:
         case TControlChange::Bounds: SetGeometry(); break;
         case TControlChange::Visible: SetVisible(); break;
         case TControlChange::Enabled: EnableWindow(fWnd, fControl.Enabled()); break;
-        case TControlChange::Font: SendMessageW(fWnd, WM_SETFONT, reinterpret_cast<WPARAM>(Win32Font(fControl.Font())), TRUE); break;
+        case TControlChange::Font:
+            SendMessageW(fWnd, WM_SETFONT, reinterpret_cast<WPARAM>(Win32Font(fControl.Font())), TRUE);
+            break;
         case TControlChange::Color:
             if (fBrush) DeleteObject(fBrush);
             fBrush = nullptr;
@@ -93,7 +92,11 @@ public:
     // A WM_COMMAND notification from this child window.
     virtual void Command(WORD Code) { (void)Code; }
     // A WM_NOTIFY from this child window.
-    virtual LRESULT Notify(NMHDR* Header) { (void)Header; return 0; }
+    virtual LRESULT Notify(NMHDR* Header)
+    {
+        (void)Header;
+        return 0;
+    }
     // WM_CTLCOLOR*: text colour and background of the control; a text
     // control without a colour of its own takes SystemBack.
     HBRUSH ControlColors(HDC Dc, int SystemBack)
@@ -115,11 +118,12 @@ protected:
                                nullptr);
         SetWindowLongPtrW(fWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
-    HWND ParentWnd() const
+    HWND ParentWnd() const { return Win32WindowOf(fControl.Parent()); }
+    virtual void Mirror(TControlChange What, int Index)
     {
-        return Win32WindowOf(fControl.Parent());
+        (void)What;
+        (void)Index;
     }
-    virtual void Mirror(TControlChange What, int Index) { (void)What; (void)Index; }
     virtual void SetGeometry()
     {
         MoveWindow(fWnd, fControl.Left(), fControl.Top(), fControl.Width(), fControl.Height(), TRUE);
@@ -142,10 +146,7 @@ protected:
 
 // --- form ------------------------------------------------------------------------
 
-WORD VirtualKeyOf(TShortCut S)
-{
-    return static_cast<WORD>(S & 0xFF);
-}
+WORD VirtualKeyOf(TShortCut S) { return static_cast<WORD>(S & 0xFF); }
 
 class TFormPeer : public TWin32Peer {
 public:
@@ -164,10 +165,7 @@ public:
         if (Menu) DestroyMenu(Menu);
         if (fAccelerators) DestroyAcceleratorTable(fAccelerators);
     }
-    bool HandleAccelerator(MSG& Msg)
-    {
-        return fAccelerators && TranslateAcceleratorW(fWnd, fAccelerators, &Msg);
-    }
+    bool HandleAccelerator(MSG& Msg) { return fAccelerators && TranslateAcceleratorW(fWnd, fAccelerators, &Msg); }
     bool Grab(TBitmap& Picture, TPoint& ClientOrigin) override
     {
         RECT Window{}, Client{};
@@ -272,7 +270,8 @@ protected:
     }
     void Mirror(TControlChange What, int) override
     {
-        if (What == TControlChange::Caption) SetText(fForm.Caption());
+        if (What == TControlChange::Caption)
+            SetText(fForm.Caption());
         else if (What == TControlChange::Icon && !fForm.Icon().empty()) {
             HICON Icon = LoadIconW(GetModuleHandleW(nullptr), W(fForm.Icon()).c_str());
             if (Icon) {
@@ -305,7 +304,8 @@ protected:
         SetMenu(fWnd, Bar);
         if (Old) DestroyMenu(Old);
         if (fAccelerators) DestroyAcceleratorTable(fAccelerators);
-        fAccelerators = Accels.empty() ? nullptr : CreateAcceleratorTableW(Accels.data(), static_cast<int>(Accels.size()));
+        fAccelerators =
+            Accels.empty() ? nullptr : CreateAcceleratorTableW(Accels.data(), static_cast<int>(Accels.size()));
         SetGeometry();  // the menu bar changes the window's outer size
     }
     void AppendItem(HMENU Menu, TMenuItem* Item, std::vector<ACCEL>& Accels)
@@ -340,7 +340,10 @@ private:
 
 class TLabelPeer : public TWin32Peer {
 public:
-    explicit TLabelPeer(TControl& C, DWORD Style = SS_LEFT | SS_NOPREFIX) : TWin32Peer(C) { CreateChild(L"STATIC", Style); }
+    explicit TLabelPeer(TControl& C, DWORD Style = SS_LEFT | SS_NOPREFIX) : TWin32Peer(C)
+    {
+        CreateChild(L"STATIC", Style);
+    }
 
 protected:
     void Mirror(TControlChange What, int) override
@@ -375,7 +378,10 @@ private:
 
 class TCheckBoxPeer : public TWin32Peer {
 public:
-    explicit TCheckBoxPeer(TCheckBox& B) : TWin32Peer(B), fBox(B) { CreateChild(L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP); }
+    explicit TCheckBoxPeer(TCheckBox& B) : TWin32Peer(B), fBox(B)
+    {
+        CreateChild(L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP);
+    }
     void Command(WORD Code) override
     {
         if (Code == BN_CLICKED)
@@ -482,7 +488,8 @@ class TComboBoxPeer : public TWin32Peer {
 public:
     explicit TComboBoxPeer(TComboBox& C) : TWin32Peer(C), fCombo(C)
     {
-        CreateChild(L"COMBOBOX", WS_VSCROLL | WS_TABSTOP | (C.Style() == csDropDownList ? CBS_DROPDOWNLIST : CBS_DROPDOWN));
+        CreateChild(L"COMBOBOX",
+                    WS_VSCROLL | WS_TABSTOP | (C.Style() == csDropDownList ? CBS_DROPDOWNLIST : CBS_DROPDOWN));
     }
     void Command(WORD Code) override
     {
@@ -690,9 +697,9 @@ HFONT Win32Font(const TFont& Font)
     auto It = Fonts.find(Key);
     if (It != Fonts.end()) return It->second;
     // A negative height asks for the character height in pixels.
-    HFONT F = CreateFontW(-Font.Height, 0, 0, 0, Weight, Font.Style.Contains(fsItalic), Font.Style.Contains(fsUnderline),
-                          FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, W(Font.Name).c_str());
+    HFONT F = CreateFontW(-Font.Height, 0, 0, 0, Weight, Font.Style.Contains(fsItalic),
+                          Font.Style.Contains(fsUnderline), FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                          CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE, W(Font.Name).c_str());
     Fonts.emplace(Key, F);
     return F;
 }

@@ -18,13 +18,11 @@ struct TEmissionLine {
 // A fluorescent tube: the mercury lines at their wavelengths in air plus the
 // rare-earth phosphor bands.
 const TEmissionLine FluorescentLines[] = {
-    {404.66, 0.30, 2.2}, {435.83, 0.55, 2.2}, {487.7, 0.22, 3.0}, {546.07, 1.00, 2.2},
-    {576.96, 0.20, 2.2}, {579.07, 0.20, 2.2}, {587.6, 0.18, 3.0}, {611.6, 0.80, 2.6},
-    {631.0, 0.12, 3.0}, {650.0, 0.06, 3.0},
+    {404.66, 0.30, 2.2}, {435.83, 0.55, 2.2}, {487.7, 0.22, 3.0}, {546.07, 1.00, 2.2}, {576.96, 0.20, 2.2},
+    {579.07, 0.20, 2.2}, {587.6, 0.18, 3.0},  {611.6, 0.80, 2.6}, {631.0, 0.12, 3.0},  {650.0, 0.06, 3.0},
 };
 const TEmissionLine SodiumLines[] = {
-    {498.3, 0.03, 2.2}, {568.8, 0.04, 2.2}, {589.0, 0.62, 2.4}, {589.6, 0.31, 2.4},
-    {615.4, 0.04, 2.2},
+    {498.3, 0.03, 2.2}, {568.8, 0.04, 2.2}, {589.0, 0.62, 2.4}, {589.6, 0.31, 2.4}, {615.4, 0.04, 2.2},
 };
 const TEmissionLine GreenLaserLines[] = {{532.0, 1.10, 1.6}};
 const TEmissionLine RedLaserLines[] = {{655.0, 1.10, 1.6}};
@@ -46,12 +44,9 @@ double LampEmission(TLamp Lamp, double Nm)
     case TLamp::Fluorescent:
         // A faint phosphor continuum under the lines.
         return Emission(FluorescentLines, Nm) + 0.02;
-    case TLamp::Sodium:
-        return Emission(SodiumLines, Nm);
-    case TLamp::GreenLaser:
-        return Emission(GreenLaserLines, Nm);
-    case TLamp::RedLaser:
-        return Emission(RedLaserLines, Nm);
+    case TLamp::Sodium: return Emission(SodiumLines, Nm);
+    case TLamp::GreenLaser: return Emission(GreenLaserLines, Nm);
+    case TLamp::RedLaser: return Emission(RedLaserLines, Nm);
     }
     return 0;
 }
@@ -70,28 +65,20 @@ void AppendInt(std::string& S, long long V)
 
 std::optional<TLamp> LampFromName(std::string_view Name)
 {
-    if (Name == "fluorescent")
-        return TLamp::Fluorescent;
-    if (Name == "sodium")
-        return TLamp::Sodium;
-    if (Name == "green-laser")
-        return TLamp::GreenLaser;
-    if (Name == "red-laser")
-        return TLamp::RedLaser;
+    if (Name == "fluorescent") return TLamp::Fluorescent;
+    if (Name == "sodium") return TLamp::Sodium;
+    if (Name == "green-laser") return TLamp::GreenLaser;
+    if (Name == "red-laser") return TLamp::RedLaser;
     return std::nullopt;
 }
 
 const char* LampName(TLamp Lamp)
 {
     switch (Lamp) {
-    case TLamp::Fluorescent:
-        return "fluorescent";
-    case TLamp::Sodium:
-        return "sodium";
-    case TLamp::GreenLaser:
-        return "green-laser";
-    case TLamp::RedLaser:
-        return "red-laser";
+    case TLamp::Fluorescent: return "fluorescent";
+    case TLamp::Sodium: return "sodium";
+    case TLamp::GreenLaser: return "green-laser";
+    case TLamp::RedLaser: return "red-laser";
     }
     return "?";
 }
@@ -104,10 +91,7 @@ std::vector<std::string> LampNames()
     return names;
 }
 
-double PixelWavelength(int Pixel)
-{
-    return 400.0 + 2.2 * Pixel;
-}
+double PixelWavelength(int Pixel) { return 400.0 + 2.2 * Pixel; }
 
 int PixelOf(double Nm)
 {
@@ -115,8 +99,8 @@ int PixelOf(double Nm)
     return std::clamp(p, 0, Pixels - 1);
 }
 
-std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed,
-                                        std::uint32_t Run, double NoiseSigma)
+std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed, std::uint32_t Run,
+                                        double NoiseSigma)
 {
     // One generator per capture, seeded from the run, so a capture can be
     // recomputed by a test from its run number alone.
@@ -136,15 +120,11 @@ std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint
 
 std::uint64_t LineTimeUs(std::size_t Bytes, std::uint32_t BaudRate, int BitsPerChar)
 {
-    if (BaudRate == 0)
-        return 0;
+    if (BaudRate == 0) return 0;
     return static_cast<std::uint64_t>(Bytes) * static_cast<std::uint64_t>(BitsPerChar) * 1000000u / BaudRate;
 }
 
-TInstrument::TInstrument(const TInstrumentOptions& Options)
-    : fOptions(Options), fExposureUs(Options.ExposureUs)
-{
-}
+TInstrument::TInstrument(const TInstrumentOptions& Options) : fOptions(Options), fExposureUs(Options.ExposureUs) {}
 
 std::string TInstrument::TemperatureLine() const
 {
@@ -162,8 +142,7 @@ void TInstrument::Receive(std::string_view Bytes, std::vector<std::string>& Repl
 {
     for (char c : Bytes) {
         if (c == '\r' || c == '\n') {
-            if (!fLine.empty())
-                Command(fLine, Replies);
+            if (!fLine.empty()) Command(fLine, Replies);
             fLine.clear();
         } else if (fLine.size() < 256) {
             fLine.push_back(c);
@@ -178,15 +157,13 @@ void TInstrument::Command(const std::string& Line, std::vector<std::string>& Rep
         ++fQueries;
         return;
     }
-    if (Line[0] != 's')
-        return;
+    if (Line[0] != 's') return;
     if (Line.size() > 1) {
         double us = 0;
         const char* first = Line.data() + 1;
         const char* last = Line.data() + Line.size();
         auto r = std::from_chars(first, last, us);
-        if (r.ec != std::errc() || r.ptr != last || !(us >= 0) || us > 1e9)
-            return;  // not a capture command
+        if (r.ec != std::errc() || r.ptr != last || !(us >= 0) || us > 1e9) return;  // not a capture command
         fExposureUs = static_cast<std::uint32_t>(std::lround(us));
     }
     ++fRun;

@@ -33,8 +33,8 @@ std::vector<std::string> LampNames();
 struct TInstrumentOptions {
     TLamp Lamp = TLamp::Fluorescent;
     std::uint32_t Seed = 1;
-    double NoiseSigma = 2.0;        // counts
-    double Temperature = 23.5;      // degrees Celsius at start
+    double NoiseSigma = 2.0;          // counts
+    double Temperature = 23.5;        // degrees Celsius at start
     std::uint32_t ExposureUs = 1000;  // used by "s" before any exposure was given
 };
 
@@ -44,8 +44,8 @@ double PixelWavelength(int Pixel);
 int PixelOf(double Nm);
 
 // The counts of one capture. Deterministic for equal arguments.
-std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed,
-                                        std::uint32_t Run, double NoiseSigma);
+std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed, std::uint32_t Run,
+                                        double NoiseSigma);
 
 class TInstrument {
 public:

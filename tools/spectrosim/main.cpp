@@ -40,8 +40,7 @@ void OnSignal(int)
 std::uint32_t BaudOf(int Fd)
 {
     termios t{};
-    if (tcgetattr(Fd, &t) != 0)
-        return 9600;
+    if (tcgetattr(Fd, &t) != 0) return 9600;
     switch (cfgetospeed(&t)) {
     case B300: return 300;
     case B1200: return 1200;
@@ -83,26 +82,21 @@ int main(int argc, char** argv)
         } else if (arg == "--lamp") {
             const char* v = next();
             auto lamp = v ? spectrosim::LampFromName(v) : std::nullopt;
-            if (!lamp)
-                return Usage();
+            if (!lamp) return Usage();
             options.Lamp = *lamp;
         } else if (arg == "--seed") {
             const char* v = next();
-            if (!v)
-                return Usage();
+            if (!v) return Usage();
             options.Seed = static_cast<std::uint32_t>(std::strtoul(v, nullptr, 10));
         } else if (arg == "--noise") {
             const char* v = next();
-            if (!v)
-                return Usage();
+            if (!v) return Usage();
             // Plain digits and "." only: the C locale is in effect here.
             options.NoiseSigma = std::strtod(v, nullptr);
         } else if (arg == "--com") {
             const char* v = next();
-            if (!v)
-                return Usage();
-            for (const char* p = v; *p; ++p)
-                comName.push_back(static_cast<char16_t>(*p));
+            if (!v) return Usage();
+            for (const char* p = v; *p; ++p) comName.push_back(static_cast<char16_t>(*p));
         } else {
             return Usage();
         }
@@ -137,9 +131,8 @@ int main(int argc, char** argv)
     std::printf("%s %s\n", slaveName, registeredUtf8.c_str());
     std::fflush(stdout);
 
-    if (pipe(SignalPipe) != 0)
-        return 1;
-    struct sigaction sa{};
+    if (pipe(SignalPipe) != 0) return 1;
+    struct sigaction sa {};
     sa.sa_handler = OnSignal;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
@@ -157,29 +150,26 @@ int main(int argc, char** argv)
         int timeoutMs = -1;
         const auto now = std::chrono::steady_clock::now();
         if (!pending.empty()) {
-            timeoutMs = nextDue <= now ? 0
-                                       : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(nextDue - now).count());
+            timeoutMs = nextDue <= now
+                            ? 0
+                            : static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(nextDue - now).count());
         }
         pollfd fds[3] = {{master, POLLIN, 0}, {SignalPipe[0], POLLIN, 0}, {0, POLLIN, 0}};
         const int n = poll(fds, stdinOpen ? 3 : 2, timeoutMs);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             std::perror("spectrosim: poll");
             status = 1;
             break;
         }
-        if (fds[1].revents)
-            break;
+        if (fds[1].revents) break;
         if (fds[0].revents & POLLIN) {
             const ssize_t got = read(master, buf, sizeof buf);
             if (got > 0) {
                 std::vector<std::string> replies;
                 instrument.Receive(std::string_view(buf, static_cast<std::size_t>(got)), replies);
-                if (pending.empty())
-                    nextDue = std::chrono::steady_clock::now();
-                for (auto& r : replies)
-                    pending.push_back(std::move(r));
+                if (pending.empty()) nextDue = std::chrono::steady_clock::now();
+                for (auto& r : replies) pending.push_back(std::move(r));
             }
         }
         if (stdinOpen && (fds[2].revents & (POLLIN | POLLHUP))) {
@@ -192,8 +182,7 @@ int main(int argc, char** argv)
                 while ((eol = stdinLine.find('\n')) != std::string::npos) {
                     std::string cmd = stdinLine.substr(0, eol);
                     stdinLine.erase(0, eol + 1);
-                    if (!cmd.empty() && cmd.back() == '\r')
-                        cmd.pop_back();
+                    if (!cmd.empty() && cmd.back() == '\r') cmd.pop_back();
                     if (cmd.rfind("lamp ", 0) == 0) {
                         if (auto lamp = spectrosim::LampFromName(cmd.substr(5))) {
                             instrument.SetLamp(*lamp);
@@ -214,8 +203,7 @@ int main(int argc, char** argv)
             while (off < line.size()) {
                 const ssize_t w = write(master, line.data() + off, line.size() - off);
                 if (w < 0) {
-                    if (errno == EINTR)
-                        continue;
+                    if (errno == EINTR) continue;
                     break;  // EAGAIN: nobody reads, the reply is lost
                 }
                 off += static_cast<std::size_t>(w);

@@ -6,8 +6,7 @@
 
 namespace spectrosim {
 
-TVirtualInstrument::TVirtualInstrument(const std::u16string& ComName, const TInstrumentOptions& Options,
-                                       bool Paced)
+TVirtualInstrument::TVirtualInstrument(const std::u16string& ComName, const TInstrumentOptions& Options, bool Paced)
     : fPort(std::make_unique<winapi_posix::VirtualPort>(ComName)), fInstrument(Options), fPaced(Paced)
 {
     // The callback runs on the port's service thread and must not block:
@@ -33,10 +32,7 @@ TVirtualInstrument::~TVirtualInstrument()
     fPort->SetDataCallback({});
 }
 
-const std::u16string& TVirtualInstrument::ComName() const
-{
-    return fPort->ComName();
-}
+const std::u16string& TVirtualInstrument::ComName() const { return fPort->ComName(); }
 
 void TVirtualInstrument::SetLamp(TLamp Lamp)
 {
@@ -50,8 +46,7 @@ void TVirtualInstrument::Run()
     std::vector<std::string> replies;
     for (;;) {
         fWake.wait(lock, [this] { return fStop || !fInput.empty(); });
-        if (fStop)
-            return;
+        if (fStop) return;
         std::string input;
         input.swap(fInput);
         replies.clear();
@@ -64,8 +59,7 @@ void TVirtualInstrument::Run()
             if (fPaced) {
                 // Wait as long as the line takes on the wire; a stop ends the wait.
                 const auto due = std::chrono::microseconds(LineTimeUs(line.size(), baud));
-                if (fWake.wait_for(lock, due, [this] { return fStop; }))
-                    return;
+                if (fWake.wait_for(lock, due, [this] { return fStop; })) return;
             } else if (fStop) {
                 return;
             }

@@ -20,8 +20,8 @@ public:
     // Creates the virtual port (registered in the port map under ComName, or
     // the lowest free name when empty) and starts answering on it. Paced
     // replies leave at the host's baud rate; unpaced ones at once.
-    explicit TVirtualInstrument(const std::u16string& ComName = u"",
-                                const TInstrumentOptions& Options = {}, bool Paced = true);
+    explicit TVirtualInstrument(const std::u16string& ComName = u"", const TInstrumentOptions& Options = {},
+                                bool Paced = true);
     ~TVirtualInstrument();
     TVirtualInstrument(const TVirtualInstrument&) = delete;
     TVirtualInstrument& operator=(const TVirtualInstrument&) = delete;
