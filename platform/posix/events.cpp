@@ -132,6 +132,17 @@ DWORD WaitFor(const std::vector<std::shared_ptr<Event>>& objects, bool waitAll, 
     return result;
 }
 
+// SetEvent, ResetEvent and PulseEvent: the change under the event lock.
+template <typename Change>
+BOOL ChangeEvent(HANDLE h, Change change)
+{
+    auto e = EventFor(h);
+    if (!e) return FALSE;
+    std::lock_guard lock(g_eventMutex);
+    change(*e);
+    return TRUE;
+}
+
 }  // namespace
 }  // namespace winapi_posix
 
@@ -156,30 +167,20 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bIniti
 
 BOOL WINAPI SetEvent(HANDLE hEvent)
 {
-    auto e = EventFor(hEvent);
-    if (!e) return FALSE;
-    std::lock_guard lock(g_eventMutex);
-    e->Signal(true);
-    return TRUE;
+    return ChangeEvent(hEvent, [](Event& e) { e.Signal(true); });
 }
 
 BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
-    auto e = EventFor(hEvent);
-    if (!e) return FALSE;
-    std::lock_guard lock(g_eventMutex);
-    e->signaled = false;
-    return TRUE;
+    return ChangeEvent(hEvent, [](Event& e) { e.signaled = false; });
 }
 
 BOOL WINAPI PulseEvent(HANDLE hEvent)
 {
-    auto e = EventFor(hEvent);
-    if (!e) return FALSE;
-    std::lock_guard lock(g_eventMutex);
-    e->Signal(false);
-    e->signaled = false;
-    return TRUE;
+    return ChangeEvent(hEvent, [](Event& e) {
+        e.Signal(false);
+        e.signaled = false;
+    });
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)

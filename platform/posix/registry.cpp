@@ -236,6 +236,24 @@ LONG CopyData(const RegValue& v, LPDWORD type, LPBYTE data, LPDWORD size)
 }
 
 // Copies a name out with its terminator; *chars becomes its length.
+// What RegOpenKeyExW and RegCreateKeyExW do first: clear the result, resolve
+// the base key, split the sub-key into its parts.
+LONG StartKeyOpen(HKEY h, LPCWSTR subKey, PHKEY result, KeyRef* base, std::vector<std::u16string>* parts)
+{
+    if (!result) return ERROR_INVALID_PARAMETER;
+    *result = nullptr;
+    if (!ResolveHandle(h, base)) return ERROR_INVALID_HANDLE;
+    return SplitSubKey(*base, subKey, parts);
+}
+
+// A handle for a key found in the store or computed; computed keys refuse writers.
+LONG HandOutKey(const std::shared_ptr<RegKey>& key, REGSAM access, PHKEY result)
+{
+    if (key->computed && (access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
+    *result = reinterpret_cast<HKEY>(RegisterObject(key));
+    return ERROR_SUCCESS;
+}
+
 LONG CopyName(const std::u16string& name, LPWSTR out, LPDWORD chars)
 {
     if (*chars < name.size() + 1) return ERROR_MORE_DATA;
@@ -271,35 +289,26 @@ extern "C" {
 
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
-    if (!phkResult) return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
     KeyRef base;
-    if (!ResolveHandle(hKey, &base)) return ERROR_INVALID_HANDLE;
     std::vector<std::u16string> parts;
-    if (LONG rc = SplitSubKey(base, lpSubKey, &parts); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = StartKeyOpen(hKey, lpSubKey, phkResult, &base, &parts); rc != ERROR_SUCCESS) return rc;
     std::shared_ptr<RegKey> key;
     if (LONG rc = OpenPath(base.hive, parts, samDesired, &key); rc != ERROR_SUCCESS) return rc;
-    if (key->computed && (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
-    *phkResult = reinterpret_cast<HKEY>(RegisterObject(key));
-    return ERROR_SUCCESS;
+    return HandOutKey(key, samDesired, phkResult);
 }
 
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM samDesired,
                                LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    if (!phkResult) return ERROR_INVALID_PARAMETER;
-    *phkResult = nullptr;
     KeyRef base;
-    if (!ResolveHandle(hKey, &base)) return ERROR_INVALID_HANDLE;
     std::vector<std::u16string> parts;
-    if (LONG rc = SplitSubKey(base, lpSubKey, &parts); rc != ERROR_SUCCESS) return rc;
+    if (LONG rc = StartKeyOpen(hKey, lpSubKey, phkResult, &base, &parts); rc != ERROR_SUCCESS) return rc;
     std::shared_ptr<RegKey> key;
     LONG rc = OpenPath(base.hive, parts, samDesired, &key);
     if (rc == ERROR_SUCCESS) {
-        if (key->computed && (samDesired & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY))) return ERROR_ACCESS_DENIED;
-        if (lpdwDisposition) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-        *phkResult = reinterpret_cast<HKEY>(RegisterObject(key));
-        return ERROR_SUCCESS;
+        rc = HandOutKey(key, samDesired, phkResult);
+        if (rc == ERROR_SUCCESS && lpdwDisposition) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
+        return rc;
     }
     if (rc != ERROR_FILE_NOT_FOUND) return rc;
     if (parts.empty() || AreaOf(base.hive, parts) != Area::Store) return ERROR_ACCESS_DENIED;

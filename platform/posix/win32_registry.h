@@ -55,19 +55,15 @@ typedef struct _OSVERSIONINFOW {
     WCHAR szCSDVersion[128];
 } OSVERSIONINFOW, *POSVERSIONINFOW, *LPOSVERSIONINFOW, OSVERSIONINFO, *LPOSVERSIONINFO;
 
-typedef struct _OSVERSIONINFOEXW {
-    DWORD dwOSVersionInfoSize;
-    DWORD dwMajorVersion;
-    DWORD dwMinorVersion;
-    DWORD dwBuildNumber;
-    DWORD dwPlatformId;
-    WCHAR szCSDVersion[128];
+// The same leading fields and size (284 bytes) as the SDK's own structure.
+typedef struct _OSVERSIONINFOEXW : _OSVERSIONINFOW {
     WORD wServicePackMajor;
     WORD wServicePackMinor;
     WORD wSuiteMask;
     BYTE wProductType;
     BYTE wReserved;
 } OSVERSIONINFOEXW, *POSVERSIONINFOEXW, *LPOSVERSIONINFOEXW;
+static_assert(sizeof(OSVERSIONINFOEXW) == 284, "OSVERSIONINFOEXW layout");
 
 // winspool EnumPortsW, level 1
 typedef struct _PORT_INFO_1W {
