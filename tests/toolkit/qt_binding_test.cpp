@@ -5,6 +5,7 @@
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/extctrls.h"
 #include "tests/toolkit/lambda_thread.h"
+#include "tests/toolkit/qt_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -21,29 +22,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-class QtBinding : public ::testing::Test {
-protected:
-    static void SetUpTestSuite()
-    {
-        static int Argc = 1;
-        static char Name[] = "toolkit_qt_binding";
-        static char* Argv[] = {Name, nullptr};
-        if (!QApplication::instance()) new QApplication(Argc, Argv);  // lives until exit
-    }
-    void SetUp() override
-    {
-        App = std::make_unique<TQtApplication>();
-        App->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
-            Boxes.push_back(Text);
-            BoxOnMain.push_back(IsMainThread());
-            return MsgBox::IdOk;
-        };
-    }
-    void TearDown() override { App.reset(); }
-    std::unique_ptr<TQtApplication> App;
-    std::vector<UnicodeString> Boxes;
-    std::vector<bool> BoxOnMain;
-};
+class QtBinding : public QtFixture {};
 
 TEST_F(QtBinding, SynchronizeRunsOnTheQtEventLoop)
 {

@@ -5,6 +5,7 @@
 #include "toolkit/menus.h"
 #include "toolkit/qt/qtapplication.h"
 #include "toolkit/qt/qtpeers.h"
+#include "tests/toolkit/qt_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -21,22 +22,11 @@
 
 namespace {
 
-class QtPeers : public ::testing::Test {
+class QtPeers : public QtFixture {
 protected:
-    static void SetUpTestSuite()
-    {
-        static int Argc = 1;
-        static char Name[] = "toolkit_qt_peers";
-        static char* Argv[] = {Name, nullptr};
-        if (!QApplication::instance()) new QApplication(Argc, Argv);  // lives until exit
-    }
     void SetUp() override
     {
-        App = std::make_unique<TQtApplication>();
-        App->MessageBoxHook = [this](const UnicodeString& Text, const UnicodeString&, int) {
-            Boxes.push_back(Text);
-            return MsgBox::IdOk;
-        };
+        QtFixture::SetUp();
         Form = new TForm(nullptr);
         Form->SetBounds(30, 40, 200, 120);
         Form->SetCaption(u"Fenster");
@@ -44,7 +34,7 @@ protected:
     void TearDown() override
     {
         delete Form;
-        App.reset();
+        QtFixture::TearDown();
     }
     template <class T>
     T* Add(int L, int T_, int W, int H)
@@ -54,9 +44,7 @@ protected:
         C->SetParent(Form);
         return C;
     }
-    std::unique_ptr<TQtApplication> App;
     TForm* Form = nullptr;
-    std::vector<UnicodeString> Boxes;
 };
 
 TEST_F(QtPeers, WidgetsMirrorTheControls)
