@@ -30,23 +30,13 @@ protected:
         PlatformFixture::SetUp();
         sys_ = root_ + "/sys";
         // An FTDI adapter with a serial number (one interface) ...
-        std::string usb = sys_ + "/devices/pci0000:00/0000:00:14.0/usb1/1-2";
-        Attr(usb, "idVendor", "0403");
-        Attr(usb, "idProduct", "6001");
+        std::string usb = UsbDevice("1-2", "0403", "6001", "FT232R USB UART", 1);
         Attr(usb, "serial", "A10K1ABC");
-        Attr(usb, "product", "FT232R USB UART");
         Attr(usb, "manufacturer", "FTDI");
-        Attr(usb, "bNumInterfaces", " 1");
-        Attr(usb + "/1-2:1.0", "bInterfaceNumber", "00");
         Driver(usb + "/1-2:1.0/ttyUSB0", "bus/usb-serial/drivers/ftdi_sio");
         ftdi_ = Tty(usb + "/1-2:1.0/ttyUSB0", "ttyUSB0");
         // ... a composite CDC ACM board without one ...
-        std::string acm = sys_ + "/devices/pci0000:00/0000:00:14.0/usb1/1-3";
-        Attr(acm, "idVendor", "2341");
-        Attr(acm, "idProduct", "8036");
-        Attr(acm, "product", "Leonardo");
-        Attr(acm, "bNumInterfaces", " 2");
-        Attr(acm + "/1-3:1.0", "bInterfaceNumber", "00");
+        std::string acm = UsbDevice("1-3", "2341", "8036", "Leonardo", 2);
         Driver(acm + "/1-3:1.0", "bus/usb/drivers/cdc_acm");
         acm_ = Tty(acm + "/1-3:1.0", "ttyACM0");
         // ... and a 16550 UART enumerated by PnP.
@@ -69,6 +59,18 @@ protected:
     {
         fs::create_directories(dir);
         WriteFile(dir + "/" + name, value + "\n");
+    }
+    // A USB device on port <port> of the first bus and its first interface.
+    std::string UsbDevice(const std::string& port, const std::string& vid, const std::string& pid,
+                          const std::string& product, int interfaces)
+    {
+        std::string usb = sys_ + "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
+        Attr(usb, "idVendor", vid);
+        Attr(usb, "idProduct", pid);
+        Attr(usb, "product", product);
+        Attr(usb, "bNumInterfaces", " " + std::to_string(interfaces));
+        Attr(usb + "/" + port + ":1.0", "bInterfaceNumber", "00");
+        return usb;
     }
     void Driver(const std::string& dir, const std::string& driverPath)
     {

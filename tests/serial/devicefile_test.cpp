@@ -6,6 +6,7 @@
 #include "platform/posix/modules.h"
 #include "platform/posix/virtual_port.h"
 #include "tests/serial/serial_test_util.h"
+#include "tests/support/device_file_fixture.h"
 
 using namespace serial_test;
 using winapi_posix::VirtualPort;
@@ -14,32 +15,14 @@ namespace {
 
 ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(new PrivatePortMap);
 
-class DeviceFile : public ::testing::Test {
+class DeviceFile : public TDeviceFileFixture {
 protected:
     void SetUp() override
     {
         peer = std::make_unique<VirtualPort>(u"COM10");
-        port = OpenDeviceFile(u"COM10");
-        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    }
-    void TearDown() override
-    {
-        CloseHandle(event);
-        if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
-    }
-    // A record as the component leaves it between operations: stale status
-    // fields, its own event.
-    OVERLAPPED Record(HANDLE withEvent)
-    {
-        OVERLAPPED ovl;
-        std::memset(&ovl, 0xAB, sizeof ovl);
-        ovl.hEvent = withEvent;
-        return ovl;
+        OpenPort(u"COM10");
     }
     std::unique_ptr<VirtualPort> peer;
-    HANDLE port = INVALID_HANDLE_VALUE;
-    HANDLE event = nullptr;
 };
 
 TEST_F(DeviceFile, SecondOpenFailsWithAccessDeniedAndItsTextWithoutFullStop)

@@ -6,24 +6,18 @@
 #include <thread>
 
 #include "comm/utilities/utilities.h"
+#include "tests/support/device_file_fixture.h"
 #include "tests/wine/pty_peer.h"
 #include "tests/wine_differences.h"
 
 namespace {
 
-class WineDeviceFile : public ::testing::Test {
+class WineDeviceFile : public TDeviceFileFixture {
 protected:
     void SetUp() override
     {
         ASSERT_EQ(peer.Start(51), "");
-        port = OpenDeviceFile(u"COM51");
-        ASSERT_NE(port, INVALID_HANDLE_VALUE) << GetLastError();
-        event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    }
-    void TearDown() override
-    {
-        CloseHandle(event);
-        if (port != INVALID_HANDLE_VALUE) CloseHandle(port);
+        OpenPort(u"COM51");
     }
     void SetReadTimeouts(DWORD Multiplier, DWORD Constant)
     {
@@ -32,15 +26,6 @@ protected:
         t.ReadTotalTimeoutConstant = Constant;
         t.WriteTotalTimeoutMultiplier = 100;
         ASSERT_TRUE(SetCommTimeouts(port, &t));
-    }
-    // A record as the component leaves it between operations: stale status
-    // fields, its own event.
-    OVERLAPPED Record()
-    {
-        OVERLAPPED ovl;
-        std::memset(&ovl, 0xAB, sizeof ovl);
-        ovl.hEvent = event;
-        return ovl;
     }
     // Starts an overlapped one-byte read that stays pending (nothing to read).
     void StartPendingRead(char* buffer, OVERLAPPED* ovl)
@@ -51,8 +36,6 @@ protected:
         ASSERT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
     }
     TPtyPeer peer;
-    HANDLE port = INVALID_HANDLE_VALUE;
-    HANDLE event = nullptr;
 };
 
 }  // namespace
@@ -81,7 +64,7 @@ TEST_F(WineDeviceFile, OpensOverlappedAndExclusiveAndAMissingPortIsNotFound)
 TEST_F(WineDeviceFile, WriteAndReadWaitMoveExactlyTheBytesAndKeepTheEvent)
 {
     SetReadTimeouts(0, 0);  // a read waits for every byte
-    OVERLAPPED ovl = Record();
+    OVERLAPPED ovl = Record(event);
     SetLastError(ERROR_GEN_FAILURE);
     EXPECT_TRUE(WriteFileWait(port, "t\r\n", 3, &ovl));
     EXPECT_EQ(ovl.hEvent, event);
@@ -96,7 +79,7 @@ TEST_F(WineDeviceFile, WriteAndReadWaitMoveExactlyTheBytesAndKeepTheEvent)
         peer.Write("te");
     });
     char buffer[4];
-    ovl = Record();
+    ovl = Record(event);
     EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
     writer.join();
     EXPECT_EQ(std::string(buffer, 4), "late");
@@ -109,7 +92,7 @@ TEST_F(WineDeviceFile, AReadEndsAtItsTotalTimeOutWithWhatCame)
     SetReadTimeouts(10, 300);  // 4 bytes: 340 ms in all
     ASSERT_TRUE(peer.Write("ab"));
     char buffer[4];
-    OVERLAPPED ovl = Record();
+    OVERLAPPED ovl = Record(event);
     const DWORD start = GetTickCount();
     EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
     const DWORD took = GetTickCount() - start;
@@ -118,7 +101,7 @@ TEST_F(WineDeviceFile, AReadEndsAtItsTotalTimeOutWithWhatCame)
     EXPECT_GE(took, 250u);
     EXPECT_LT(took, 5000u);
     if (wine_differences::TotalTimeOutEndsAnEmptyRead()) {
-        ovl = Record();
+        ovl = Record(event);
         EXPECT_TRUE(ReadFileWait(port, buffer, 4, &ovl));
         EXPECT_EQ(ovl.InternalHigh, 0u);
     }
@@ -139,7 +122,7 @@ TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead)
             Sleep(100);
             PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
         });
-        ovl = Record();
+        ovl = Record(event);
         EXPECT_FALSE(ReadFileWait(port, buffer, 4, &ovl));
         EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
         purger.join();
