@@ -83,14 +83,7 @@ TEST_F(DeviceFile, ReadFileWaitWaitsForPendingReadAndFailsWhenPurged)
     writer.join();
     EXPECT_EQ(std::string(buffer, 4), "late");
 
-    std::thread purger([&] {
-        Sleep(100);
-        PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
-    });
-    ovl = Record(event);
-    EXPECT_FALSE(ReadFileWait(port, buffer, 4, &ovl));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
-    purger.join();
+    ExpectPurgeEndsReadWait(&ovl);
     EXPECT_EQ(ovl.hEvent, event);
 }
 

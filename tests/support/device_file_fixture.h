@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "comm/utilities/utilities.h"
 
@@ -29,6 +30,19 @@ protected:
         std::memset(&ovl, 0xAB, sizeof ovl);
         ovl.hEvent = withEvent;
         return ovl;
+    }
+    // A read wait that PurgeComm on another thread ends: false, aborted.
+    void ExpectPurgeEndsReadWait(OVERLAPPED* ovl)
+    {
+        char buffer[4];
+        std::thread purger([&] {
+            Sleep(100);
+            PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
+        });
+        *ovl = Record(event);
+        EXPECT_FALSE(ReadFileWait(port, buffer, 4, ovl));
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
+        purger.join();
     }
     HANDLE port = INVALID_HANDLE_VALUE;
     HANDLE event = nullptr;

@@ -118,14 +118,7 @@ TEST_F(WineDeviceFile, CancelDeviceIoAbortsThisThreadsPendingRead)
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
 
     if (wine_differences::PurgeAbortsAPendingRead()) {
-        std::thread purger([&] {
-            Sleep(100);
-            PurgeComm(port, PURGE_RXABORT | PURGE_RXCLEAR);
-        });
-        ovl = Record(event);
-        EXPECT_FALSE(ReadFileWait(port, buffer, 4, &ovl));
-        EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
-        purger.join();
+        ExpectPurgeEndsReadWait(&ovl);
     }
 }
 
