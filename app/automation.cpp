@@ -266,6 +266,16 @@ private:
             Error = "unknown wait";
             return false;
         }
+        if (l.Verb == "resize" && l.Arg1 == "spectrum") {
+            const TLine size = Split(l.Rest);
+            const int w = ToInt(size.Verb, 0), h = ToInt(size.Arg1, 0);
+            if (!SpectrumForm || w <= 0 || h <= 0) {
+                Error = "no spectrum window or no size";
+                return false;
+            }
+            SpectrumForm->SetClientSize(w, h);
+            return true;
+        }
         if (l.Verb == "sleep") {
             Wait([] { return false; }, ToInt(l.Arg1, 0));
             return true;

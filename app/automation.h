@@ -25,6 +25,8 @@
 //   screenshot PATH           writes the main window as PNG; prints "screenshot X Y",
 //                             the client area's origin in the picture
 //   spectrumshot PATH         the same for the spectrum window
+//   resize spectrum W H       gives the spectrum window a client area of W x H
+//                             (its minimum at least)
 //   quit                      closes the main window
 //
 // Every message box is answered with OK and reported as "message <text>"

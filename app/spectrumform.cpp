@@ -10,7 +10,12 @@ TSpectrumForm* SpectrumForm = nullptr;
 
 namespace {
 
+// The layout as designed; a larger window gives the plot the room, the side
+// panel keeps its width at the right, the rows below the plot stay below it.
+constexpr int DesignWidth = 900, DesignHeight = 540;
 constexpr int PlotWidth = 620, PlotHeight = 380;
+constexpr int SideLeft = 640;
+constexpr TSizeConstraints MinimumSize{840, 480};
 constexpr int MaxAveraged = 1000;
 const TColor OverlayColors[] = {clBlue, clGreen, clMaroon, RGB(255, 128, 0), RGB(128, 0, 128), clGray};
 
@@ -41,6 +46,18 @@ TSpectrumForm::TSpectrumForm(TComponent* AOwner) : TForm(AOwner)
     SpectrumForm = this;
     CreateControls();
     fFrame = PlotFrame(PlotWidth, PlotHeight, 0, 127);
+    // Where each control sits in the designed layout.
+    for (int i = 0; i < ControlCount(); ++i) {
+        TControl* c = Controls(i);
+        if (c == PlotImage || dynamic_cast<TBoundLabel*>(c)) continue;  // a bound label follows its edit
+        if (c->Left() >= SideLeft)
+            fBesidePlot.push_back({c, c->Left()});
+        else if (c->Top() >= PlotImage->Top() + PlotHeight)
+            fBelowPlot.push_back({c, c->Top()});
+    }
+    SetBorderStyle(bsSizeable);
+    SetConstraints(MinimumSize);
+    OnResize = [this](TObject*) { LayoutControls(); };
 }
 
 TSpectrumForm::~TSpectrumForm()
@@ -54,7 +71,7 @@ void TSpectrumForm::CreateControls()
     SetCaption(u"Spektrum");
     SetIcon(u"spectrometer");
     SetFont(TFont{u"MS Sans Serif", 11});
-    SetBounds(240, 120, 900, 540);
+    SetBounds(240, 120, DesignWidth, DesignHeight);
 
     SaveDialog = new TSaveDialog(this);
     SaveDialog->SetName(u"SaveDialog");
@@ -142,6 +159,18 @@ void TSpectrumForm::CreateControls()
 }
 
 TWavelengthScale TSpectrumForm::Scale() const { return {CalSlope, CalOffset}; }
+
+void TSpectrumForm::LayoutControls()
+{
+    const int dx = ClientWidth() - DesignWidth, dy = ClientHeight() - DesignHeight;
+    PlotImage->SetBounds(PlotImage->Left(), PlotImage->Top(), PlotWidth + dx, PlotHeight + dy);
+    for (const auto& [control, left] : fBesidePlot) control->SetLeft(left + dx);
+    for (const auto& [control, top] : fBelowPlot) control->SetTop(top + dy);
+    // Pixels of the old picture mean nothing in the new one.
+    fCross = {-1, -1};
+    fDragFrom = fDragTo = -1;
+    Redraw();
+}
 
 // --- captures ------------------------------------------------------------------
 
@@ -331,13 +360,14 @@ void TSpectrumForm::Redraw()
         x1 = fZoom->second;
     }
     if (x1 < x0) std::swap(x0, x1);
-    fFrame = PlotFrame(PlotWidth, PlotHeight, x0, x1);
+    const int w = PlotImage->Width(), h = PlotImage->Height();
+    fFrame = PlotFrame(w, h, x0, x1);
     scene.Cross = fCross;
     if (fDragFrom >= 0) {
         scene.BandFrom = fDragFrom;
         scene.BandTo = fDragTo;
     }
-    DrawPlot(*PlotImage->Canvas(), PlotWidth, PlotHeight, fFrame, scene);
+    DrawPlot(*PlotImage->Canvas(), w, h, fFrame, scene);
 }
 
 void TSpectrumForm::ShowReadout(int X, int Y)

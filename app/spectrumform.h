@@ -69,6 +69,8 @@ public:
 
 private:
     void CreateControls();
+    // Places the plot and the controls around it for the client size.
+    void LayoutControls();
     void Send();
     void SendLater();
     void UpdateShown();
@@ -103,6 +105,8 @@ private:
     TPoint fCross{-1, -1};
     int fDragFrom = -1, fDragTo = -1;
     std::unique_ptr<TTimerHandle> fSend;
+    std::vector<std::pair<TControl*, int>> fBesidePlot;  // designed left
+    std::vector<std::pair<TControl*, int>> fBelowPlot;   // designed top
 };
 
 extern TSpectrumForm* SpectrumForm;

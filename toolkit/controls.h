@@ -34,7 +34,8 @@ enum class TControlChange {
     Picture,
     Range,
     Menu,
-    Icon
+    Icon,
+    BorderStyle  // a form's border style or size constraints
 };
 
 // The native side of a control.

@@ -83,6 +83,14 @@ TCanvas* TImage::Canvas()
     return fCanvas.get();
 }
 
+void TImage::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
+{
+    TControl::SetBounds(ALeft, ATop, AWidth, AHeight);
+    if (!fCanvas || (fPicture.Width() == Width() && fPicture.Height() == Height())) return;
+    fPicture.SetSize(Width(), Height(), clWhite);
+    Changed(TControlChange::Picture);
+}
+
 void TImage::MouseDown(TMouseButton Button, TShiftState Shift, int X, int Y)
 {
     GuardedCall([&] {

@@ -72,8 +72,10 @@ public:
     explicit TImage(TComponent* AOwner);
     ~TImage() override;
     // The canvas of the picture; the picture is created blank (white) at the
-    // control's size on first use.
+    // control's size on first use, and made blank at the new size when the
+    // control is resized.
     TCanvas* Canvas();
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
     const TBitmap& Picture() const { return fPicture; }
     bool HasPicture() const { return !fPicture.Empty(); }
 

@@ -304,6 +304,29 @@ void TForm::SetIcon(const UnicodeString& ResourceName)
     Changed(TControlChange::Icon);
 }
 
+void TForm::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
+{
+    AWidth = std::max({AWidth, fConstraints.MinWidth, 0});
+    AHeight = std::max({AHeight, fConstraints.MinHeight, 0});
+    const bool resized = AWidth != Width() || AHeight != Height();
+    TWinControl::SetBounds(ALeft, ATop, AWidth, AHeight);
+    if (resized && OnResize) OnResize(this);
+}
+
+void TForm::SetBorderStyle(TFormBorderStyle Value)
+{
+    if (Value == fBorderStyle) return;
+    fBorderStyle = Value;
+    Changed(TControlChange::BorderStyle);
+}
+
+void TForm::SetConstraints(const TSizeConstraints& Value)
+{
+    fConstraints = Value;
+    Changed(TControlChange::BorderStyle);
+    SetClientSize(ClientWidth(), ClientHeight());
+}
+
 void TForm::SetMenu(TMainMenu* Value)
 {
     if (Value == fMenu) return;

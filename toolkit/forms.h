@@ -256,9 +256,21 @@ enum class TCloseAction { caNone, caHide, caFree, caMinimize };
 using enum TCloseAction;
 using TCloseEvent = std::function<void(TObject* Sender, TCloseAction& Action)>;
 
+// A form's frame: fixed size (the default) or sizeable by the user.
+enum class TFormBorderStyle { bsSingle, bsSizeable };
+using enum TFormBorderStyle;
+
+// The smallest client size a sizeable form may take (0: no limit).
+struct TSizeConstraints {
+    int MinWidth = 0;
+    int MinHeight = 0;
+};
+
 // A top-level window. Its bounds are the window's position (Left, Top) and
 // the size of its client area (ClientWidth, ClientHeight); the menu bar lies
 // outside. Forms start hidden; the first form created is the main form.
+// A sizeable form's backend reports the user's resizing through
+// SetClientSize; every change of the client size raises OnResize.
 class TForm : public TWinControl {
 public:
     explicit TForm(TComponent* AOwner);
@@ -267,6 +279,12 @@ public:
     int ClientWidth() const { return Width(); }
     int ClientHeight() const { return Height(); }
     void SetClientSize(int W, int H) { SetBounds(Left(), Top(), W, H); }
+    // Sizes below the constraints are raised to them.
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    TFormBorderStyle BorderStyle() const { return fBorderStyle; }
+    void SetBorderStyle(TFormBorderStyle Value);
+    const TSizeConstraints& Constraints() const { return fConstraints; }
+    void SetConstraints(const TSizeConstraints& Value);
     // Resource name of the window icon (empty: the system's).
     const UnicodeString& Icon() const { return fIcon; }
     void SetIcon(const UnicodeString& ResourceName);
@@ -286,6 +304,7 @@ public:
     TNotifyEvent OnShow;
     TNotifyEvent OnHide;
     TCloseEvent OnClose;
+    TNotifyEvent OnResize;
 
     void SetVisible(bool Value) override;
     // The menu changed (called by the menu).
@@ -297,4 +316,6 @@ protected:
 private:
     UnicodeString fIcon;
     TMainMenu* fMenu = nullptr;
+    TFormBorderStyle fBorderStyle = bsSingle;
+    TSizeConstraints fConstraints;
 };

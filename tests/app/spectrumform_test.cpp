@@ -162,4 +162,47 @@ TEST(SpectrumWindow, SimulatedLampPeaksCalibrationAndTools)
     fs::remove_all(dataDir);
 }
 
+// A larger window gives the plot the room while the side panel keeps its width
+// and the rows below the plot follow it; the zoomed range spans the new plot,
+// so its right edge still reads the range's end; the window keeps a minimum.
+TEST(SpectrumWindow, ResizingLaysOutThePlotAndKeepsItsScale)
+{
+    ResetAcquisitionState();
+    CalSlope = 2.2;
+    CalOffset = 400;
+    auto w = std::make_unique<TSpectrumForm>(nullptr);
+    const TRect plot = w->PlotImage->BoundsRect(), peaks = w->PeakList->BoundsRect();
+    const TRect status = w->StatusLabel->BoundsRect(), threshold = w->ThresholdEdit->EditLabel()->BoundsRect();
+    w->ResetZoomButton->Click();
+    TPlotFrame f = w->Frame();
+    w->PlotImage->MouseDown(mbLeft, {}, f.XPixel(500), 100);
+    w->PlotImage->MouseUp(mbLeft, {}, f.XPixel(600), 100);
+    const TPlotFrame zoomed = w->Frame();
+
+    w->SetClientSize(w->ClientWidth() + 200, w->ClientHeight() + 160);
+    EXPECT_EQ(w->PlotImage->Width(), plot.Width() + 200);
+    EXPECT_EQ(w->PlotImage->Height(), plot.Height() + 160);
+    EXPECT_EQ(w->PlotImage->Picture().Width(), plot.Width() + 200);
+    EXPECT_EQ(w->PeakList->BoundsRect(), (TRect{peaks.Left + 200, peaks.Top, peaks.Right + 200, peaks.Bottom}));
+    EXPECT_EQ(w->ThresholdEdit->EditLabel()->Left(), threshold.Left + 200);
+    EXPECT_EQ(w->StatusLabel->Top(), status.Top + 160);
+    f = w->Frame();
+    EXPECT_EQ(f.X0, zoomed.X0);
+    EXPECT_EQ(f.X1, zoomed.X1);
+    EXPECT_GE(f.Area.Right, zoomed.Area.Right + 200);
+    w->PlotImage->MouseMove({}, f.Area.Right - 1, f.YPixel(500));
+    const std::string readout = ToUtf8(w->ReadoutLabel->Caption());
+    ASSERT_EQ(readout.rfind("λ = ", 0), 0u) << readout;
+    EXPECT_NEAR(std::stod(readout.substr(std::string("λ = ").size())), zoomed.X1, 0.5) << readout;
+
+    // Too small: the minimum, where the side panel still clears the rows below the plot.
+    w->SetClientSize(100, 100);
+    EXPECT_GT(w->ClientWidth(), 100);
+    EXPECT_GT(w->ClientHeight(), 100);
+    EXPECT_LT(w->PngButton->BoundsRect().Right, w->PeakList->Left());
+    EXPECT_LE(w->ApplyButton->BoundsRect().Bottom, w->ClientHeight());
+    EXPECT_LE(w->StatusLabel->BoundsRect().Bottom, w->ClientHeight());
+    EXPECT_GT(w->PlotImage->Height(), 200);
+}
+
 }  // namespace

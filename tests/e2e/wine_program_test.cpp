@@ -73,6 +73,79 @@ bool ReadPng(const std::string& Png, TPicture& Out)
            size == Out.Rgb.size();
 }
 
+// The origin "screenshot X Y" reports, after the lines already in Seen.
+bool ReadShotOrigin(Process& Program, std::vector<std::string>& Seen, int& X, int& Y)
+{
+    if (!Program.ReadUntil("screenshot ", Seen, seconds(60))) return false;
+    std::istringstream(Seen.back().substr(11)) >> X >> Y;
+    return true;
+}
+
+// The spectrum window's picture at a client size of Width x Height (the plot
+// at 8, 8 grows with the window, the side panel keeps 280 pixels and the rows
+// below the plot 160): the data area framed in black, the capture drawn in red.
+void CheckSpectrumPicture(const std::string& Png, int OriginX, int OriginY, int Width, int Height)
+{
+    TPicture shot;
+    ASSERT_TRUE(ReadPng(Png, shot));
+    EXPECT_EQ(shot.Width, Width);
+    ASSERT_EQ(shot.Height, OriginY + Height);
+    const int left = OriginX + 8 + 47, top = OriginY + 8 + 7;
+    const int right = OriginX + 8 + (Width - 280) - 10, bottom = OriginY + 8 + (Height - 160) - 34;
+    const std::array<int, 3> black{0, 0, 0}, red{255, 0, 0};
+    int frame = 0;
+    for (int x = left; x <= right; ++x) frame += (shot.At(x, top) == black) + (shot.At(x, bottom) == black);
+    for (int y = top; y <= bottom; ++y) frame += (shot.At(left, y) == black) + (shot.At(right, y) == black);
+    EXPECT_EQ(frame, 2 * (right - left + 1) + 2 * (bottom - top + 1));
+    int curve = 0;
+    for (int y = top + 1; y < bottom; ++y)
+        for (int x = left + 1; x < right; ++x) curve += shot.At(x, y) == red;
+    EXPECT_GT(curve, 150);
+}
+
+// The spectrum window of the Windows program: a capture, its picture, the
+// window made larger and its picture again.
+void RunSpectrumWindow(const TProgramHost& Host)
+{
+    const fs::path& root = Host.Root;
+    const fs::path small = root / "out" / "spectrum.png", large = root / "out" / "spectrum-large.png";
+    WriteAll(root / "spectrum-script", "select " + Host.Com +
+                                           "\nwait temperature 24000\n"
+                                           "set LECapture 1\n"
+                                           "menu Spektrum1\n"
+                                           "click CaptureButton\n"
+                                           "wait spectrum 1 24000\n"
+                                           "sleep 500\n"
+                                           "spectrumshot " +
+                                           WinePath(small) +
+                                           "\nresize spectrum 1000 640\n"
+                                           "sleep 500\n"
+                                           "spectrumshot " +
+                                           WinePath(large) + "\nquit\n");
+    std::vector<std::string> command = Host.Command;
+    command.push_back("--automate");
+    command.push_back(WinePath(root / "spectrum-script"));
+    Process program(command, Host.Env);
+    std::vector<std::string> out;
+    int x1 = -1, y1 = -1, x2 = -1, y2 = -1;
+    ASSERT_TRUE(ReadShotOrigin(program, out, x1, y1)) << ::testing::PrintToString(out);
+    ASSERT_TRUE(ReadShotOrigin(program, out, x2, y2)) << ::testing::PrintToString(out);
+    EXPECT_EQ(program.Wait(seconds(30)), 0);
+    const std::string png = ReadAll(small);
+    if (const char* artifacts = std::getenv("SPECTRO_ARTIFACTS_DIR")) {
+        fs::create_directories(artifacts);
+        WriteAll(fs::path(artifacts) / "spectrum-wine.png", png);
+    }
+    {
+        SCOPED_TRACE("as opened");
+        CheckSpectrumPicture(png, x1, y1, 900, 540);
+    }
+    {
+        SCOPED_TRACE("resized");
+        CheckSpectrumPicture(ReadAll(large), x2, y2, 1000, 640);
+    }
+}
+
 TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
 {
     const std::string exe = Setting("SPECTRO_WINDOWS_EXE"), wineRun = Setting("SPECTRO_WINE_RUN"),
@@ -108,6 +181,7 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
     const auto started = steady_clock::now();
     const std::vector<std::string> out = RunCaptureSaveAndCalibrate(host, sim);
     std::printf("scenario under Wine: %.1f s\n", duration<double>(steady_clock::now() - started).count());
+    RunSpectrumWindow(host);
     fs::remove(com);
 
     // The picture after the first capture: where the client area starts in it.

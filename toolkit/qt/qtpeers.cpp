@@ -23,6 +23,7 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QPushButton>
+#include <QResizeEvent>
 #include <QStyledItemDelegate>
 #include <QToolButton>
 
@@ -93,7 +94,8 @@ public:
         for (TControlChange C :
              {TControlChange::Font, TControlChange::Color, TControlChange::Caption, TControlChange::Items,
               TControlChange::ItemIndex, TControlChange::Enabled, TControlChange::Range, TControlChange::Menu,
-              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::Bounds, TControlChange::Visible})
+              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::BorderStyle, TControlChange::Bounds,
+              TControlChange::Visible})
             Changed(C, -1);
     }
     void Changed(TControlChange What, int Index) override
@@ -212,11 +214,29 @@ private:
     TForm& fForm;
 };
 
+// A form's client area; tells its size when the window was resized.
+class TQtClient : public QWidget {
+public:
+    TQtClient(QWidget* Parent, std::function<void(QSize)> OnResized) : QWidget(Parent), fOnResized(std::move(OnResized))
+    {
+    }
+
+protected:
+    void resizeEvent(QResizeEvent* Event) override
+    {
+        QWidget::resizeEvent(Event);
+        fOnResized(Event->size());
+    }
+
+private:
+    std::function<void(QSize)> fOnResized;
+};
+
 class TFormPeer : public TQtPeer {
 public:
     explicit TFormPeer(TForm& Form) : TQtPeer(Form, new TQtWindow(Form, OwnerWindow(Form))), fForm(Form)
     {
-        fClient = new QWidget(fWidget);
+        fClient = new TQtClient(fWidget, [this](QSize S) { Resized(S); });
         static_cast<QMainWindow*>(fWidget.data())->setCentralWidget(fClient);
     }
     QWidget* Container() const override { return fClient; }
@@ -243,8 +263,26 @@ protected:
     }
     void SetGeometry() override
     {
-        fClient->setFixedSize(fForm.ClientWidth(), fForm.ClientHeight());
+        if (fReporting) return;  // the window has that size already
+        if (fForm.BorderStyle() == bsSizeable) {
+            fClient->setMinimumSize(fForm.Constraints().MinWidth, fForm.Constraints().MinHeight);
+            fClient->setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+            auto* W = static_cast<QMainWindow*>(fWidget.data());
+            const int Bar = W->menuWidget() ? W->menuWidget()->sizeHint().height() : 0;
+            fWidget->resize(fForm.ClientWidth(), fForm.ClientHeight() + Bar);
+        } else {
+            fClient->setFixedSize(fForm.ClientWidth(), fForm.ClientHeight());
+        }
         fWidget->move(fForm.Left(), fForm.Top());
+    }
+    // The user resized a sizeable window (events of a hidden one are the
+    // window being set up).
+    void Resized(QSize Client)
+    {
+        if (fForm.BorderStyle() != bsSizeable || !fWidget || !fWidget->isVisible()) return;
+        fReporting = true;
+        UserAction([&] { fForm.SetClientSize(Client.width(), Client.height()); });
+        fReporting = false;
     }
     void SetVisible() override
     {
@@ -265,6 +303,8 @@ protected:
             W->setWindowIcon(QIcon(QStringLiteral(":/") + ToQString(fForm.Icon()) + QStringLiteral(".png")));
         else if (What == TControlChange::Menu)
             BuildMenu(W);
+        else if (What == TControlChange::BorderStyle)
+            SetGeometry();
     }
     void BuildMenu(QMainWindow* W)
     {
@@ -297,6 +337,7 @@ protected:
 private:
     TForm& fForm;
     QWidget* fClient;
+    bool fReporting = false;
 };
 
 // --- simple controls -----------------------------------------------------------

@@ -53,7 +53,8 @@ public:
         for (TControlChange C :
              {TControlChange::Font, TControlChange::Color, TControlChange::Caption, TControlChange::Items,
               TControlChange::ItemIndex, TControlChange::Enabled, TControlChange::Range, TControlChange::Menu,
-              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::Bounds, TControlChange::Visible})
+              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::BorderStyle, TControlChange::Bounds,
+              TControlChange::Visible})
             Changed(C, -1);
     }
     void Changed(TControlChange What, int Index) override
@@ -216,6 +217,16 @@ public:
 
 protected:
     static constexpr DWORD FormStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | WS_CLIPCHILDREN;
+    static constexpr DWORD SizeableStyle = WS_THICKFRAME | WS_MAXIMIZEBOX;
+
+    DWORD Style() const { return fForm.BorderStyle() == bsSizeable ? FormStyle | SizeableStyle : FormStyle; }
+    // The window's outer size for a client area of W x H.
+    SIZE OuterSize(int Width, int Height) const
+    {
+        RECT R{0, 0, Width, Height};
+        AdjustWindowRectEx(&R, Style(), GetMenu(fWnd) != nullptr, 0);
+        return {R.right - R.left, R.bottom - R.top};
+    }
 
     bool Handle(UINT Msg, WPARAM WParam, LPARAM LParam, LRESULT& Result)
     {
@@ -239,6 +250,21 @@ protected:
             }
             return false;
         }
+        case WM_SIZE:
+            // The user resized a sizeable window: the form takes its new client size.
+            if (fForm.BorderStyle() == bsSizeable && !fSettingGeometry && WParam != SIZE_MINIMIZED) {
+                fSettingGeometry = true;
+                UserAction([&] { fForm.SetClientSize(LOWORD(LParam), HIWORD(LParam)); });
+                fSettingGeometry = false;
+            }
+            return false;
+        case WM_GETMINMAXINFO:
+            if (fForm.BorderStyle() == bsSizeable) {
+                const SIZE Min = OuterSize(fForm.Constraints().MinWidth, fForm.Constraints().MinHeight);
+                reinterpret_cast<MINMAXINFO*>(LParam)->ptMinTrackSize = {Min.cx, Min.cy};
+                return true;
+            }
+            return false;
         case WM_CTLCOLORSTATIC:
         case WM_CTLCOLOREDIT:
         case WM_CTLCOLORLISTBOX:
@@ -253,10 +279,25 @@ protected:
     }
     void SetGeometry() override
     {
+        if (fSettingGeometry) return;
         // Left, Top: the window; width and height: the client area (menu bar outside).
-        RECT R{0, 0, fForm.ClientWidth(), fForm.ClientHeight()};
-        AdjustWindowRectEx(&R, FormStyle, GetMenu(fWnd) != nullptr, 0);
-        MoveWindow(fWnd, fForm.Left(), fForm.Top(), R.right - R.left, R.bottom - R.top, TRUE);
+        const SIZE Outer = OuterSize(fForm.ClientWidth(), fForm.ClientHeight());
+        fSettingGeometry = true;
+        MoveWindow(fWnd, fForm.Left(), fForm.Top(), Outer.cx, Outer.cy, TRUE);
+        fSettingGeometry = false;
+    }
+    void SetBorderStyle()
+    {
+        const auto Old = static_cast<DWORD>(GetWindowLongPtrW(fWnd, GWL_STYLE));
+        const DWORD New = (Old & ~SizeableStyle) | (Style() & SizeableStyle);
+        if (New == Old) return;
+        SetWindowLongPtrW(fWnd, GWL_STYLE, static_cast<LONG_PTR>(New));
+        // The new frame keeps the outer size for a moment: not the user's size.
+        fSettingGeometry = true;
+        SetWindowPos(fWnd, nullptr, 0, 0, 0, 0,
+                     SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        fSettingGeometry = false;
+        SetGeometry();
     }
     void SetVisible() override
     {
@@ -280,6 +321,8 @@ protected:
             }
         } else if (What == TControlChange::Menu) {
             BuildMenu();
+        } else if (What == TControlChange::BorderStyle) {
+            SetBorderStyle();
         }
     }
     void BuildMenu()
@@ -334,6 +377,7 @@ private:
     TForm& fForm;
     std::vector<TMenuItem*> fCommands;
     HACCEL fAccelerators = nullptr;
+    bool fSettingGeometry = false;  // WM_SIZE of our own MoveWindow, not the user's
 };
 
 // --- simple controls ---------------------------------------------------------------
