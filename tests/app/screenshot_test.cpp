@@ -23,6 +23,7 @@
 #include <QFontMetrics>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 
 #include <filesystem>
 
@@ -174,6 +175,20 @@ TEST(Screenshot, SpectrumWindowWithFluorescentLamp)
         EXPECT_GT(red, 300);
         EXPECT_GT(blue, 40);
         EXPECT_EQ(w->PeakList->Items().Strings(0).substr(0, 6), u"546.07");
+
+        // Resized by the window system: the form takes the new client size and
+        // gives it to the plot, and the picture has that size.
+        QWidget* window = QtWidgetOf(w);
+        ASSERT_TRUE(
+            Application->WaitUntil([&] { return window->windowHandle()->isExposed(); }, std::chrono::seconds(5)));
+        window->resize(1000, 640);
+        EXPECT_TRUE(Application->WaitUntil([&] { return w->ClientWidth() == 1000; }, std::chrono::seconds(5)));
+        EXPECT_EQ(w->ClientHeight(), 640);
+        EXPECT_EQ(w->PlotImage->Width(), 720);
+        Application->ProcessMessages();
+        ASSERT_TRUE(w->GrabWindow(shot, client));
+        EXPECT_EQ(shot.Width(), 1000);
+        EXPECT_EQ(shot.Height(), client.Y + 640);
     }
     fs::remove_all(data);
     EXPECT_TRUE(Boxes.empty()) << ToUtf8(Boxes.front());
