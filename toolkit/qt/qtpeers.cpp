@@ -4,6 +4,7 @@
 #include "toolkit/comctrls.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/menus.h"
+#include "toolkit/peerbase.h"
 #include "toolkit/qt/qtapplication.h"
 #include "toolkit/qt/qtdesktop.h"
 #include "toolkit/stdctrls.h"
@@ -68,16 +69,9 @@ void InstallQtGraphics()
 
 namespace {
 
-// Runs a user action of a control from a Qt signal.
-template <class F>
-void UserAction(F&& Action)
-{
-    GuardedCall(std::forward<F>(Action));
-}
-
-class TQtPeer : public QObject, public TControlPeer {
+class TQtPeer : public QObject, public TPeerBase {
 public:
-    TQtPeer(TControl& Control, QWidget* Widget) : fControl(Control), fWidget(Widget)
+    TQtPeer(TControl& Control, QWidget* Widget) : TPeerBase(Control), fWidget(Widget)
     {
         Widget->setProperty("toolkitPeer", QVariant::fromValue(static_cast<void*>(this)));
     }
@@ -88,28 +82,7 @@ public:
             delete fWidget.data();
         }
     }
-    // Mirrors the whole state (after construction).
-    void MirrorAll()
-    {
-        for (TControlChange C :
-             {TControlChange::Font, TControlChange::Color, TControlChange::Caption, TControlChange::Items,
-              TControlChange::ItemIndex, TControlChange::Enabled, TControlChange::Range, TControlChange::Menu,
-              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::BorderStyle, TControlChange::Bounds,
-              TControlChange::Visible})
-            Changed(C, -1);
-    }
-    void Changed(TControlChange What, int Index) override
-    {
-        if (!fWidget) return;
-        switch (What) {
-        case TControlChange::Bounds: SetGeometry(); break;
-        case TControlChange::Visible: SetVisible(); break;
-        case TControlChange::Enabled: fWidget->setEnabled(fControl.Enabled()); break;
-        case TControlChange::Font: ApplyFont(); break;
-        case TControlChange::Color: ApplyColor(); break;
-        default: Mirror(What, Index); break;
-        }
-    }
+    bool HasNative() const override { return fWidget; }
     void Repaint() override
     {
         if (fWidget) fWidget->repaint();
@@ -130,17 +103,13 @@ public:
     virtual QWidget* Container() const { return fWidget; }
 
 protected:
-    virtual void Mirror(TControlChange What, int Index)
-    {
-        (void)What;
-        (void)Index;
-    }
-    virtual void SetGeometry()
+    void SetGeometry() override
     {
         fWidget->setGeometry(fControl.Left(), fControl.Top(), fControl.Width(), fControl.Height());
     }
-    virtual void SetVisible() { fWidget->setVisible(fControl.Visible()); }
-    void ApplyFont()
+    void SetVisible() override { fWidget->setVisible(fControl.Visible()); }
+    void SetEnabled() override { fWidget->setEnabled(fControl.Enabled()); }
+    void ApplyFont() override
     {
         // A control that follows its parent keeps Qt's inheritance.
         if (fControl.ParentFont()) return;
@@ -153,7 +122,7 @@ protected:
             fWidget->setPalette(P);
         }
     }
-    void ApplyColor()
+    void ApplyColor() override
     {
         if (fControl.ParentColor() || fControl.Color() == clDefault) return;
         QPalette P = fWidget->palette();
@@ -162,7 +131,6 @@ protected:
         fWidget->setAutoFillBackground(true);
     }
 
-    TControl& fControl;
     QPointer<QWidget> fWidget;
 };
 
@@ -234,6 +202,7 @@ private:
 
 class TFormPeer : public TQtPeer {
 public:
+    using ControlType = TForm;
     explicit TFormPeer(TForm& Form) : TQtPeer(Form, new TQtWindow(Form, OwnerWindow(Form))), fForm(Form)
     {
         fClient = new TQtClient(fWidget, [this](QSize S) { Resized(S); });
@@ -344,6 +313,7 @@ private:
 
 class TLabelPeer : public TQtPeer {
 public:
+    using ControlType = TLabel;
     explicit TLabelPeer(TControl& C) : TQtPeer(C, new QLabel(ParentWidget(C))) {}
 
 protected:
@@ -356,6 +326,7 @@ protected:
 
 class TPanelPeer : public TQtPeer {
 public:
+    using ControlType = TPanel;
     explicit TPanelPeer(TPanel& P) : TQtPeer(P, new QLabel(ParentWidget(P))), fPanel(P)
     {
         auto* L = static_cast<QLabel*>(fWidget.data());
@@ -380,6 +351,7 @@ private:
 
 class TButtonPeer : public TQtPeer {
 public:
+    using ControlType = TButton;
     explicit TButtonPeer(TButton& B) : TQtPeer(B, new QPushButton(ParentWidget(B)))
     {
         auto* P = static_cast<QPushButton*>(fWidget.data());
@@ -397,6 +369,7 @@ protected:
 
 class TCheckBoxPeer : public TQtPeer {
 public:
+    using ControlType = TCheckBox;
     explicit TCheckBoxPeer(TCheckBox& B) : TQtPeer(B, new QCheckBox(ParentWidget(B))), fBox(B)
     {
         QObject::connect(static_cast<QCheckBox*>(fWidget.data()), &QCheckBox::clicked, this,
@@ -421,6 +394,7 @@ private:
 
 class TEditPeer : public TQtPeer {
 public:
+    using ControlType = TEdit;
     explicit TEditPeer(TEdit& E) : TQtPeer(E, new QLineEdit(ParentWidget(E))), fEdit(E)
     {
         auto* L = Line();
@@ -503,6 +477,7 @@ private:
 
 class TListBoxPeer : public TQtPeer {
 public:
+    using ControlType = TListBox;
     explicit TListBoxPeer(TListBox& L) : TQtPeer(L, new QListWidget(ParentWidget(L))), fList(L)
     {
         auto* W = static_cast<QListWidget*>(fWidget.data());
@@ -528,6 +503,7 @@ private:
 
 class TComboBoxPeer : public TQtPeer {
 public:
+    using ControlType = TComboBox;
     explicit TComboBoxPeer(TComboBox& C) : TQtPeer(C, new QComboBox(ParentWidget(C))), fCombo(C)
     {
         // activated: only the user's pick, never a selection set by the program.
@@ -606,6 +582,7 @@ private:
 
 class TImagePeer : public TQtPeer {
 public:
+    using ControlType = TImage;
     explicit TImagePeer(TImage& I) : TQtPeer(I, new TImageWidget(I, ParentWidget(I))) {}
 
 protected:
@@ -619,6 +596,7 @@ protected:
 
 class TUpDownPeer : public TQtPeer {
 public:
+    using ControlType = TUpDown;
     explicit TUpDownPeer(TUpDown& U) : TQtPeer(U, new QWidget(ParentWidget(U)))
     {
         fUp = new QToolButton(fWidget);
@@ -647,30 +625,12 @@ private:
     QToolButton* fDown;
 };
 
-template <class P, class C>
-std::unique_ptr<TControlPeer> Make(C& Control)
-{
-    auto Peer = std::make_unique<P>(Control);
-    Peer->MirrorAll();
-    return Peer;
-}
-
 }  // namespace
 
 std::unique_ptr<TControlPeer> TQtPeerFactory::CreatePeer(TControl& Control)
 {
-    if (auto* F = dynamic_cast<TForm*>(&Control)) return Make<TFormPeer>(*F);
-    if (!ParentWidget(Control)) return nullptr;
-    if (auto* P = dynamic_cast<TPanel*>(&Control)) return Make<TPanelPeer>(*P);
-    if (auto* L = dynamic_cast<TLabel*>(&Control)) return Make<TLabelPeer>(*L);
-    if (auto* B = dynamic_cast<TButton*>(&Control)) return Make<TButtonPeer>(*B);
-    if (auto* E = dynamic_cast<TEdit*>(&Control)) return Make<TEditPeer>(*E);
-    if (auto* K = dynamic_cast<TCheckBox*>(&Control)) return Make<TCheckBoxPeer>(*K);
-    if (auto* L = dynamic_cast<TListBox*>(&Control)) return Make<TListBoxPeer>(*L);
-    if (auto* C = dynamic_cast<TComboBox*>(&Control)) return Make<TComboBoxPeer>(*C);
-    if (auto* I = dynamic_cast<TImage*>(&Control)) return Make<TImagePeer>(*I);
-    if (auto* U = dynamic_cast<TUpDown*>(&Control)) return Make<TUpDownPeer>(*U);
-    return nullptr;
+    return CreatePeerOf<TFormPeer, TPanelPeer, TLabelPeer, TButtonPeer, TEditPeer, TCheckBoxPeer, TListBoxPeer,
+                        TComboBoxPeer, TImagePeer, TUpDownPeer>(Control);
 }
 
 QWidget* QtWidgetOf(const TControl* Control)

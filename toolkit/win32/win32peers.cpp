@@ -4,6 +4,7 @@
 #include "toolkit/comctrls.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/menus.h"
+#include "toolkit/peerbase.h"
 #include "toolkit/stdctrls.h"
 
 #include <commctrl.h>
@@ -28,16 +29,9 @@ TWin32Peer* PeerOf(HWND Wnd)
     return Wnd ? reinterpret_cast<TWin32Peer*>(GetWindowLongPtrW(Wnd, GWLP_USERDATA)) : nullptr;
 }
 
-// Runs a user action of a control from a window message.
-template <class F>
-void UserAction(F&& Action)
-{
-    GuardedCall(std::forward<F>(Action));
-}
-
-class TWin32Peer : public TControlPeer {
+class TWin32Peer : public TPeerBase {
 public:
-    TWin32Peer(TControl& Control) : fControl(Control) {}
+    explicit TWin32Peer(TControl& Control) : TPeerBase(Control) {}
     ~TWin32Peer() override
     {
         if (fWnd) {
@@ -47,34 +41,7 @@ public:
         if (fBrush) DeleteObject(fBrush);
     }
     HWND Wnd() const { return fWnd; }
-    TControl& Control() const { return fControl; }
-    void MirrorAll()
-    {
-        for (TControlChange C :
-             {TControlChange::Font, TControlChange::Color, TControlChange::Caption, TControlChange::Items,
-              TControlChange::ItemIndex, TControlChange::Enabled, TControlChange::Range, TControlChange::Menu,
-              TControlChange::Icon, TControlChange::ReadOnly, TControlChange::BorderStyle, TControlChange::Bounds,
-              TControlChange::Visible})
-            Changed(C, -1);
-    }
-    void Changed(TControlChange What, int Index) override
-    {
-        if (!fWnd) return;
-        switch (What) {
-        case TControlChange::Bounds: SetGeometry(); break;
-        case TControlChange::Visible: SetVisible(); break;
-        case TControlChange::Enabled: EnableWindow(fWnd, fControl.Enabled()); break;
-        case TControlChange::Font:
-            SendMessageW(fWnd, WM_SETFONT, reinterpret_cast<WPARAM>(Win32Font(fControl.Font())), TRUE);
-            break;
-        case TControlChange::Color:
-            if (fBrush) DeleteObject(fBrush);
-            fBrush = nullptr;
-            InvalidateRect(fWnd, nullptr, TRUE);
-            break;
-        default: Mirror(What, Index); break;
-        }
-    }
+    bool HasNative() const override { return fWnd; }
     void Repaint() override
     {
         if (!fWnd) return;
@@ -120,16 +87,23 @@ protected:
         SetWindowLongPtrW(fWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     }
     HWND ParentWnd() const { return Win32WindowOf(fControl.Parent()); }
-    virtual void Mirror(TControlChange What, int Index)
-    {
-        (void)What;
-        (void)Index;
-    }
-    virtual void SetGeometry()
+    void SetGeometry() override
     {
         MoveWindow(fWnd, fControl.Left(), fControl.Top(), fControl.Width(), fControl.Height(), TRUE);
     }
-    virtual void SetVisible() { ShowWindow(fWnd, fControl.Visible() ? SW_SHOWNA : SW_HIDE); }
+    void SetVisible() override { ShowWindow(fWnd, fControl.Visible() ? SW_SHOWNA : SW_HIDE); }
+    void SetEnabled() override { EnableWindow(fWnd, fControl.Enabled()); }
+    void ApplyFont() override
+    {
+        SendMessageW(fWnd, WM_SETFONT, reinterpret_cast<WPARAM>(Win32Font(fControl.Font())), TRUE);
+    }
+    void ApplyColor() override
+    {
+        // WM_CTLCOLOR* gives the new colours when the window repaints.
+        if (fBrush) DeleteObject(fBrush);
+        fBrush = nullptr;
+        InvalidateRect(fWnd, nullptr, TRUE);
+    }
     void SetText(const UnicodeString& S) { SetWindowTextW(fWnd, W(S).c_str()); }
     UnicodeString Text() const
     {
@@ -140,7 +114,6 @@ protected:
         return UnicodeString(S.begin(), S.end());
     }
 
-    TControl& fControl;
     HWND fWnd = nullptr;
     HBRUSH fBrush = nullptr;
 };
@@ -151,6 +124,7 @@ WORD VirtualKeyOf(TShortCut S) { return static_cast<WORD>(S & 0xFF); }
 
 class TFormPeer : public TWin32Peer {
 public:
+    using ControlType = TForm;
     explicit TFormPeer(TForm& Form) : TWin32Peer(Form), fForm(Form)
     {
         auto* Owner = dynamic_cast<TForm*>(Form.Owner());
@@ -384,6 +358,7 @@ private:
 
 class TLabelPeer : public TWin32Peer {
 public:
+    using ControlType = TLabel;
     explicit TLabelPeer(TControl& C, DWORD Style = SS_LEFT | SS_NOPREFIX) : TWin32Peer(C)
     {
         CreateChild(L"STATIC", Style);
@@ -398,12 +373,14 @@ protected:
 
 class TPanelPeer : public TLabelPeer {
 public:
+    using ControlType = TPanel;
     explicit TPanelPeer(TPanel& P) : TLabelPeer(P, SS_CENTER | SS_CENTERIMAGE | SS_NOPREFIX) {}
     bool NaturalSize(TPoint&) const override { return false; }
 };
 
 class TButtonPeer : public TWin32Peer {
 public:
+    using ControlType = TButton;
     explicit TButtonPeer(TButton& B) : TWin32Peer(B), fButton(B) { CreateChild(L"BUTTON", BS_PUSHBUTTON | WS_TABSTOP); }
     void Command(WORD Code) override
     {
@@ -422,6 +399,7 @@ private:
 
 class TCheckBoxPeer : public TWin32Peer {
 public:
+    using ControlType = TCheckBox;
     explicit TCheckBoxPeer(TCheckBox& B) : TWin32Peer(B), fBox(B)
     {
         CreateChild(L"BUTTON", BS_AUTOCHECKBOX | WS_TABSTOP);
@@ -448,6 +426,7 @@ private:
 
 class TEditPeer : public TWin32Peer {
 public:
+    using ControlType = TEdit;
     explicit TEditPeer(TEdit& E) : TWin32Peer(E), fEdit(E)
     {
         CreateChild(L"EDIT", ES_AUTOHSCROLL | WS_TABSTOP, WS_EX_CLIENTEDGE);
@@ -502,6 +481,7 @@ private:
 
 class TListBoxPeer : public TWin32Peer {
 public:
+    using ControlType = TListBox;
     explicit TListBoxPeer(TListBox& L) : TWin32Peer(L), fList(L)
     {
         CreateChild(L"LISTBOX", WS_VSCROLL | LBS_NOINTEGRALHEIGHT | LBS_NOTIFY | WS_TABSTOP, WS_EX_CLIENTEDGE);
@@ -530,6 +510,7 @@ private:
 
 class TComboBoxPeer : public TWin32Peer {
 public:
+    using ControlType = TComboBox;
     explicit TComboBoxPeer(TComboBox& C) : TWin32Peer(C), fCombo(C)
     {
         CreateChild(L"COMBOBOX",
@@ -568,6 +549,7 @@ private:
 
 class TImagePeer : public TWin32Peer {
 public:
+    using ControlType = TImage;
     explicit TImagePeer(TImage& I) : TWin32Peer(I), fImage(I) { CreateChild(ImageClass, 0); }
     static LRESULT CALLBACK WndProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)
     {
@@ -640,6 +622,7 @@ private:
 
 class TUpDownPeer : public TWin32Peer {
 public:
+    using ControlType = TUpDown;
     explicit TUpDownPeer(TUpDown& U) : TWin32Peer(U), fUpDown(U) { CreateChild(UPDOWN_CLASSW, UDS_ARROWKEYS); }
     LRESULT Notify(NMHDR* Header) override
     {
@@ -682,32 +665,13 @@ void RegisterClasses()
     RegisterClassW(&Image);
 }
 
-template <class P, class C>
-std::unique_ptr<TControlPeer> Make(C& Control)
-{
-    auto Peer = std::make_unique<P>(Control);
-    if (!Peer->Wnd()) return nullptr;
-    Peer->MirrorAll();
-    return Peer;
-}
-
 class TWin32PeerFactory : public TPeerFactory {
 public:
     std::unique_ptr<TControlPeer> CreatePeer(TControl& Control) override
     {
         RegisterClasses();
-        if (auto* F = dynamic_cast<TForm*>(&Control)) return Make<TFormPeer>(*F);
-        if (!Win32WindowOf(Control.Parent())) return nullptr;
-        if (auto* P = dynamic_cast<TPanel*>(&Control)) return Make<TPanelPeer>(*P);
-        if (auto* L = dynamic_cast<TLabel*>(&Control)) return Make<TLabelPeer>(*L);
-        if (auto* B = dynamic_cast<TButton*>(&Control)) return Make<TButtonPeer>(*B);
-        if (auto* E = dynamic_cast<TEdit*>(&Control)) return Make<TEditPeer>(*E);
-        if (auto* K = dynamic_cast<TCheckBox*>(&Control)) return Make<TCheckBoxPeer>(*K);
-        if (auto* L = dynamic_cast<TListBox*>(&Control)) return Make<TListBoxPeer>(*L);
-        if (auto* C = dynamic_cast<TComboBox*>(&Control)) return Make<TComboBoxPeer>(*C);
-        if (auto* I = dynamic_cast<TImage*>(&Control)) return Make<TImagePeer>(*I);
-        if (auto* U = dynamic_cast<TUpDown*>(&Control)) return Make<TUpDownPeer>(*U);
-        return nullptr;
+        return CreatePeerOf<TFormPeer, TPanelPeer, TLabelPeer, TButtonPeer, TEditPeer, TCheckBoxPeer, TListBoxPeer,
+                            TComboBoxPeer, TImagePeer, TUpDownPeer>(Control);
     }
 };
 
