@@ -36,15 +36,22 @@ inline bool ShareModeZeroIsExclusive() { return !RunningUnderWine(); }
 // it with 0 bytes when the time-out runs out; Wine keeps it pending.
 inline bool TotalTimeOutEndsAnEmptyRead() { return !RunningUnderWine(); }
 
-// WaitCommEvent on a pty: Wine reads the modem lines (TIOCMGET) for every wait,
-// which a pty has not; each wait then ends at once with no event, so the
-// comm-event thread spins (bytes still arrive: 1 MiB in about 2 s), and a pty
-// whose master closes is never reported (the port stays open). The spinning
-// waits also make the comm-event thread leave with a wait in flight at almost
-// every close, and its cancel path can return before that wait is done (the
-// wait's mask then lands in the ended thread's stack; the process crashes in
-// about one close of six). The serial component's receive, close and unplug
-// paths are therefore not run on a Wine pty; the Linux pty tests cover them.
+// WaitCommEvent on a pty (which has no modem lines): Wine reads the modem
+// lines for every wait, so each pending wait ends after about 10 ms with
+// ERROR_OPERATION_ABORTED and no event, and a mask with CTS, DSR, RING or RLSD
+// fails at once with ERROR_NOT_SUPPORTED (the component then reports the port
+// failed: the tests on a Wine pty trace no modem lines). Bytes are seen when
+// the next wait starts, and EV_RXCHAR is reported for as long as bytes are
+// queued rather than once per arrival. A pty whose master closes ends no wait
+// with an error; only the port's other calls then fail (ERROR_NOT_READY).
+// A new event mask ends a pending wait with ERROR_OPERATION_ABORTED, where
+// Windows ends it with success and no event. The component handles all of
+// this as it would on Windows: a wait that ends with an error is waited again
+// while the port answers a query, and a lost port is reported.
+
+// SetupAPI: Wine's Ports device class is empty, so a full scan of the device
+// tree adds no description to the ports that the serial-port map lists.
+inline bool PortsClassListsThePorts() { return !RunningUnderWine(); }
 
 // PurgeComm(PURGE_RXABORT) aborts a pending read on Windows; Wine's does not.
 inline bool PurgeAbortsAPendingRead() { return !RunningUnderWine(); }

@@ -44,6 +44,8 @@ private:
     friend class TnrCustomComm;
     // Posts Msg with Mask to the message thread, retrying until its queue exists.
     void PostEvent(UINT Msg, DWORD Mask);
+    // The device still answers a query (a removed one does not).
+    bool PortAnswers();
     std::shared_ptr<TCommThreadsState> fState;
     TMsgThread* fMsgThread;
 };

@@ -110,41 +110,68 @@ void TCommThread::Execute()
         // Bytes that came before the event mask was set (a peer answering at
         // once, bytes sent in OnOpen) raise no event: one look at the queue.
         PostEvent(CommMsgComEvent(), EV_RXCHAR);
-        do {
-            ClearOverlappedStatus(ovl);
-            mask = 0;
-            if (!WaitCommEvent(hDevice, &mask, &ovl)) {
+        while (!Terminated() && Com->ThreadSeesPortOpen()) {
+            if (!pending) {
+                ClearOverlappedStatus(ovl);
+                mask = 0;
+                if (WaitCommEvent(hDevice, &mask, &ovl)) {
+                    if (mask != 0) PostEvent(CommMsgComEvent(), mask);
+                    continue;
+                }
                 const DWORD err = GetLastError();
-                if (err == ERROR_IO_PENDING) {
-                    pending = true;
-                    // Terminate sets the flag before it sets the event; testing the flag
-                    // after the wait was started closes the gap in which the start of
-                    // the wait could swallow the event.
-                    if (Terminated()) break;
-                    const DWORD w = WaitForSingleObject(ovl.hEvent, INFINITE);
-                    if (Terminated()) break;
-                    pending = false;
-                    if (w != WAIT_OBJECT_0) mask = 0;
-                } else if (err == ERROR_INVALID_PARAMETER && mask == 0) {
-                    // A wait is still outstanding in the driver; try again.
-                } else if (err == ERROR_INVALID_HANDLE) {
-                    break;
-                } else {
+                if (err == ERROR_INVALID_PARAMETER && mask == 0) continue;  // a wait is still outstanding in the driver
+                if (err == ERROR_INVALID_HANDLE) break;
+                if (err != ERROR_IO_PENDING) {
                     // The close runs where the handlers run (see above).
                     PostEvent(CommMsgPortFailed(), 0);
                     break;
                 }
+                pending = true;
+                // Terminate sets the flag before it sets the event; testing the flag
+                // after the wait was started closes the gap in which the start of
+                // the wait could swallow the event.
+                if (Terminated()) break;
             }
+            if (WaitForSingleObject(ovl.hEvent, INFINITE) != WAIT_OBJECT_0) {
+                PostEvent(CommMsgPortFailed(), 0);
+                break;
+            }
+            if (Terminated()) break;
+            // The request's own status decides: a signal that is not its completion
+            // leaves the wait pending.
+            DWORD unused = 0;
+            if (!GetOverlappedResult(hDevice, &ovl, &unused, FALSE)) {
+                const DWORD err = GetLastError();
+                if (err == ERROR_IO_INCOMPLETE) continue;
+                pending = false;
+                // A wait that ended with an error: the port is waited on again while
+                // it answers; one that no longer does (a removed device) has failed.
+                if (!PortAnswers()) {
+                    PostEvent(CommMsgPortFailed(), 0);
+                    break;
+                }
+                continue;
+            }
+            pending = false;
             if (mask != 0) PostEvent(CommMsgComEvent(), mask);
-        } while (!Terminated() && Com->ThreadSeesPortOpen());
+        }
     }
     if (pending) {
         // Do not leave with a wait outstanding: the driver would write into this
         // thread's mask and event after they are gone. CancelIo cancels what this
-        // thread started; then wait for the cancelled request to complete.
-        if (!CancelDeviceIo(hDevice)) SetCommMask(hDevice, 0);
+        // thread started, a new event mask ends a wait in any driver; then wait
+        // for the request itself to complete.
+        CancelDeviceIo(hDevice);
+        SetCommMask(hDevice, 0);
         WaitOverlappedDone(hDevice, &ovl);
     }
+}
+
+bool TCommThread::PortAnswers()
+{
+    DCB dcb{};
+    dcb.DCBlength = sizeof dcb;
+    return GetCommState(hDevice, &dcb) != FALSE;
 }
 
 void TCommThread::PostEvent(UINT Msg, DWORD Mask)
