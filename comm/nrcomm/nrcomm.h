@@ -46,6 +46,7 @@ private:
     void PostEvent(UINT Msg, DWORD Mask);
     // The device still answers a query (a removed one does not).
     bool PortAnswers();
+    HANDLE fStopEvent = nullptr;  // set by Terminate
     std::shared_ptr<TCommThreadsState> fState;
     TMsgThread* fMsgThread;
 };

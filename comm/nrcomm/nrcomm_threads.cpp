@@ -80,25 +80,30 @@ UINT CommMsgQuitComEvent()
 TCommThread::TCommThread(TnrCustomComm* AOwner)
     : Com(AOwner), hDevice(AOwner->GetHandle()), fState(AOwner->fThreadsState), fMsgThread(AOwner->MsgThread)
 {
-    // The wait event exists for the thread's whole life, so Terminate can set
-    // it at any time without racing its creation.
-    ovl.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // Both events exist for the thread's whole life, so Terminate can set the
+    // stop event at any time without racing its creation. The wait's own event
+    // is manual-reset and signalled only by the request: the driver resets it
+    // when a wait starts and sets it when the wait completes.
+    ovl.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    fStopEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     Start();
 }
 
 TCommThread::~TCommThread()
 {
     if (ovl.hEvent) CloseHandle(ovl.hEvent);
+    if (fStopEvent) CloseHandle(fStopEvent);
     ovl.hEvent = nullptr;
+    fStopEvent = nullptr;
 }
 
 void TCommThread::Terminate() { TThread::Terminate(); }
 
 void TCommThread::TerminatedSet()
 {
-    // SetEvent rather than PulseEvent: a pulse is lost when the thread is not
-    // yet waiting, and a join would then hang until the next port event.
-    if (ovl.hEvent) SetEvent(ovl.hEvent);
+    // An event rather than a pulse: a pulse is lost when the thread is not yet
+    // waiting, and a join would then hang until the next port event.
+    if (fStopEvent) SetEvent(fStopEvent);
 }
 
 void TCommThread::Execute()
@@ -106,18 +111,16 @@ void TCommThread::Execute()
     // Lives outside the loop: a pending wait writes it when it completes.
     DWORD mask = 0;
     bool pending = false;
-    if (hDevice != INVALID_HANDLE_VALUE && ovl.hEvent) {
+    if (hDevice != INVALID_HANDLE_VALUE && ovl.hEvent && fStopEvent) {
         // Bytes that came before the event mask was set (a peer answering at
         // once, bytes sent in OnOpen) raise no event: one look at the queue.
         PostEvent(CommMsgComEvent(), EV_RXCHAR);
         while (!Terminated() && Com->ThreadSeesPortOpen()) {
-            if (!pending) {
-                ClearOverlappedStatus(ovl);
-                mask = 0;
-                if (WaitCommEvent(hDevice, &mask, &ovl)) {
-                    if (mask != 0) PostEvent(CommMsgComEvent(), mask);
-                    continue;
-                }
+            ClearOverlappedStatus(ovl);
+            mask = 0;
+            DWORD unused = 0;
+            BOOL done = WaitCommEvent(hDevice, &mask, &ovl);
+            if (!done) {
                 const DWORD err = GetLastError();
                 if (err == ERROR_INVALID_PARAMETER && mask == 0) continue;  // a wait is still outstanding in the driver
                 if (err == ERROR_INVALID_HANDLE) break;
@@ -127,32 +130,27 @@ void TCommThread::Execute()
                     break;
                 }
                 pending = true;
-                // Terminate sets the flag before it sets the event; testing the flag
-                // after the wait was started closes the gap in which the start of
-                // the wait could swallow the event.
-                if (Terminated()) break;
-            }
-            if (WaitForSingleObject(ovl.hEvent, INFINITE) != WAIT_OBJECT_0) {
-                PostEvent(CommMsgPortFailed(), 0);
-                break;
-            }
-            if (Terminated()) break;
-            // The request's own status decides: a signal that is not its completion
-            // leaves the wait pending.
-            DWORD unused = 0;
-            if (!GetOverlappedResult(hDevice, &ovl, &unused, FALSE)) {
-                const DWORD err = GetLastError();
-                if (err == ERROR_IO_INCOMPLETE) continue;
+                const HANDLE events[2] = {ovl.hEvent, fStopEvent};
+                const DWORD w = WaitForMultipleObjects(2, events, FALSE, INFINITE);
+                if (w == WAIT_OBJECT_0 + 1) break;
+                if (w != WAIT_OBJECT_0) {
+                    PostEvent(CommMsgPortFailed(), 0);
+                    break;
+                }
+                // The request's event is set: its result is there.
+                done = GetOverlappedResult(hDevice, &ovl, &unused, TRUE);
                 pending = false;
-                // A wait that ended with an error: the port is waited on again while
-                // it answers; one that no longer does (a removed device) has failed.
+            }
+            if (!done) {
+                // A wait that ended with an error: the port is waited on again
+                // while it answers; one that no longer does (a removed device)
+                // has failed.
                 if (!PortAnswers()) {
                     PostEvent(CommMsgPortFailed(), 0);
                     break;
                 }
                 continue;
             }
-            pending = false;
             if (mask != 0) PostEvent(CommMsgComEvent(), mask);
         }
     }
