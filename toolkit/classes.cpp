@@ -46,12 +46,6 @@ TComponent::~TComponent()
 
 void TComponent::SetName(const UnicodeString& Value) { fName = Value; }
 
-TComponent* TComponent::Components(int Index) const
-{
-    if (Index < 0 || Index >= ComponentCount()) throw EListError(Format(RuntimeText::ListIndexError, {Index}));
-    return fComponents[static_cast<std::size_t>(Index)];
-}
-
 int TComponent::ComponentIndex() const
 {
     if (!fOwner) return -1;

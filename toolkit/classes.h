@@ -65,10 +65,7 @@ public:
     void InsertObject(int Index, const UnicodeString& S, TObject* Object);
     void Delete(int Index);
     void Clear();
-    void Exchange(int Index1, int Index2);
     void Move(int CurIndex, int NewIndex);
-    void Assign(const TStringList& Source);
-    void AddStrings(const TStringList& Source);
 
     int IndexOf(const UnicodeString& S) const;
     int IndexOfObject(const TObject* Object) const;
@@ -85,12 +82,9 @@ public:
     // Sorted lists keep their order on Add and look up by binary search.
     bool Sorted() const { return fSorted; }
     void SetSorted(bool Value);
-    TDuplicates Duplicates() const { return fDuplicates; }
     void SetDuplicates(TDuplicates Value) { fDuplicates = Value; }
-    bool CaseSensitive() const { return fCaseSensitive; }
     void SetCaseSensitive(bool Value);
     bool OwnsObjects() const { return fOwnsObjects; }
-    void SetOwnsObjects(bool Value) { fOwnsObjects = Value; }
     void Sort();
     // Binary search in a sorted list: true and the position when found, else
     // false and the insertion position.
@@ -182,7 +176,6 @@ public:
     std::intptr_t Tag = 0;
 
     int ComponentCount() const { return static_cast<int>(fComponents.size()); }
-    TComponent* Components(int Index) const;
     int ComponentIndex() const;
     // Owned component by name (case-insensitive), or null.
     TComponent* FindComponent(const UnicodeString& AName) const;
@@ -233,7 +226,6 @@ private:
 // The main thread is the thread that initialised the toolkit (static
 // initialisation) unless a dispatcher sets it explicitly.
 bool IsMainThread();
-std::thread::id MainThreadID();
 void SetMainThreadID(std::thread::id Id);
 
 using TThreadMethod = std::function<void()>;
@@ -319,14 +311,12 @@ public:
 
     bool FreeOnTerminate() const { return fFreeOnTerminate.load(); }
     void SetFreeOnTerminate(bool Value) { fFreeOnTerminate.store(Value); }
-    bool Started() const { return fStarted.load(); }
     bool Finished() const { return fFinished.load(); }
     // Id of the running thread (0 before Start); same values as GetCurrentThreadId.
     std::uint32_t ThreadID() const { return fThreadID.load(); }
     TThreadPriority Priority() const { return fPriority; }
     // Recorded only: std::thread has no portable priority.
     void SetPriority(TThreadPriority Value) { fPriority = Value; }
-    int ReturnValue() const { return fReturnValue.load(); }
     // The exception that ended Execute, if any.
     std::exception_ptr FatalException() const;
 

@@ -13,11 +13,9 @@ using TUDClickEvent = std::function<void(TObject* Sender, TUDBtnType Button)>;
 class TUpDown : public TControl {
 public:
     explicit TUpDown(TComponent* AOwner);
-    TEdit* Associate() const { return fAssociate; }
     void SetAssociate(TEdit* Value);
     int Min() const { return fMin; }
     int Max() const { return fMax; }
-    int Increment() const { return fIncrement; }
     void SetRange(int AMin, int AMax);
     void SetIncrement(int Value) { fIncrement = Value; }
     int Position() const { return fPosition; }

@@ -43,8 +43,6 @@ const TControl::TBoolProperty* TControl::FindBool(const UnicodeString& Name) con
     return nullptr;
 }
 
-bool TControl::HasBoolProperty(const UnicodeString& Name) const { return FindBool(Name) != nullptr; }
-
 bool TControl::GetBoolProperty(const UnicodeString& Name, bool& Value) const
 {
     const TBoolProperty* P = FindBool(Name);
@@ -150,14 +148,6 @@ void TControl::SetFont(const TFont& Value)
     if (!fParentFont && Value == fFont) return;
     fFont = Value;
     fParentFont = false;
-    FontChanged();
-}
-
-void TControl::SetParentFont(bool Value)
-{
-    if (Value == fParentFont) return;
-    if (!Value) fFont = Font();
-    fParentFont = Value;
     FontChanged();
 }
 

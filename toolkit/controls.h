@@ -87,7 +87,6 @@ public:
     explicit TControl(TComponent* AOwner);
     ~TControl() override;
 
-    bool HasBoolProperty(const UnicodeString& Name) const;
     // False when the control has no such property (Value is left unchanged).
     bool GetBoolProperty(const UnicodeString& Name, bool& Value) const;
     // False when the control has no such property (nothing changes).
@@ -124,7 +123,6 @@ public:
     TFont Font() const;
     void SetFont(const TFont& Value);  // clears ParentFont
     bool ParentFont() const { return fParentFont; }
-    void SetParentFont(bool Value);
     // The colour in effect: clDefault while ParentColor is set and no parent
     // has one (the backend's own colour).
     TColor Color() const;

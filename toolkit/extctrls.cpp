@@ -135,12 +135,6 @@ void TLabeledEdit::SetLabelPosition(TLabelPosition Value)
     PlaceLabel();
 }
 
-void TLabeledEdit::SetLabelSpacing(int Value)
-{
-    fLabelSpacing = Value;
-    PlaceLabel();
-}
-
 void TLabeledEdit::SetParent(TWinControl* AParent)
 {
     TEdit::SetParent(AParent);

@@ -45,8 +45,6 @@ using enum TPanelBevel;
 class TPanel : public TWinControl {
 public:
     explicit TPanel(TComponent* AOwner);
-    TPanelBevel BevelInner() const { return fBevelInner; }
-    TPanelBevel BevelOuter() const { return fBevelOuter; }
     int BevelWidth() const { return fBevelWidth; }
     int BorderWidth() const { return fBorderWidth; }
     void SetBevels(TPanelBevel Inner, TPanelBevel Outer, int BevelWidth, int BorderWidth);
@@ -109,15 +107,12 @@ private:
     TLabeledEdit* fEdit;
 };
 
-// An edit with a label beside it (above by default, LabelSpacing pixels apart).
+// An edit with a label beside it (above by default, 3 pixels apart).
 class TLabeledEdit : public TEdit {
 public:
     explicit TLabeledEdit(TComponent* AOwner);
     TBoundLabel* EditLabel() const { return fEditLabel; }
-    TLabelPosition LabelPosition() const { return fLabelPosition; }
     void SetLabelPosition(TLabelPosition Value);
-    int LabelSpacing() const { return fLabelSpacing; }
-    void SetLabelSpacing(int Value);
 
     void SetParent(TWinControl* AParent) override;
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
@@ -128,5 +123,5 @@ public:
 private:
     TBoundLabel* fEditLabel;
     TLabelPosition fLabelPosition = lpAbove;
-    int fLabelSpacing = 3;
+    const int fLabelSpacing = 3;
 };

@@ -8,15 +8,8 @@
 
 TLabel::TLabel(TComponent* AOwner) : TControl(AOwner) {}
 
-void TLabel::SetAutoSize(bool Value)
-{
-    fAutoSize = Value;
-    AdjustSize();
-}
-
 void TLabel::AdjustSize()
 {
-    if (!fAutoSize) return;
     TPoint Size;
     if (!Peer() || !Peer()->NaturalSize(Size)) Size = MeasureText(Caption(), Font());
     SetBounds(Left(), Top(), Size.X, Size.Y);
@@ -147,12 +140,6 @@ int TListBox::AddItem(const UnicodeString& S)
     const int Index = fItems.Add(S);
     Changed(TControlChange::ItemAdded, Index);
     return Index;
-}
-
-void TListBox::SetItems(const TStringList& Items)
-{
-    fItems.Assign(Items);
-    Changed(TControlChange::Items);
 }
 
 void TListBox::Clear()

@@ -3,12 +3,10 @@
 
 #include "toolkit/forms.h"
 
-// A text. With AutoSize (the default) the label takes the size of its text.
+// A text; the label takes the size of its text.
 class TLabel : public TControl {
 public:
     explicit TLabel(TComponent* AOwner);
-    bool AutoSize() const { return fAutoSize; }
-    void SetAutoSize(bool Value);
     // Sizes the label to its text (native measure when a peer exists).
     void AdjustSize();
 
@@ -16,9 +14,6 @@ protected:
     void PeerCreated() override;
     void FontChanged() override;
     void CaptionChanged() override;
-
-private:
-    bool fAutoSize = true;
 };
 
 class TButton : public TControl {
@@ -82,7 +77,6 @@ public:
     const TStringList& Items() const { return fItems; }
     int Count() const { return fItems.Count(); }
     int AddItem(const UnicodeString& S);
-    void SetItems(const TStringList& Items);
     void Clear();
     int ItemHeight() const { return fItemHeight; }
     void SetItemHeight(int Value);

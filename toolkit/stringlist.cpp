@@ -126,14 +126,6 @@ void TStringList::Clear()
     Changed();
 }
 
-void TStringList::Exchange(int Index1, int Index2)
-{
-    CheckIndex(Index1);
-    CheckIndex(Index2);
-    std::swap(fItems[static_cast<std::size_t>(Index1)], fItems[static_cast<std::size_t>(Index2)]);
-    Changed();
-}
-
 void TStringList::Move(int CurIndex, int NewIndex)
 {
     if (CurIndex == NewIndex) return;
@@ -143,18 +135,6 @@ void TStringList::Move(int CurIndex, int NewIndex)
     fItems.erase(fItems.begin() + CurIndex);
     fItems.insert(fItems.begin() + NewIndex, std::move(It));
     Changed();
-}
-
-void TStringList::Assign(const TStringList& Source)
-{
-    if (&Source == this) return;
-    Clear();
-    AddStrings(Source);
-}
-
-void TStringList::AddStrings(const TStringList& Source)
-{
-    for (const auto& It : Source.fItems) AddObject(It.Str, It.Obj);
 }
 
 int TStringList::CompareStrings(const UnicodeString& A, const UnicodeString& B) const

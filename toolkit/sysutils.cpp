@@ -109,13 +109,6 @@ char16_t Latin1Upper(char16_t C)
     if (C == 0xFF) return 0x178;
     return C;
 }
-char16_t Latin1Lower(char16_t C)
-{
-    if (C >= u'A' && C <= u'Z') return static_cast<char16_t>(C + 32);
-    if ((C >= 0xC0 && C <= 0xDE && C != 0xD7)) return static_cast<char16_t>(C + 32);
-    if (C == 0x178) return 0xFF;
-    return C;
-}
 }  // namespace
 
 UnicodeString UpperCase(const UnicodeString& S)
@@ -126,25 +119,10 @@ UnicodeString UpperCase(const UnicodeString& S)
     return R;
 }
 
-UnicodeString LowerCase(const UnicodeString& S)
-{
-    UnicodeString R = S;
-    for (auto& C : R)
-        if (C >= u'A' && C <= u'Z') C = static_cast<char16_t>(C + 32);
-    return R;
-}
-
 UnicodeString AnsiUpperCase(const UnicodeString& S)
 {
     UnicodeString R = S;
     for (auto& C : R) C = Latin1Upper(C);
-    return R;
-}
-
-UnicodeString AnsiLowerCase(const UnicodeString& S)
-{
-    UnicodeString R = S;
-    for (auto& C : R) C = Latin1Lower(C);
     return R;
 }
 
@@ -171,11 +149,6 @@ int Pos(const UnicodeString& Sub, const UnicodeString& S)
     if (Sub.empty()) return 0;
     auto P = S.find(Sub);
     return P == UnicodeString::npos ? 0 : static_cast<int>(P) + 1;
-}
-
-UnicodeString StringOfChar(char16_t Ch, int Count)
-{
-    return Count > 0 ? UnicodeString(static_cast<std::size_t>(Count), Ch) : UnicodeString();
 }
 
 // ---------------------------------------------------------------------------

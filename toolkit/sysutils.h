@@ -36,8 +36,6 @@ using TWinChar = char16_t;
 // The string as a NUL-terminated WCHAR pointer for calls into the Win32 API;
 // valid as long as the string lives unchanged.
 inline const TWinChar* PWChar(const UnicodeString& S) { return reinterpret_cast<const TWinChar*>(S.c_str()); }
-// Writable buffer of a string (for API calls that fill a preallocated string).
-inline TWinChar* PWCharBuffer(UnicodeString& S) { return reinterpret_cast<TWinChar*>(S.data()); }
 // A string from a NUL-terminated WCHAR pointer (null gives "").
 UnicodeString StrFromPWChar(const TWinChar* P);
 // A string from Len WCHARs (NULs included).
@@ -59,17 +57,14 @@ inline Utf8String ToUtf8(std::u16string_view S) { return UnicodeToUtf8(S); }
 UnicodeString Trim(const UnicodeString& S);  // drops leading/trailing chars <= U+0020
 UnicodeString TrimLeft(const UnicodeString& S);
 UnicodeString TrimRight(const UnicodeString& S);
-UnicodeString UpperCase(const UnicodeString& S);  // ASCII only, like the runtime's UpperCase
-UnicodeString LowerCase(const UnicodeString& S);
+UnicodeString UpperCase(const UnicodeString& S);      // ASCII only, like the runtime's UpperCase
 UnicodeString AnsiUpperCase(const UnicodeString& S);  // ASCII + Latin-1
-UnicodeString AnsiLowerCase(const UnicodeString& S);
 // Case-insensitive comparison (Latin-1 aware); <0, 0, >0.
 int CompareText(const UnicodeString& A, const UnicodeString& B);
 bool SameText(const UnicodeString& A, const UnicodeString& B);
 int CompareStr(const UnicodeString& A, const UnicodeString& B);
 // 1-based position of Sub in S, 0 when absent (the runtime's Pos).
 int Pos(const UnicodeString& Sub, const UnicodeString& S);
-UnicodeString StringOfChar(char16_t Ch, int Count);
 
 // ---------------------------------------------------------------------------
 // Exceptions

@@ -66,8 +66,6 @@ std::deque<std::shared_ptr<TThread::TSyncRequest>>& SyncQueue()
 
 bool IsMainThread() { return std::this_thread::get_id() == MainThreadIdRef().load(); }
 
-std::thread::id MainThreadID() { return MainThreadIdRef().load(); }
-
 void SetMainThreadID(std::thread::id Id) { MainThreadIdRef().store(Id); }
 
 std::function<void()> SetWakeMainThread(std::function<void()> Wake)
