@@ -76,14 +76,12 @@ void WINAPI Sleep(DWORD dwMilliseconds)
     std::this_thread::sleep_for(std::chrono::milliseconds(dwMilliseconds));
 }
 
-ULONGLONG WINAPI GetTickCount64(void)
+DWORD WINAPI GetTickCount(void)
 {
     timespec ts{};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u;
+    return DWORD(ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u);  // wraps as on Windows
 }
-
-DWORD WINAPI GetTickCount(void) { return DWORD(GetTickCount64()); }
 
 DWORD WINAPI GetCurrentThreadId(void)
 {
@@ -131,18 +129,12 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem)
 
 // Silent unless SPECTRO_DEBUG_OUTPUT is set (to anything but "0"); then the
 // text goes to stderr, one line per call.
-void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
+void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
 {
     const char* env = std::getenv("SPECTRO_DEBUG_OUTPUT");
     if (!env || !*env || std::strcmp(env, "0") == 0 || !lpOutputString) return;
-    std::size_t n = std::strlen(lpOutputString);
-    std::fprintf(stderr, "%s%s", lpOutputString, (n && lpOutputString[n - 1] == '\n') ? "" : "\n");
-}
-
-void WINAPI OutputDebugStringW(LPCWSTR lpOutputString)
-{
-    if (!lpOutputString) return;
-    OutputDebugStringA(winapi_posix::ToUtf8(lpOutputString).c_str());
+    const std::string text = winapi_posix::ToUtf8(lpOutputString);
+    std::fprintf(stderr, "%s%s", text.c_str(), (!text.empty() && text.back() == '\n') ? "" : "\n");
 }
 
 HRESULT WINAPI CoInitializeEx(LPVOID, DWORD)

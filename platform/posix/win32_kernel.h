@@ -50,7 +50,6 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
 
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetTickCount(void);
-ULONGLONG WINAPI GetTickCount64(void);
 DWORD WINAPI GetCurrentThreadId(void);
 DWORD WINAPI GetCurrentProcessId(void);
 // The pseudo handle of the process ((HANDLE)-1, as on Windows).
@@ -69,6 +68,5 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
                             DWORD nSize, va_list* Arguments);
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
-void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
 
 }  // extern "C"
