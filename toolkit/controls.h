@@ -105,8 +105,6 @@ public:
     virtual void SetBounds(int ALeft, int ATop, int AWidth, int AHeight);
     void SetLeft(int V) { SetBounds(V, fTop, fWidth, fHeight); }
     void SetTop(int V) { SetBounds(fLeft, V, fWidth, fHeight); }
-    void SetWidth(int V) { SetBounds(fLeft, fTop, V, fHeight); }
-    void SetHeight(int V) { SetBounds(fLeft, fTop, fWidth, V); }
 
     bool Visible() const { return fVisible; }
     virtual void SetVisible(bool Value);
