@@ -494,30 +494,24 @@ void SerialPort::EndWait(ULONG_PTR status)
     wait_.reset();
 }
 
-void SerialPort::AbortReads(ULONG_PTR status, bool onlyThisThread)
+void SerialPort::AbortQueue(std::deque<Request>& queue, ULONG_PTR status, bool onlyThisThread)
 {
     DWORD self = GetCurrentThreadId();
-    for (auto it = reads_.begin(); it != reads_.end();) {
+    for (auto it = queue.begin(); it != queue.end();) {
         if (onlyThisThread && it->thread != self) {
             ++it;
             continue;
         }
         Complete(*it, status);
-        it = reads_.erase(it);
+        it = queue.erase(it);
     }
 }
 
+void SerialPort::AbortReads(ULONG_PTR status, bool onlyThisThread) { AbortQueue(reads_, status, onlyThisThread); }
+
 void SerialPort::AbortWrites(ULONG_PTR status, bool onlyThisThread)
 {
-    DWORD self = GetCurrentThreadId();
-    for (auto it = writes_.begin(); it != writes_.end();) {
-        if (onlyThisThread && it->thread != self) {
-            ++it;
-            continue;
-        }
-        Complete(*it, status);
-        it = writes_.erase(it);
-    }
+    AbortQueue(writes_, status, onlyThisThread);
     writeBlocked_ = false;
     drained_.notify_all();
 }

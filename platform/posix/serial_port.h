@@ -85,6 +85,8 @@ private:
     void ReceiveBytes(const uint8_t* data, size_t count);
     void LinesChanged();
     void InputFlow();  // fInX: XOFF when the queue fills, XON when it has emptied
+    // Completes the queue's requests (only the calling thread's) with status.
+    void AbortQueue(std::deque<Request>& queue, ULONG_PTR status, bool onlyThisThread);
     void AbortReads(ULONG_PTR status, bool onlyThisThread);
     void AbortWrites(ULONG_PTR status, bool onlyThisThread);
     void AbortAll(ULONG_PTR status);
