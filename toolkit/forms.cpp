@@ -77,19 +77,42 @@ private:
     std::shared_ptr<TTimerEntry> fEntry;
 };
 
-THeadlessApplication::THeadlessApplication()
+void TInstalledApplication::Install(std::function<void()> WakeMainThread, TPeerFactory* Peers)
 {
+    SetMainThreadID(std::this_thread::get_id());
     fPrevious = Application;
     Application = this;
-    SetMainThreadID(std::this_thread::get_id());
-    fPreviousWake = SetWakeMainThread([this] { Wake(); });
+    if (Peers) {
+        fPreviousFactory = SetPeerFactory(Peers);
+        fFactoryInstalled = true;
+    }
+    fPreviousWake = SetWakeMainThread(std::move(WakeMainThread));
+    fInstalled = fHooksInstalled = true;
+}
+
+void TInstalledApplication::Uninstall()
+{
+    if (!fHooksInstalled) return;
+    fHooksInstalled = false;
+    SetWakeMainThread(std::move(fPreviousWake));
+    if (fFactoryInstalled) SetPeerFactory(fPreviousFactory);
+}
+
+TInstalledApplication::~TInstalledApplication()
+{
+    Uninstall();
+    if (fInstalled) Application = fPrevious;
+}
+
+THeadlessApplication::THeadlessApplication()
+{
+    Install([this] { Wake(); });
 }
 
 THeadlessApplication::~THeadlessApplication()
 {
     for (auto& T : fTimers) T->App = nullptr;
-    SetWakeMainThread(std::move(fPreviousWake));
-    Application = fPrevious;
+    Uninstall();
 }
 
 void THeadlessApplication::ProcessMessages()

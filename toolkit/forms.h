@@ -137,10 +137,32 @@ void GuardedCall(F&& Handler) noexcept
     }
 }
 
+// A dispatcher that is installed for its lifetime. Install makes the calling
+// thread the main thread and the dispatcher the Application, with its wake
+// hook and (a native backend) its peer factory. A dispatcher's destructor
+// calls Uninstall first, so that no wake reaches it half destroyed; the
+// previous Application comes back last.
+class TInstalledApplication : public TApplication {
+public:
+    ~TInstalledApplication() override;
+
+protected:
+    void Install(std::function<void()> WakeMainThread, TPeerFactory* Peers = nullptr);
+    // Puts back the previous wake hook and peer factory.
+    void Uninstall();
+
+private:
+    bool fInstalled = false, fHooksInstalled = false;
+    TApplication* fPrevious = nullptr;
+    TPeerFactory* fPreviousFactory = nullptr;
+    bool fFactoryInstalled = false;
+    std::function<void()> fPreviousWake;
+};
+
 // Headless dispatcher for tests and tools: synchronize requests and timers run
 // when the main thread pumps (ProcessMessages / WaitUntil); message boxes are
 // recorded and answered with a configurable answer.
-class THeadlessApplication : public TApplication {
+class THeadlessApplication : public TInstalledApplication {
 public:
     struct TMessageBoxCall {
         UnicodeString Text;
@@ -183,8 +205,6 @@ private:
     std::deque<int> fQueuedAnswers;
     int fAnswer = MsgBox::IdOk;
     std::vector<std::shared_ptr<TTimerEntry>> fTimers;  // main thread only
-    TApplication* fPrevious = nullptr;
-    std::function<void()> fPreviousWake;
 };
 
 // An edit field as the serial component's terminal sees it.

@@ -42,27 +42,20 @@ private:
 
 TQtApplication::TQtApplication()
 {
-    SetMainThreadID(std::this_thread::get_id());
     ExeName = FromQString(QCoreApplication::applicationFilePath());
-    fPrevious = Application;
-    Application = this;
-    fPreviousFactory = SetPeerFactory(&QtPeers);
+    Install(
+        [this] {
+            // Any thread: the request runs when the event loop gets to it.
+            QMetaObject::invokeMethod(
+                this, [this] { RunSynchronize(); }, Qt::QueuedConnection);
+        },
+        &QtPeers);
     InstallQtGraphics();
     if (auto* Gui = qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         Gui->setQuitOnLastWindowClosed(false);  // closing the main form ends the program
-    fPreviousWake = SetWakeMainThread([this] {
-        // Any thread: the request runs when the event loop gets to it.
-        QMetaObject::invokeMethod(
-            this, [this] { RunSynchronize(); }, Qt::QueuedConnection);
-    });
 }
 
-TQtApplication::~TQtApplication()
-{
-    SetWakeMainThread(std::move(fPreviousWake));
-    SetPeerFactory(fPreviousFactory);
-    Application = fPrevious;
-}
+TQtApplication::~TQtApplication() { Uninstall(); }
 
 void TQtApplication::RunSynchronize()
 {

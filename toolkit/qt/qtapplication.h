@@ -19,7 +19,7 @@ inline UnicodeString FromQString(const QString& S)
 // Create after the QApplication, on its thread; installs itself as Application
 // (and uninstalls in the destructor). Synchronize requests are posted to the Qt
 // event loop and run inside the event loop guard.
-class TQtApplication : public QObject, public TApplication {
+class TQtApplication : public QObject, public TInstalledApplication {
     Q_OBJECT
 public:
     TQtApplication();
@@ -40,7 +40,4 @@ public:
 private:
     int ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags);
     void RunSynchronize();
-    TApplication* fPrevious = nullptr;
-    TPeerFactory* fPreviousFactory = nullptr;
-    std::function<void()> fPreviousWake;
 };

@@ -77,7 +77,6 @@ void RenderWithGdi(TBitmap& Bitmap, int X, int Y, const UnicodeString& Text, con
 
 TWin32Application::TWin32Application()
 {
-    SetMainThreadID(std::this_thread::get_id());
     INITCOMMONCONTROLSEX Controls{sizeof(INITCOMMONCONTROLSEX), ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
     InitCommonControlsEx(&Controls);
 
@@ -93,23 +92,18 @@ TWin32Application::TWin32Application()
     const DWORD N = GetModuleFileNameW(nullptr, Path, MAX_PATH * 2);
     ExeName = StrFromPWChar(Path, N);
 
-    fPrevious = Application;
-    Application = this;
-    fPreviousFactory = SetPeerFactory(&Win32PeerFactory());
+    // Any thread: the request runs when the loop gets to the posted message.
+    Install([this] { Wake(); }, &Win32PeerFactory());
     SetSystemColorResolver([](int Index) { return static_cast<TColor>(GetSysColor(Index)); });
     SetTextMeasurer(MeasureWithGdi);
     SetTextRenderer(RenderWithGdi);
-    // Any thread: the request runs when the loop gets to the posted message.
-    fPreviousWake = SetWakeMainThread([this] { Wake(); });
 }
 
 TWin32Application::~TWin32Application()
 {
-    SetWakeMainThread(std::move(fPreviousWake));
-    SetPeerFactory(fPreviousFactory);
+    Uninstall();
     for (auto& [Id, Fire] : fTimers) KillTimer(fHidden, Id);
     DestroyWindow(fHidden);
-    Application = fPrevious;
 }
 
 LRESULT CALLBACK TWin32Application::HiddenProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam)

@@ -12,7 +12,7 @@
 
 #include <map>
 
-class TWin32Application : public TApplication {
+class TWin32Application : public TInstalledApplication {
 public:
     // Installs itself as Application, the peer factory and the system's
     // colours and text measure; the calling thread is the main thread.
@@ -41,9 +41,6 @@ private:
     HWND fHidden = nullptr;
     std::map<UINT_PTR, std::function<void()>> fTimers;
     UINT_PTR fNextTimer = 1;
-    TApplication* fPrevious = nullptr;
-    TPeerFactory* fPreviousFactory = nullptr;
-    std::function<void()> fPreviousWake;
 };
 
 // The window of a control's peer (null without one); for tests and the backend.
