@@ -42,13 +42,7 @@ TPoint MeasureWithGdi(const UnicodeString& Text, const TFont& Font)
 // Draws text into a toolkit bitmap through a DIB section.
 void RenderWithGdi(TBitmap& Bitmap, int X, int Y, const UnicodeString& Text, const TFont& Font)
 {
-    BITMAPINFO Info{};
-    Info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-    Info.bmiHeader.biWidth = Bitmap.Width();
-    Info.bmiHeader.biHeight = -Bitmap.Height();
-    Info.bmiHeader.biPlanes = 1;
-    Info.bmiHeader.biBitCount = 32;
-    Info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO Info = TopDownDib(Bitmap.Width(), Bitmap.Height());
     void* Bits = nullptr;
     HDC Dc = CreateCompatibleDC(nullptr);
     HBITMAP Dib = CreateDIBSection(Dc, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);

@@ -51,3 +51,6 @@ bool Win32TranslateAccelerator(HWND Wnd, MSG& Msg);
 TPeerFactory& Win32PeerFactory();
 // A GDI font for a toolkit font (cached for the program's life).
 HFONT Win32Font(const TFont& Font);
+// The header of a 32-bit top-down DIB of Width x Height: rows as a toolkit
+// bitmap lays them out.
+BITMAPINFO TopDownDib(int Width, int Height);

@@ -153,13 +153,7 @@ public:
         const int Width = Client.right, Height = Origin.y + Client.bottom - Top;
         HDC Screen = GetDC(nullptr);
         HDC Dc = CreateCompatibleDC(Screen);
-        BITMAPINFO Info{};
-        Info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        Info.bmiHeader.biWidth = Width;
-        Info.bmiHeader.biHeight = -Height;
-        Info.bmiHeader.biPlanes = 1;
-        Info.bmiHeader.biBitCount = 32;
-        Info.bmiHeader.biCompression = BI_RGB;
+        const BITMAPINFO Info = TopDownDib(Width, Height);
         void* Bits = nullptr;
         HBITMAP Dib = CreateDIBSection(Dc, &Info, DIB_RGB_COLORS, &Bits, nullptr, 0);
         HGDIOBJ Old = SelectObject(Dc, Dib);
@@ -603,13 +597,7 @@ protected:
             return;
         }
         // The canvas's pixels are the bitmap's 32-bit top-down DIB rows.
-        BITMAPINFO Info{};
-        Info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
-        Info.bmiHeader.biWidth = B.Width();
-        Info.bmiHeader.biHeight = -B.Height();
-        Info.bmiHeader.biPlanes = 1;
-        Info.bmiHeader.biBitCount = 32;
-        Info.bmiHeader.biCompression = BI_RGB;
+        const BITMAPINFO Info = TopDownDib(B.Width(), B.Height());
         SetDIBitsToDevice(Dc, 0, 0, static_cast<DWORD>(B.Width()), static_cast<DWORD>(B.Height()), 0, 0, 0,
                           static_cast<UINT>(B.Height()), B.Scanline(0), &Info, DIB_RGB_COLORS);
     }
@@ -695,6 +683,18 @@ bool Win32TranslateAccelerator(HWND Wnd, MSG& Msg)
     HWND Top = Wnd ? GetAncestor(Wnd, GA_ROOT) : nullptr;
     auto* Form = dynamic_cast<TFormPeer*>(PeerOf(Top));
     return Form && Form->HandleAccelerator(Msg);
+}
+
+BITMAPINFO TopDownDib(int Width, int Height)
+{
+    BITMAPINFO Info{};
+    Info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    Info.bmiHeader.biWidth = Width;
+    Info.bmiHeader.biHeight = -Height;
+    Info.bmiHeader.biPlanes = 1;
+    Info.bmiHeader.biBitCount = 32;
+    Info.bmiHeader.biCompression = BI_RGB;
+    return Info;
 }
 
 HFONT Win32Font(const TFont& Font)
