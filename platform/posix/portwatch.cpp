@@ -77,9 +77,10 @@ struct PortMapWatcher::State {
     }
 
     // Watches the sources and the folders of the devices now in the map; drops
-    // watches that are no longer needed.
-    void ArmWatches()
+    // watches that are no longer needed. Whether the watched folders changed.
+    bool ArmWatches()
     {
+        const std::map<std::string, int> before = Watches;
         std::map<std::string, uint32_t> wanted;
         constexpr uint32_t kEntries =
             IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
@@ -113,6 +114,7 @@ struct PortMapWatcher::State {
             else
                 Watches.erase(folder);
         }
+        return Watches != before;
     }
 
     // Reads what inotify has; whatever it was, the map is looked at again.
@@ -145,9 +147,11 @@ struct PortMapWatcher::State {
     {
         while (!Stop.load()) {
             // Compared after arming: a change while the watches were set up counts
-            // too. New devices may live in folders not watched yet: arm again.
+            // too. A folder may appear while its parent is being watched: arm
+            // until the watched folders stay the same. New devices may live in
+            // folders not watched yet: arm again.
             do {
-                ArmWatches();
+                while (ArmWatches()) {}
             } while (Compare());
             pollfd fds[2] = {{Inotify, POLLIN, 0}, {Wake, POLLIN, 0}};
             while (poll(fds, 2, -1) < 0 && errno == EINTR) {}

@@ -44,13 +44,15 @@ protected:
         std::string device = root + "/sys/devices/" + name + "-dev";
         std::string node = device + "/tty/" + name;
         Run("mkdir -p '" + node + "' '" + root + "/sys/class/tty'");
-        Run("ln -s '" + node + "' '" + root + "/sys/class/tty/" + name + "'");
         Run("ln -s '" + device + "' '" + node + "/device'");
         if (!type.empty()) std::ofstream(node + "/type") << type << "\n";
         if (!driver.empty()) {
             Run("mkdir -p '" + root + "/sys/bus/drivers/" + driver + "'");
             Run("ln -s '" + root + "/sys/bus/drivers/" + driver + "' '" + device + "/driver'");
         }
+        // The class entry last, as the kernel adds a complete device: a watcher
+        // that looks at it as soon as it appears sees the whole device.
+        Run("ln -s '" + node + "' '" + root + "/sys/class/tty/" + name + "'");
     }
     std::string Names()
     {
