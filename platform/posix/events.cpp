@@ -2,6 +2,7 @@
 // waiter list, which makes multi-object waits atomic; each waiting thread
 // blocks on its own condition variable.
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -23,7 +24,8 @@ struct Waiter {
     std::condition_variable cv;
     bool waitAll = false;
     int satisfiedIndex = -1;  // set by a signal handed straight to this waiter
-    std::vector<Event*> events;
+    const std::shared_ptr<Event>* events = nullptr;
+    std::size_t count = 0;
 };
 
 struct Event : KernelObject {
@@ -60,8 +62,9 @@ struct Event : KernelObject {
 
     int IndexIn(Waiter* w) const
     {
-        auto it = std::find(w->events.begin(), w->events.end(), this);
-        return int(it - w->events.begin());
+        std::size_t i = 0;
+        while (i < w->count && w->events[i].get() != this) ++i;
+        return int(i);
     }
 };
 
@@ -73,7 +76,17 @@ std::shared_ptr<Event> EventFor(HANDLE h)
     return e;
 }
 
-DWORD WaitFor(const std::vector<std::shared_ptr<Event>>& objects, bool waitAll, DWORD ms)
+// The objects of one wait, without an allocation per wait.
+struct WaitObjects {
+    std::array<std::shared_ptr<Event>, MAXIMUM_WAIT_OBJECTS> items;
+    std::size_t count = 0;
+    std::size_t size() const { return count; }
+    const std::shared_ptr<Event>& operator[](std::size_t i) const { return items[i]; }
+    const std::shared_ptr<Event>* begin() const { return items.data(); }
+    const std::shared_ptr<Event>* end() const { return items.data() + count; }
+};
+
+DWORD WaitFor(const WaitObjects& objects, bool waitAll, DWORD ms)
 {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(ms);
@@ -102,10 +115,9 @@ DWORD WaitFor(const std::vector<std::shared_ptr<Event>>& objects, bool waitAll, 
 
     Waiter self;
     self.waitAll = waitAll;
-    for (auto& e : objects) {
-        self.events.push_back(e.get());
-        e->waiters.push_back(&self);
-    }
+    self.events = objects.begin();
+    self.count = objects.size();
+    for (auto& e : objects) e->waiters.push_back(&self);
     DWORD result = WAIT_TIMEOUT;
     for (;;) {
         if (self.satisfiedIndex >= 0) {
@@ -144,6 +156,7 @@ BOOL ChangeEvent(HANDLE h, Change change)
 }
 
 }  // namespace
+
 }  // namespace winapi_posix
 
 using namespace winapi_posix;
@@ -185,9 +198,11 @@ BOOL WINAPI PulseEvent(HANDLE hEvent)
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
-    auto e = EventFor(hHandle);
-    if (!e) return WAIT_FAILED;
-    return WaitFor({e}, false, dwMilliseconds);
+    WaitObjects objects;
+    objects.items[0] = EventFor(hHandle);
+    if (!objects.items[0]) return WAIT_FAILED;
+    objects.count = 1;
+    return WaitFor(objects, false, dwMilliseconds);
 }
 
 DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
@@ -196,7 +211,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::vector<std::shared_ptr<Event>> objects;
+    WaitObjects objects;
     for (DWORD i = 0; i < nCount; ++i) {
         auto e = EventFor(lpHandles[i]);
         if (!e) return WAIT_FAILED;
@@ -204,7 +219,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
             SetLastError(ERROR_INVALID_PARAMETER);  // as Windows: a duplicate in a wait-all
             return WAIT_FAILED;
         }
-        objects.push_back(std::move(e));
+        objects.items[objects.count++] = std::move(e);
     }
     return WaitFor(objects, bWaitAll != FALSE, dwMilliseconds);
 }
