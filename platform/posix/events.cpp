@@ -6,6 +6,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <span>
 #include <thread>
 #include <vector>
 
@@ -76,17 +77,8 @@ std::shared_ptr<Event> EventFor(HANDLE h)
     return e;
 }
 
-// The objects of one wait, without an allocation per wait.
-struct WaitObjects {
-    std::array<std::shared_ptr<Event>, MAXIMUM_WAIT_OBJECTS> items;
-    std::size_t count = 0;
-    std::size_t size() const { return count; }
-    const std::shared_ptr<Event>& operator[](std::size_t i) const { return items[i]; }
-    const std::shared_ptr<Event>* begin() const { return items.data(); }
-    const std::shared_ptr<Event>* end() const { return items.data() + count; }
-};
-
-DWORD WaitFor(const WaitObjects& objects, bool waitAll, DWORD ms)
+// The callers hold the objects on the stack: no allocation per wait.
+DWORD WaitFor(std::span<const std::shared_ptr<Event>> objects, bool waitAll, DWORD ms)
 {
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(ms);
@@ -115,7 +107,7 @@ DWORD WaitFor(const WaitObjects& objects, bool waitAll, DWORD ms)
 
     Waiter self;
     self.waitAll = waitAll;
-    self.events = objects.begin();
+    self.events = objects.data();
     self.count = objects.size();
     for (auto& e : objects) e->waiters.push_back(&self);
     DWORD result = WAIT_TIMEOUT;
@@ -198,11 +190,9 @@ BOOL WINAPI PulseEvent(HANDLE hEvent)
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds)
 {
-    WaitObjects objects;
-    objects.items[0] = EventFor(hHandle);
-    if (!objects.items[0]) return WAIT_FAILED;
-    objects.count = 1;
-    return WaitFor(objects, false, dwMilliseconds);
+    const std::shared_ptr<Event> e[1] = {EventFor(hHandle)};
+    if (!e[0]) return WAIT_FAILED;
+    return WaitFor(e, false, dwMilliseconds);
 }
 
 DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds)
@@ -211,17 +201,17 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    WaitObjects objects;
+    std::array<std::shared_ptr<Event>, MAXIMUM_WAIT_OBJECTS> objects;
     for (DWORD i = 0; i < nCount; ++i) {
         auto e = EventFor(lpHandles[i]);
         if (!e) return WAIT_FAILED;
-        if (bWaitAll && std::find(objects.begin(), objects.end(), e) != objects.end()) {
+        if (bWaitAll && std::find(objects.begin(), objects.begin() + i, e) != objects.begin() + i) {
             SetLastError(ERROR_INVALID_PARAMETER);  // as Windows: a duplicate in a wait-all
             return WAIT_FAILED;
         }
-        objects.items[objects.count++] = std::move(e);
+        objects[i] = std::move(e);
     }
-    return WaitFor(objects, bWaitAll != FALSE, dwMilliseconds);
+    return WaitFor(std::span(objects.data(), nCount), bWaitAll != FALSE, dwMilliseconds);
 }
 
 }  // extern "C"
