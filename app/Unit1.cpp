@@ -3,9 +3,10 @@
 #include "app/Unit2.h"
 #include "app/calibration.h"
 #include "app/export.h"
+#include "app/layout.h"
 #include "app/plot.h"
 #include "app/porthint.h"
-#include "app/spectrumform.h"
+#include "app/spectrum/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/devicechange.h"
@@ -45,24 +46,6 @@ TMenuItem* MenuItem(TForm* Form, const char16_t* Name, const UnicodeString& Capt
 }
 
 }  // namespace
-
-TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
-                      int Height)
-{
-    auto* button = PlacedControl<TButton>(Form, Name, Left, Top, Width, Height);
-    button->SetCaption(Caption);
-    return button;
-}
-
-TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top)
-{
-    auto* label = new TLabel(Form);
-    label->SetName(Name);
-    label->SetBounds(Left, Top, 0, 0);
-    label->SetCaption(Caption);
-    label->SetParent(Form);
-    return label;
-}
 
 // --- TForm1 --------------------------------------------------------------------
 

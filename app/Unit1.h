@@ -103,18 +103,3 @@ private:
 };
 
 extern TForm1* Form1;
-
-// A control of the kind T with owner and parent Form, placed at its bounds.
-template <class T>
-T* PlacedControl(TForm* Form, const char16_t* Name, int Left, int Top, int Width, int Height)
-{
-    auto* Control = new T(Form);
-    Control->SetName(Name);
-    Control->SetBounds(Left, Top, Width, Height);
-    Control->SetParent(Form);
-    return Control;
-}
-// A label placed at its top-left corner, sized to its text.
-TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top);
-TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
-                      int Height);

@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "app/acquisition.h"
 #include "app/calibration.h"
+#include "app/layout.h"
 
 TForm2* Form2 = nullptr;
 

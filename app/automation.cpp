@@ -2,7 +2,7 @@
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
-#include "app/spectrumform.h"
+#include "app/spectrum/spectrumform.h"
 #include "comm/nrcommbox/nrcommbox.h"
 
 #include <winapi.h>

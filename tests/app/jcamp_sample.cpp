@@ -1,6 +1,6 @@
 // Writes sample.jdx and sample.csv of one spectrum (averaged, calibrated)
 // into the folder given, for the independent JCAMP-DX reader's test.
-#include "app/spectrumfiles.h"
+#include "app/spectrum/spectrumfiles.h"
 
 #include <cmath>
 #include <cstdio>

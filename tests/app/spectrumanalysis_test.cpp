@@ -1,7 +1,7 @@
 // Peak fit, calibration from known lines, averaging and the export files of
 // the spectrum window, against known answers.
 #include "app/export.h"
-#include "app/spectrumfiles.h"
+#include "app/spectrum/spectrumfiles.h"
 #include "tests/app/helpers.h"
 
 #include <gtest/gtest.h>

@@ -4,7 +4,7 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/calibration.h"
-#include "app/spectrumform.h"
+#include "app/spectrum/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "tests/app/helpers.h"

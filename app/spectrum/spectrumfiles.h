@@ -2,7 +2,7 @@
 // back for overlays. Free of any GUI.
 #pragma once
 
-#include "app/spectrumanalysis.h"
+#include "app/spectrum/spectrumanalysis.h"
 
 #include <string>
 

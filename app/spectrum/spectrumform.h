@@ -3,9 +3,9 @@
 // lines, averaging, dark spectrum, CSV / JCAMP-DX / PNG export.
 #pragma once
 
-#include "app/spectrumanalysis.h"
-#include "app/spectrumfiles.h"
-#include "app/spectrumplot.h"
+#include "app/spectrum/spectrumanalysis.h"
+#include "app/spectrum/spectrumfiles.h"
+#include "app/spectrum/spectrumplot.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/stdctrls.h"

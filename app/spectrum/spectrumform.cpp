@@ -1,7 +1,8 @@
-#include "app/spectrumform.h"
+#include "app/spectrum/spectrumform.h"
 
 #include "app/Unit1.h"
 #include "app/calibration.h"
+#include "app/layout.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "app/spectrumplot.h"
+#include "app/spectrum/spectrumplot.h"
 
 #include <algorithm>
 #include <cmath>

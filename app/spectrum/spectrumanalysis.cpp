@@ -1,4 +1,4 @@
-#include "app/spectrumanalysis.h"
+#include "app/spectrum/spectrumanalysis.h"
 
 #include <algorithm>
 #include <cmath>

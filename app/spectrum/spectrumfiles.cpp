@@ -1,4 +1,4 @@
-#include "app/spectrumfiles.h"
+#include "app/spectrum/spectrumfiles.h"
 
 #include "toolkit/classes.h"
 
