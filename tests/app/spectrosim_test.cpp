@@ -7,7 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 
 #include <winapi.h>
 
@@ -85,6 +88,86 @@ TEST(Simulator, SpectraScaleWithExposureAndSaturate)
     // Noise: two runs differ a little, equal runs are equal.
     EXPECT_EQ(CaptureSpectrum(TLamp::Sodium, 1000, 3, 1, 2), na);
     EXPECT_NE(CaptureSpectrum(TLamp::Sodium, 1000, 3, 2, 2), na);
+}
+
+TEST(Simulator, HalogenIsAnUnsaturatedContinuumAndOffIsDark)
+{
+    const auto halogen = CaptureSpectrum(TLamp::Halogen, 10000, 5, 1, 2.0);
+    for (int p = 0; p < Pixels; ++p) {
+        EXPECT_LT(halogen[p], FullScale) << p;
+        if (PixelWavelength(p) < 440 || PixelWavelength(p) > 650) continue;
+        EXPECT_GE(halogen[p] - 18, 150) << PixelWavelength(p);
+        EXPECT_LE(halogen[p] - 18, 950) << PixelWavelength(p);
+    }
+    // No lines: neighbouring pixels differ little; the light scales with the exposure.
+    const auto clean = CaptureSpectrum(TLamp::Halogen, 10000, 5, 1, 0);
+    const auto half = CaptureSpectrum(TLamp::Halogen, 5000, 5, 1, 0);
+    for (int p = 1; p < Pixels; ++p) EXPECT_LE(std::abs(clean[p] - clean[p - 1]), 20) << p;
+    const int centre = PixelOf(590);
+    EXPECT_NEAR(2.0 * (half[centre] - 18), clean[centre] - 18, 2.0);
+
+    const auto off = CaptureSpectrum(TLamp::Off, 10000, 5, 1, 2.0);
+    double sum = 0;
+    for (int c : off) {
+        sum += c;
+        EXPECT_LE(std::abs(c - 18), 10);
+    }
+    EXPECT_NEAR(sum / Pixels, 18.0, 0.6);
+}
+
+TEST(Simulator, DyeAbsorbanceFollowsBeerLambert)
+{
+    const auto dark = CaptureSpectrum(TLamp::Off, 10000, 1, 1, 0);
+    const auto reference = CaptureSpectrum(TLamp::Halogen, 10000, 1, 1, 0);
+    for (double c : {0.5, 1.0}) {
+        const auto sample = CaptureSpectrum(TLamp::Halogen, 10000, 1, 1, 0, {TSample::TKind::Dye, c});
+        auto absorbance = [&](double Nm) {
+            const int p = PixelOf(Nm);
+            return std::log10(double(reference[p] - dark[p]) / (sample[p] - dark[p]));
+        };
+        const double centre = absorbance(590);
+        EXPECT_NEAR(centre, 0.8 * c, 0.01) << c;
+        // A broad band: half the centre's absorbance 45 nm either side, none far off.
+        EXPECT_NEAR(absorbance(545) / centre, 0.5, 0.05) << c;
+        EXPECT_NEAR(absorbance(635) / centre, 0.5, 0.05) << c;
+        EXPECT_NEAR(absorbance(450), 0.0, 0.01) << c;
+    }
+
+    // The instrument captures through the sample it was given.
+    const TSample dye{TSample::TKind::Dye, 0.5};
+    TInstrumentOptions options;
+    options.Lamp = TLamp::Halogen;
+    TInstrument sim(options);
+    sim.SetSample(dye);
+    std::vector<std::string> replies;
+    sim.Receive("s10000\r\n", replies);
+    ASSERT_EQ(replies.size(), 2u + Pixels);
+    const auto expected = CaptureSpectrum(TLamp::Halogen, 10000, options.Seed, 1, options.NoiseSigma, dye);
+    const int p = PixelOf(590);
+    EXPECT_EQ(replies[2 + p], std::to_string(p) + " " + std::to_string(expected[p]) + "\r\n");
+}
+
+TEST(Simulator, LampAndSampleNames)
+{
+    const auto names = LampNames();
+    for (const char* n : {"halogen", "off"}) EXPECT_NE(std::find(names.begin(), names.end(), n), names.end()) << n;
+    for (const auto& n : names) {
+        const auto lamp = LampFromName(n);
+        ASSERT_TRUE(lamp) << n;
+        EXPECT_EQ(LampName(*lamp), n);
+    }
+
+    const auto dye = SampleFromText("dye:0.5");
+    ASSERT_TRUE(dye);
+    EXPECT_EQ(dye->Kind, TSample::TKind::Dye);
+    EXPECT_EQ(dye->Concentration, 0.5);
+    EXPECT_EQ(SampleText(*dye), "dye:0.5");
+    const auto none = SampleFromText("none");
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->Kind, TSample::TKind::None);
+    EXPECT_EQ(SampleText(*none), "none");
+    for (const char* bad : {"dye:", "dye:-1", "dye:abc", "foo", "dye:0,5", "dye:1e2", "dye:inf", "dye: 1", "dye:1x"})
+        EXPECT_FALSE(SampleFromText(bad)) << bad;
 }
 
 // A host on the virtual port, through the Win32 calls: the reply to a capture

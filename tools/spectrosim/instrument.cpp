@@ -38,6 +38,18 @@ double Emission(const TEmissionLine (&Lines)[N], double Nm)
     return sum;
 }
 
+// A tungsten-halogen bulb: a black body at about 3200 K, seen through a
+// sensor whose response falls off towards both ends of its range. 1 at 600 nm
+// before the response.
+double HalogenEmission(double Nm)
+{
+    constexpr double Kelvin = 3200;
+    constexpr double C2 = 1.4388e7;  // second radiation constant in nm K
+    auto planck = [](double L) { return std::pow(L, -5.0) / std::expm1(C2 / (L * Kelvin)); };
+    const double response = std::exp(-0.5 * std::pow((Nm - 545.0) / 150.0, 4));
+    return planck(Nm) / planck(600.0) * response;
+}
+
 double LampEmission(TLamp Lamp, double Nm)
 {
     switch (Lamp) {
@@ -47,6 +59,8 @@ double LampEmission(TLamp Lamp, double Nm)
     case TLamp::Sodium: return Emission(SodiumLines, Nm);
     case TLamp::GreenLaser: return Emission(GreenLaserLines, Nm);
     case TLamp::RedLaser: return Emission(RedLaserLines, Nm);
+    case TLamp::Halogen: return HalogenEmission(Nm);
+    case TLamp::Off: return 0;
     }
     return 0;
 }
@@ -69,6 +83,8 @@ std::optional<TLamp> LampFromName(std::string_view Name)
     if (Name == "sodium") return TLamp::Sodium;
     if (Name == "green-laser") return TLamp::GreenLaser;
     if (Name == "red-laser") return TLamp::RedLaser;
+    if (Name == "halogen") return TLamp::Halogen;
+    if (Name == "off") return TLamp::Off;
     return std::nullopt;
 }
 
@@ -79,6 +95,8 @@ const char* LampName(TLamp Lamp)
     case TLamp::Sodium: return "sodium";
     case TLamp::GreenLaser: return "green-laser";
     case TLamp::RedLaser: return "red-laser";
+    case TLamp::Halogen: return "halogen";
+    case TLamp::Off: return "off";
     }
     return "?";
 }
@@ -86,9 +104,40 @@ const char* LampName(TLamp Lamp)
 std::vector<std::string> LampNames()
 {
     std::vector<std::string> names;
-    for (TLamp l : {TLamp::Fluorescent, TLamp::Sodium, TLamp::GreenLaser, TLamp::RedLaser})
+    for (TLamp l : {TLamp::Fluorescent, TLamp::Sodium, TLamp::GreenLaser, TLamp::RedLaser, TLamp::Halogen, TLamp::Off})
         names.push_back(LampName(l));
     return names;
+}
+
+std::optional<TSample> SampleFromText(std::string_view Text)
+{
+    if (Text == "none") return TSample{};
+    constexpr std::string_view Dye = "dye:";
+    if (Text.substr(0, Dye.size()) != Dye) return std::nullopt;
+    const std::string_view number = Text.substr(Dye.size());
+    // Digits and a decimal point only: no sign, exponent, "inf" or "nan".
+    if (number.empty() || !((number[0] >= '0' && number[0] <= '9') || number[0] == '.')) return std::nullopt;
+    double c = 0;
+    const char* last = number.data() + number.size();
+    auto r = std::from_chars(number.data(), last, c, std::chars_format::fixed);
+    if (r.ec != std::errc() || r.ptr != last || !std::isfinite(c)) return std::nullopt;
+    return TSample{TSample::TKind::Dye, c};
+}
+
+std::string SampleText(const TSample& Sample)
+{
+    if (Sample.Kind == TSample::TKind::None) return "none";
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, Sample.Concentration, std::chars_format::fixed);
+    return "dye:" + std::string(buf, r.ptr);
+}
+
+double SampleAbsorbance(const TSample& Sample, double Nm)
+{
+    if (Sample.Kind == TSample::TKind::None) return 0;
+    constexpr double CentreNm = 590, FwhmNm = 90, PerMmolPerL = 0.8;
+    const double d = (Nm - CentreNm) / FwhmNm;
+    return PerMmolPerL * Sample.Concentration * std::exp(-4 * std::log(2.0) * d * d);
 }
 
 double PixelWavelength(int Pixel) { return 400.0 + 2.2 * Pixel; }
@@ -100,7 +149,7 @@ int PixelOf(double Nm)
 }
 
 std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed, std::uint32_t Run,
-                                        double NoiseSigma)
+                                        double NoiseSigma, const TSample& Sample)
 {
     // One generator per capture, seeded from the run, so a capture can be
     // recomputed by a test from its run number alone.
@@ -108,7 +157,9 @@ std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint
     std::normal_distribution<double> noise(0.0, 1.0);
     std::array<int, Pixels> counts{};
     for (int p = 0; p < Pixels; ++p) {
-        const double signal = LampEmission(Lamp, PixelWavelength(p)) * CountsPerMs * ExposureUs / 1000.0;
+        const double nm = PixelWavelength(p);
+        const double signal =
+            LampEmission(Lamp, nm) * std::pow(10.0, -SampleAbsorbance(Sample, nm)) * CountsPerMs * ExposureUs / 1000.0;
         // Shot noise grows with the signal; the read noise is NoiseSigma.
         const double sigma = NoiseSigma > 0 ? std::sqrt(NoiseSigma * NoiseSigma + signal * 0.02) : 0;
         const double value = DarkCounts + signal + sigma * noise(rng);
@@ -173,7 +224,8 @@ void TInstrument::Command(const std::string& Line, std::vector<std::string>& Rep
     line = "RN:";
     AppendInt(line, fRun);
     Replies.push_back(line + "\r\n");
-    const auto counts = CaptureSpectrum(fOptions.Lamp, fExposureUs, fOptions.Seed, fRun, fOptions.NoiseSigma);
+    const auto counts =
+        CaptureSpectrum(fOptions.Lamp, fExposureUs, fOptions.Seed, fRun, fOptions.NoiseSigma, fOptions.Sample);
     for (int p = 0; p < Pixels; ++p) {
         line.clear();
         AppendInt(line, p);

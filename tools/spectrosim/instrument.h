@@ -7,7 +7,8 @@
 //   "s"        fraction is rounded); "s" alone repeats the last exposure.
 //              Replies "CT:<us>", "RN:<run>" and 128 lines "<pixel> <count>".
 // Anything else is ignored. Counts are dark signal plus the light source's
-// spectrum scaled with the exposure, a little noise, saturating at 1023.
+// spectrum, attenuated by the sample in the light path and scaled with the
+// exposure, a little noise, saturating at 1023.
 #pragma once
 
 #include <array>
@@ -22,16 +23,34 @@ namespace spectrosim {
 constexpr int Pixels = 128;
 constexpr int FullScale = 1023;
 
-enum class TLamp { Fluorescent, Sodium, GreenLaser, RedLaser };
+enum class TLamp { Fluorescent, Sodium, GreenLaser, RedLaser, Halogen, Off };
 
-// "fluorescent", "sodium", "green-laser", "red-laser".
+// "fluorescent", "sodium", "green-laser", "red-laser", "halogen", "off".
 std::optional<TLamp> LampFromName(std::string_view Name);
 const char* LampName(TLamp Lamp);
 // Every light source's name, the default (TInstrumentOptions) first.
 std::vector<std::string> LampNames();
 
+// What stands in the light path: nothing, or a cuvette of a dye solution with
+// one broad absorption band (Gaussian, centre 590 nm, FWHM 90 nm, decadic
+// absorbance 0.8 per mmol/l at the centre).
+struct TSample {
+    enum class TKind { None, Dye };
+    TKind Kind = TKind::None;
+    double Concentration = 0;  // mmol/l
+    bool operator==(const TSample&) const = default;
+};
+
+// "none" or "dye:C" with C in mmol/l, a plain non-negative decimal ("0.25").
+std::optional<TSample> SampleFromText(std::string_view Text);
+// The form SampleFromText reads.
+std::string SampleText(const TSample& Sample);
+// The sample's decadic absorbance at a wavelength in nm.
+double SampleAbsorbance(const TSample& Sample, double Nm);
+
 struct TInstrumentOptions {
     TLamp Lamp = TLamp::Fluorescent;
+    TSample Sample;
     std::uint32_t Seed = 1;
     double NoiseSigma = 2.0;          // counts
     double Temperature = 23.5;        // degrees Celsius at start
@@ -45,7 +64,7 @@ int PixelOf(double Nm);
 
 // The counts of one capture. Deterministic for equal arguments.
 std::array<int, Pixels> CaptureSpectrum(TLamp Lamp, double ExposureUs, std::uint32_t Seed, std::uint32_t Run,
-                                        double NoiseSigma);
+                                        double NoiseSigma, const TSample& Sample = {});
 
 class TInstrument {
 public:
@@ -57,6 +76,8 @@ public:
 
     void SetLamp(TLamp Lamp) { fOptions.Lamp = Lamp; }
     TLamp Lamp() const { return fOptions.Lamp; }
+    void SetSample(const TSample& Sample) { fOptions.Sample = Sample; }
+    const TSample& Sample() const { return fOptions.Sample; }
     std::uint32_t Runs() const { return fRun; }
     // The temperature line the next "t" answers with (without CR LF).
     std::string TemperatureLine() const;

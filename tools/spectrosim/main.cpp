@@ -1,13 +1,15 @@
 // spectrosim: the simulated spectrometer on a pseudo-terminal.
 //
-//   spectrosim [--lamp fluorescent|sodium|green-laser|red-laser] [--fast]
-//              [--seed N] [--noise SIGMA] [--com COMn] [--help]
+//   spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off]
+//              [--sample dye:C|none] [--fast] [--seed N] [--noise SIGMA]
+//              [--com COMn] [--help]
 //
 // Opens a pty, prints its slave path and the COM name it registered in the
 // port map ("/dev/pts/5 COM7"), and answers the instrument's commands on it.
 // Replies are paced at the line's baud rate unless --fast is given. Lines on
-// standard input switch the light source at run time ("lamp sodium"). SIGINT
-// or SIGTERM end it; the port-map entry is removed at exit.
+// standard input switch the light source or the sample at run time
+// ("lamp sodium", "sample dye 0.25", "sample none"). SIGINT or SIGTERM end it;
+// the port-map entry is removed at exit.
 #include "tools/spectrosim/instrument.h"
 
 #include "platform/posix/portmap.h"
@@ -60,8 +62,10 @@ std::uint32_t BaudOf(int Fd)
 int Usage(std::FILE* To = stderr)
 {
     std::fprintf(To,
-                 "usage: spectrosim [--lamp fluorescent|sodium|green-laser|red-laser] [--fast]\n"
-                 "                  [--seed N] [--noise SIGMA] [--com COMn] [--help]\n");
+                 "usage: spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off]\n"
+                 "                  [--sample dye:C|none] [--fast] [--seed N] [--noise SIGMA]\n"
+                 "                  [--com COMn] [--help]\n"
+                 "C is the dye's concentration in mmol/l (\"dye:0.5\").\n");
     return To == stderr ? 2 : 0;
 }
 
@@ -84,6 +88,11 @@ int main(int argc, char** argv)
             auto lamp = v ? spectrosim::LampFromName(v) : std::nullopt;
             if (!lamp) return Usage();
             options.Lamp = *lamp;
+        } else if (arg == "--sample") {
+            const char* v = next();
+            auto sample = v ? spectrosim::SampleFromText(v) : std::nullopt;
+            if (!sample) return Usage();
+            options.Sample = *sample;
         } else if (arg == "--seed") {
             const char* v = next();
             if (!v) return Usage();
@@ -189,6 +198,19 @@ int main(int argc, char** argv)
                             std::printf("lamp %s\n", spectrosim::LampName(*lamp));
                         } else {
                             std::printf("unknown lamp %s\n", cmd.substr(5).c_str());
+                        }
+                        std::fflush(stdout);
+                    } else if (cmd.rfind("sample ", 0) == 0) {
+                        // "sample dye 0.25" or "sample none".
+                        std::string text = cmd.substr(7);
+                        if (text.rfind("dye ", 0) == 0) text[3] = ':';
+                        if (auto sample = spectrosim::SampleFromText(text)) {
+                            instrument.SetSample(*sample);
+                            std::string shown = spectrosim::SampleText(*sample);
+                            if (shown.rfind("dye:", 0) == 0) shown[3] = ' ';
+                            std::printf("sample %s\n", shown.c_str());
+                        } else {
+                            std::printf("unknown sample %s\n", cmd.substr(7).c_str());
                         }
                         std::fflush(stdout);
                     }

@@ -40,6 +40,12 @@ void TVirtualInstrument::SetLamp(TLamp Lamp)
     fInstrument.SetLamp(Lamp);
 }
 
+void TVirtualInstrument::SetSample(const TSample& Sample)
+{
+    std::lock_guard<std::mutex> lock(fMutex);
+    fInstrument.SetSample(Sample);
+}
+
 void TVirtualInstrument::Run()
 {
     std::unique_lock<std::mutex> lock(fMutex);

@@ -28,6 +28,7 @@ public:
 
     const std::u16string& ComName() const;
     void SetLamp(TLamp Lamp);
+    void SetSample(const TSample& Sample);
     winapi_posix::VirtualPort& Port() { return *fPort; }
 
 private:
