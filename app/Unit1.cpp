@@ -11,6 +11,8 @@
 #include "comm/nrcommbox/nrcommbox.h"
 #include "toolkit/devicechange.h"
 
+#include <cmath>
+
 TForm1* Form1 = nullptr;
 
 namespace {
@@ -278,6 +280,15 @@ void TForm1::Edit1Change(TObject*)
     if (StrToFloat(LECapture->Text()) > MaxExposureMs) Edit1->SetText(u"300");
 }
 
+void TForm1::SetExposureMs(double Ms)
+{
+    LECapture->SetText(ExposureFromTenths(IntToStr(static_cast<int>(std::lround(Ms * 10)))));
+    // As typed: the change (also when the text stays the same) and the key release.
+    LECaptureChange(this);
+    std::uint16_t key = 0;
+    LECaptureKeyUp(this, key, {});
+}
+
 void TForm1::nrComm1AfterReceive(TObject*, const std::uint8_t* Buffer, std::uint32_t Received)
 {
     FrameReceivedBytes(Buffer, Received, [this](const UnicodeString& Line) { Empfangspakete(Line); });
@@ -303,6 +314,7 @@ void TForm1::CheckPortLost()
     ResetLineFraming();
     // No port selected in the box: picking the port again opens it.
     nrComm1->SetComPortNo(0);
+    if (SpectrumForm) SpectrumForm->PortLost();
     Application->MessageBox(Format(u"Die Verbindung zu %s wurde unterbrochen.", {name}), Application->Title,
                             MsgBox::Ok | MsgBox::IconWarning);
 }

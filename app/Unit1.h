@@ -64,6 +64,9 @@ public:
     void LECaptureChange(TObject* Sender);
     void LECaptureKeyUp(TObject* Sender, std::uint16_t& Key, TShiftState Shift);
     void Edit1Change(TObject* Sender);
+    // Sets the exposure as if typed into LECapture (tenths of a millisecond):
+    // the command line and the spin buttons follow.
+    void SetExposureMs(double Ms);
     void nrComm1AfterReceive(TObject* Com, const std::uint8_t* Buffer, std::uint32_t Received);
     // The port closed: a close that nobody asked for is a lost port (checked
     // once the current work is done; OnClose may come from the port's thread).

@@ -4,6 +4,7 @@
 #include "app/acquisition.h"
 #include "app/calibration.h"
 #include "app/layout.h"
+#include "app/spectrum/spectrumform.h"
 
 TForm2* Form2 = nullptr;
 
@@ -54,6 +55,7 @@ TForm2::~TForm2()
 void TForm2::Scan(std::uint8_t Mode)
 {
     ScanMode = Mode;
+    if (SpectrumForm) SpectrumForm->StopRuns();
     Form1->eSend->SetText(u"s");
     Form1->bSendClick(this);
 }

@@ -73,7 +73,7 @@ int HighestSample(const TCounts& C)
     return static_cast<int>(std::max_element(C.begin(), C.end()) - C.begin());
 }
 
-std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold)
+std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold, double MinProminence)
 {
     std::vector<TPeak> peaks;
     if (C.empty()) return peaks;
@@ -88,7 +88,7 @@ std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold)
             continue;
         const auto [left, right] = Valleys(C, i);
         const double prominence = v - std::max(C[static_cast<std::size_t>(left)], C[static_cast<std::size_t>(right)]);
-        if (prominence < std::max(10.0, 0.05 * (v - floor)) && !(left == 0 && right == n - 1)) continue;
+        if (prominence < std::max(MinProminence, 0.05 * (v - floor)) && !(left == 0 && right == n - 1)) continue;
         peaks.push_back(FitPeak(C, i));
     }
     std::stable_sort(peaks.begin(), peaks.end(), [](const TPeak& a, const TPeak& b) { return a.Height > b.Height; });

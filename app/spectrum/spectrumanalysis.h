@@ -36,9 +36,9 @@ struct TPeak {
 TPeak FitPeak(const TCounts& Counts, int Index);
 
 // The local maxima at or above Threshold that stand out from their valleys
-// (by 10 counts or 5 % of their height above the spectrum's minimum,
+// (by MinProminence or 5 % of their height above the spectrum's minimum,
 // whichever is more), fitted, highest first.
-std::vector<TPeak> FindPeaks(const TCounts& Counts, double Threshold);
+std::vector<TPeak> FindPeaks(const TCounts& Counts, double Threshold, double MinProminence = 10);
 
 // The sample with the highest count (the first of equal ones); -1 when empty.
 int HighestSample(const TCounts& Counts);

@@ -14,6 +14,14 @@ TSpectrumTable MakeTable(const TCounts& Counts, const TCounts& Std, const TWavel
     return t;
 }
 
+TSpectrumTable MakeRatioTable(TQuantity Quantity, const TRatioSpectrum& Ratio, const TWavelengthScale& Scale)
+{
+    TSpectrumTable t = MakeTable(Ratio.Values, {}, Scale);
+    t.Quantity = Quantity;
+    for (std::size_t p = 0; p < Ratio.Values.size(); ++p) t.Valid.push_back(Ratio.Valid(p));
+    return t;
+}
+
 std::string NumberText(double V)
 {
     char buf[32];
@@ -24,15 +32,44 @@ std::string NumberText(double V)
 std::string CsvText(const TSpectrumTable& T)
 {
     const bool withStd = !T.Std.empty();
-    std::string s = T.Calibrated ? "wavelength_nm,counts" : "pixel,counts";
+    std::string s = T.Calibrated ? "wavelength_nm," : "pixel,";
+    s += T.Quantity == TQuantity::Transmittance ? "transmittance_percent"
+         : T.Quantity == TQuantity::Absorbance  ? "absorbance"
+                                                : "counts";
     s += withStd ? ",std\n" : "\n";
     for (std::size_t i = 0; i < T.X.size(); ++i) {
-        s += NumberText(T.X[i]) + "," + NumberText(T.Counts[i]);
+        s += NumberText(T.X[i]) + "," + (T.IsValid(i) ? NumberText(T.Counts[i]) : "");
         if (withStd) s += "," + NumberText(i < T.Std.size() ? T.Std[i] : 0.0);
         s += "\n";
     }
     return s;
 }
+
+namespace {
+
+// The rest of a transmittance or absorbance file: the valid points as (XY..XY).
+std::string RatioJcampPoints(const TSpectrumTable& T)
+{
+    const bool transmittance = T.Quantity == TQuantity::Transmittance;
+    std::string s = transmittance ? "##YUNITS=TRANSMITTANCE\n" : "##YUNITS=ABSORBANCE\n";
+    for (const std::string& note : T.Notes) s += note + "\n";
+    std::string points;
+    std::size_t n = 0;
+    double first = 0, last = 0;
+    for (std::size_t i = 0; i < T.X.size(); ++i) {
+        if (!T.IsValid(i)) continue;
+        if (n++ == 0) first = T.X[i];
+        last = T.X[i];
+        points += NumberText(T.X[i]) + ", " + NumberText(transmittance ? T.Counts[i] / 100 : T.Counts[i]) + "\n";
+    }
+    s += "##XFACTOR=1\n##YFACTOR=1\n";
+    s += "##NPOINTS=" + std::to_string(n) + "\n";
+    if (n > 0) s += "##FIRSTX=" + NumberText(first) + "\n##LASTX=" + NumberText(last) + "\n";
+    s += "##XYPOINTS=(XY..XY)\n" + points + "##END=\n";
+    return s;
+}
+
+}  // namespace
 
 std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title)
 {
@@ -43,6 +80,7 @@ std::string JcampText(const TSpectrumTable& T, const UnicodeString& Title)
     s += "##ORIGIN=Spektrometer\n";
     s += "##OWNER=\n";
     s += T.Calibrated ? "##XUNITS=NANOMETERS\n" : "##XUNITS=PIXEL\n";
+    if (T.Quantity != TQuantity::Counts) return s + RatioJcampPoints(T);
     s += "##YUNITS=COUNTS\n";
     s += "##XFACTOR=1\n##YFACTOR=1\n";
     s += "##NPOINTS=" + std::to_string(T.X.size()) + "\n";

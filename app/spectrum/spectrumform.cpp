@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "app/calibration.h"
 #include "app/layout.h"
+#include "app/spectrum/spectrumtext.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,18 +14,21 @@ namespace {
 
 // The layout as designed; a larger window gives the plot the room, the side
 // panel keeps its width at the right, the rows below the plot stay below it.
-constexpr int DesignWidth = 900, DesignHeight = 540;
+constexpr int DesignWidth = 900, DesignHeight = 600;
 constexpr int PlotWidth = 620, PlotHeight = 380;
 constexpr int SideLeft = 640;
-constexpr TSizeConstraints MinimumSize{840, 480};
-constexpr int MaxAveraged = 1000;
+constexpr TSizeConstraints MinimumSize{840, 540};
 const TColor OverlayColors[] = {clBlue, clGreen, clMaroon, RGB(255, 128, 0), RGB(128, 0, 128), clGray};
 
-UnicodeString Fixed(double V, int Decimals)
+UnicodeString FaultText(TPixelFault F)
 {
-    TFormatSettings dot;
-    dot.DecimalSeparator = u'.';
-    return FloatToStrF(V, ffFixed, 15, Decimals, dot);
+    switch (F) {
+    case TPixelFault::TooLittleLight: return u"kein Wert (zu wenig Licht)";
+    case TPixelFault::Saturated: return u"kein Wert (übersteuert)";
+    case TPixelFault::NoSignal: return u"kein Wert (kein Licht durch die Probe)";
+    case TPixelFault::None: break;
+    }
+    return u"";
 }
 
 UnicodeString LineText(const TReferenceLine& L)
@@ -64,6 +68,7 @@ TSpectrumForm::TSpectrumForm(TComponent* AOwner) : TForm(AOwner)
 TSpectrumForm::~TSpectrumForm()
 {
     fSend.reset();
+    fWatchdog.reset();
     if (SpectrumForm == this) SpectrumForm = nullptr;
 }
 
@@ -88,6 +93,8 @@ void TSpectrumForm::CreateControls()
     PngButton = PlacedButton(this, u"PngButton", u"Als PNG speichern", 444, 414, 120, 23);
     CsvButton = PlacedButton(this, u"CsvButton", u"CSV speichern…", 8, 442, 110, 23);
     JcampButton = PlacedButton(this, u"JcampButton", u"JCAMP-DX speichern…", 122, 442, 140, 23);
+    LiveButton = PlacedButton(this, u"LiveButton", u"Dauerbetrieb", 286, 442, 130, 23);
+    AutoExposureButton = PlacedButton(this, u"AutoExposureButton", u"Belichtung automatisch", 420, 442, 144, 23);
 
     AverageEdit = PlacedControl<TLabeledEdit>(this, u"AverageEdit", 8, 488, 50, 21);
     AverageEdit->SetText(u"10");
@@ -96,7 +103,19 @@ void TSpectrumForm::CreateControls()
     DarkButton = PlacedButton(this, u"DarkButton", u"Dunkelspektrum aufnehmen", 240, 487, 170, 23);
     DarkCheck = PlacedControl<TCheckBox>(this, u"DarkCheck", 418, 490, 130, 17);
     DarkCheck->SetCaption(u"Dunkel abziehen");
-    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 516);
+    QuantityLabel = AutoSizeLabel(this, u"QuantityLabel", u"Messgröße:", 8, 520);
+    QuantityBox = PlacedControl<TComboBox>(this, u"QuantityBox", 72, 516, 162, 21);
+    QuantityBox->SetStyle(csDropDownList);
+    for (const char16_t* q : {u"Intensität (Counts)", u"Transmission (%)", u"Extinktion (A)"}) QuantityBox->AddItem(q);
+    QuantityBox->SetItemIndex(0);
+    ReferenceButton = PlacedButton(this, u"ReferenceButton", u"Referenz aufnehmen", 240, 515, 170, 23);
+    StoredLabel = AutoSizeLabel(this, u"StoredLabel", u"", 8, 546);
+    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 564);
+    SaturationLabel = AutoSizeLabel(this, u"SaturationLabel", u"", 8, 582);
+    TFont warning = Font();
+    warning.Style = TFontStyles{fsBold};
+    warning.Color = RGB(200, 0, 0);
+    SaturationLabel->SetFont(warning);
 
     PeaksLabel = AutoSizeLabel(this, u"PeaksLabel", u"Peaks (Zentrum, Höhe, Halbwertsbreite)", 640, 8);
     ThresholdEdit = PlacedControl<TLabeledEdit>(this, u"ThresholdEdit", 820, 24, 70, 21);
@@ -120,6 +139,12 @@ void TSpectrumForm::CreateControls()
     CaptureButton->OnClick = MethodOf(this, &TSpectrumForm::CaptureButtonClick);
     AverageButton->OnClick = MethodOf(this, &TSpectrumForm::AverageButtonClick);
     DarkButton->OnClick = MethodOf(this, &TSpectrumForm::DarkButtonClick);
+    ReferenceButton->OnClick = MethodOf(this, &TSpectrumForm::ReferenceButtonClick);
+    LiveButton->OnClick = MethodOf(this, &TSpectrumForm::LiveButtonClick);
+    AutoExposureButton->OnClick = MethodOf(this, &TSpectrumForm::AutoExposureButtonClick);
+    QuantityBox->OnChange = MethodOf(this, &TSpectrumForm::QuantityBoxChange);
+    // A hidden window captures nothing more.
+    OnHide = [this](TObject*) { StopRuns(); };
     AssignButton->OnClick = MethodOf(this, &TSpectrumForm::AssignButtonClick);
     ApplyButton->OnClick = MethodOf(this, &TSpectrumForm::ApplyButtonClick);
     ResetZoomButton->OnClick = [this](TObject*) {
@@ -173,112 +198,44 @@ void TSpectrumForm::LayoutControls()
     Redraw();
 }
 
-// --- captures ------------------------------------------------------------------
-
-void TSpectrumForm::Send()
-{
-    if (Form1) Form1->bSendClick(this);
-}
-
-void TSpectrumForm::SendLater()
-{
-    // Not from inside the reply being framed: the next command goes out once
-    // the receive handler has returned.
-    fSend = Application->StartTimer(0, [this] {
-        fSend.reset();
-        Send();
-    });
-}
-
-void TSpectrumForm::CaptureButtonClick(TObject*)
-{
-    fAverageCount = 0;
-    fTakeDark = false;
-    Send();
-}
-
-void TSpectrumForm::AverageButtonClick(TObject*)
-{
-    const int n = StrToInt(AverageEdit->Text());
-    if (n < 1 || n > MaxAveraged)
-        throw EConvertError(Format(u"Die Anzahl der Aufnahmen muss zwischen 1 und %d liegen.", {MaxAveraged}));
-    fAverageCount = n;
-    fAveraged.clear();
-    fTakeDark = false;
-    StatusLabel->SetCaption(Format(u"Mittelung: 0 von %d Aufnahmen", {n}));
-    Send();
-}
-
-void TSpectrumForm::DarkButtonClick(TObject*)
-{
-    fAverageCount = 0;
-    fTakeDark = true;
-    StatusLabel->SetCaption(u"Dunkelspektrum: Lampe abdecken, Aufnahme läuft…");
-    Send();
-}
-
-void TSpectrumForm::CaptureComplete()
-{
-    TCounts capture(Counts.begin(), Counts.end());
-    ++fCaptures;
-    if (fTakeDark) {
-        fTakeDark = false;
-        fDark = capture;
-        StatusLabel->SetCaption(u"Dunkelspektrum gespeichert.");
-        // Shown as it is, not subtracted from itself.
-        fRaw = std::move(capture);
-        fStd.clear();
-        fShown = fRaw;
-        UpdatePeaks();
-        Redraw();
-        return;
-    }
-    if (fAverageCount > 0) {
-        fAveraged.push_back(std::move(capture));
-        const int got = static_cast<int>(fAveraged.size());
-        StatusLabel->SetCaption(Format(u"Mittelung: %d von %d Aufnahmen", {got, fAverageCount}));
-        if (got < fAverageCount) {
-            SendLater();
-            return;
-        }
-        TAverage average = AverageSpectra(fAveraged);
-        fAveraged.clear();
-        fAverageCount = 0;
-        fRaw = std::move(average.Mean);
-        fStd = std::move(average.Std);
-        UpdateShown();
-        return;
-    }
-    fRaw = std::move(capture);
-    fStd.clear();
-    UpdateShown();
-}
-
-void TSpectrumForm::UpdateShown()
-{
-    fShown = DarkCheck->Checked() && fDark ? SubtractDark(fRaw, *fDark) : fRaw;
-    UpdatePeaks();
-    Redraw();
-}
-
 // --- peaks and calibration ------------------------------------------------------------
 
 UnicodeString TSpectrumForm::PeakText(const TPeak& P) const
 {
     const TWavelengthScale s = Scale();
     const UnicodeString unit = s.Calibrated() ? u" nm" : u" Pixel";
-    return Fixed(s.At(P.Centre), 2) + unit + u"   " + Fixed(P.Height, 0) + u"   FWHM " + Fixed(s.Width(P.Fwhm), 2) +
-           unit;
+    const UnicodeString width = u"   FWHM " + Fixed(s.Width(P.Fwhm), 2) + unit;
+    switch (fShownQuantity) {
+    case TQuantity::Absorbance:
+        return u"λmax " + Fixed(s.At(P.Centre), 2) + unit + u"   A " + Fixed(P.Height, 3) + width;
+    case TQuantity::Transmittance:
+        return Fixed(s.At(P.Centre), 2) + unit + u"   T " + Fixed(P.Height, 1) + u" %" + width;
+    case TQuantity::Counts: break;
+    }
+    return Fixed(s.At(P.Centre), 2) + unit + u"   " + Fixed(P.Height, 0) + width;
 }
 
 void TSpectrumForm::UpdatePeaks()
 {
-    const double threshold = StrToFloatDef(ThresholdEdit->Text(), 100);
-    fPeaks = FindPeaks(fShown, threshold);
-    // The highest peak is always listed.
-    const int top = HighestSample(fShown);
-    if (top >= 0 && (fPeaks.empty() || fPeaks.front().Index != top))
-        fPeaks.insert(fPeaks.begin(), FitPeak(fShown, top));
+    if (fShownQuantity == TQuantity::Counts) {
+        const double threshold = StrToFloatDef(ThresholdEdit->Text(), 100);
+        fPeaks = FindPeaks(fShown, threshold);
+        // The highest peak is always listed.
+        const int top = HighestSample(fShown);
+        if (top >= 0 && (fPeaks.empty() || fPeaks.front().Index != top))
+            fPeaks.insert(fPeaks.begin(), FitPeak(fShown, top));
+        PeaksLabel->SetCaption(u"Peaks (Zentrum, Höhe, Halbwertsbreite)");
+    } else {
+        // Absorption maxima, for T too (where T has its minima).
+        const bool a = fShownQuantity == TQuantity::Absorbance;
+        const TRatioSpectrum absorbance =
+            a ? fRatio
+              : RatioSpectrum(TQuantity::Absorbance, fRaw, fReference->Counts, fDark ? fDark->Counts : TCounts{});
+        fPeaks = AbsorptionMaxima(absorbance, 0.05);
+        if (!a)
+            for (TPeak& p : fPeaks) p.Height = 100 * std::pow(10.0, -p.Height);
+        PeaksLabel->SetCaption(u"Absorptionsmaxima (λmax, Wert, Halbwertsbreite)");
+    }
     PeakList->Clear();
     PeakBox->Clear();
     for (std::size_t i = 0; i < fPeaks.size(); ++i) {
@@ -342,27 +299,52 @@ void TSpectrumForm::Redraw()
     TPlotScene scene;
     scene.XTitle = s.Calibrated() ? u"Wellenlänge (nm)" : u"Pixel";
     double x0 = s.At(0), x1 = s.At(127);
+    double y0 = 0, y1 = 1024;
+    const bool ratio = fShownQuantity != TQuantity::Counts;
     if (!fShown.empty()) {
+        x0 = s.At(0);
+        x1 = s.At(static_cast<double>(fShown.size() - 1));
+    }
+    if (ratio) {
+        // Invalid pixels are gaps: one curve per stretch of valid ones.
+        const bool a = fShownQuantity == TQuantity::Absorbance;
+        scene.YTitle = a ? u"Extinktion A" : u"Transmission T (%)";
+        y0 = a ? -0.1 : 0;
+        y1 = a ? 2.5 : 110;
+        for (std::size_t p = 0; p < fRatio.Values.size(); ++p) {
+            if (!fRatio.Valid(p)) continue;
+            if (a) y1 = std::max(y1, fRatio.Values[p]);
+            if (p == 0 || !fRatio.Valid(p - 1))
+                scene.Curves.push_back({{}, {}, clRed, scene.Curves.empty() ? UnicodeString(u"Probe") : u""});
+            scene.Curves.back().X.push_back(s.At(static_cast<double>(p)));
+            scene.Curves.back().Y.push_back(fRatio.Values[p]);
+        }
+    } else if (!fShown.empty()) {
+        scene.YTitle = u"Counts";
         TPlotCurve curve;
         for (std::size_t p = 0; p < fShown.size(); ++p) curve.X.push_back(s.At(static_cast<double>(p)));
         curve.Y = fShown;
         curve.Name = fStd.empty() ? u"Aufnahme" : u"Mittelwert";
-        x0 = curve.X.front();
-        x1 = curve.X.back();
         scene.Curves.push_back(std::move(curve));
     }
-    for (std::size_t i = 0; i < fOverlays.size(); ++i) {
+    // Overlays are counts: drawn with the counts only.
+    for (std::size_t i = 0; i < fOverlays.size() && !ratio; ++i) {
         const TOverlay& o = fOverlays[i];
         scene.Curves.push_back({o.Nm, o.Counts, OverlayColors[i % std::size(OverlayColors)], o.Name});
     }
     for (const TPeak& p : fPeaks) scene.Marks.push_back({s.At(p.Centre), p.Height, Fixed(s.At(p.Centre), 1)});
+    for (const TPixelRun& run : fSaturated) {
+        scene.AlertBands.push_back(std::minmax(s.At(run.First - 0.5), s.At(run.Last + 0.5)));
+        for (int p = run.First; p <= run.Last; ++p)
+            scene.AlertPoints.push_back({s.At(p), ratio ? y1 : fShown[static_cast<std::size_t>(p)]});
+    }
     if (fZoom) {
         x0 = fZoom->first;
         x1 = fZoom->second;
     }
     if (x1 < x0) std::swap(x0, x1);
     const int w = PlotImage->Width(), h = PlotImage->Height();
-    fFrame = PlotFrame(w, h, x0, x1);
+    fFrame = PlotFrame(w, h, x0, x1, y0, y1);
     scene.Cross = fCross;
     if (fDragFrom >= 0) {
         scene.BandFrom = fDragFrom;
@@ -377,12 +359,25 @@ void TSpectrumForm::ShowReadout(int X, int Y)
     const TWavelengthScale s = Scale();
     const double x = fFrame.XValue(X);
     UnicodeString text = s.Calibrated() ? u"λ = " + Fixed(x, 2) + u" nm" : u"Pixel " + Fixed(x, 1);
-    text += u"   Counts = " + Fixed(fFrame.YValue(Y), 0);
+    const auto value = [this](double V) {
+        switch (fShownQuantity) {
+        case TQuantity::Absorbance: return u"A = " + Fixed(V, 3);
+        case TQuantity::Transmittance: return u"T = " + Fixed(V, 1) + u" %";
+        case TQuantity::Counts: break;
+        }
+        return u"Counts = " + Fixed(V, 0);
+    };
+    text += u"   " + value(fFrame.YValue(Y));
     if (!fShown.empty()) {
         const double pixel = s.Calibrated() ? (x - s.Offset) / s.Slope : x;
         const long p = std::lround(pixel);
-        if (p >= 0 && p < static_cast<long>(fShown.size()))
-            text += u"   Spektrum: " + Fixed(fShown[static_cast<std::size_t>(p)], 0);
+        const auto i = static_cast<std::size_t>(p);
+        if (p >= 0 && p < static_cast<long>(fShown.size())) {
+            if (fShownQuantity == TQuantity::Counts)
+                text += u"   Spektrum: " + Fixed(fShown[i], 0);
+            else if (i < fRatio.Values.size())
+                text += u"   Spektrum: " + (fRatio.Valid(i) ? value(fRatio.Values[i]) : FaultText(fRatio.Faults[i]));
+        }
     }
     ReadoutLabel->SetCaption(text);
 }
@@ -422,7 +417,15 @@ void TSpectrumForm::Export(bool Jcamp)
     if (fShown.empty()) throw Exception(u"Noch keine Aufnahme.");
     SaveDialog->FileName = Jcamp ? u"spektrum.jdx" : u"spektrum.csv";
     if (!SaveDialog->Execute()) return;
-    const TSpectrumTable table = MakeTable(fShown, fStd, Scale());
+    TSpectrumTable table = fShownQuantity == TQuantity::Counts ? MakeTable(fShown, fStd, Scale())
+                                                               : MakeRatioTable(fShownQuantity, fRatio, Scale());
+    if (fShownQuantity != TQuantity::Counts) {
+        table.Notes.push_back("##$REFERENCE EXPOSURE=" + ToUtf8(ExposureMsText(fReference->ExposureUs)) + " ms");
+        table.Notes.push_back("##$REFERENCE TIME=" + ToUtf8(fReference->Taken));
+        table.Notes.push_back(
+            "##$DARK=" + (fDark ? ToUtf8(fDark->Taken + u", " + ExposureMsText(fDark->ExposureUs)) + " ms, subtracted"
+                                : std::string("none (D = 0)")));
+    }
     const UnicodeString name = WithExtension(SaveDialog->FileName, Jcamp ? u".jdx" : u".csv");
     if (Jcamp)
         WriteJcampFile(name, table, ExtractFileName(name));

@@ -1,8 +1,12 @@
 // The spectrum window: the last capture with a wavelength axis, cross-hair
 // read-out and zoom, overlays of ".dat" files, peaks, calibration from known
-// lines, averaging, dark spectrum, CSV / JCAMP-DX / PNG export.
+// lines, averaging, dark spectrum, CSV / JCAMP-DX / PNG export; transmittance
+// and absorbance against a reference, live view, saturation warning and the
+// exposure assistant.
 #pragma once
 
+#include "app/spectrum/absorbance.h"
+#include "app/spectrum/exposureassistant.h"
 #include "app/spectrum/spectrumanalysis.h"
 #include "app/spectrum/spectrumfiles.h"
 #include "app/spectrum/spectrumplot.h"
@@ -27,6 +31,13 @@ public:
     TButton* PngButton;
     TButton* CsvButton;
     TButton* JcampButton;
+    TButton* LiveButton;
+    TButton* AutoExposureButton;
+    TLabel* QuantityLabel;
+    TComboBox* QuantityBox;
+    TButton* ReferenceButton;
+    TLabel* StoredLabel;
+    TLabel* SaturationLabel;
     TLabeledEdit* ThresholdEdit;
     TLabeledEdit* AverageEdit;
     TButton* AverageButton;
@@ -48,6 +59,11 @@ public:
 
     // A capture of the main window is complete (Counts holds it).
     void CaptureComplete();
+    // Ends live view, averaging, the assistant and any capture still to be
+    // sent (the one running is shown when it arrives).
+    void StopRuns();
+    // The main window lost the port: runs end, the last spectrum stays.
+    void PortLost();
 
     // What is shown: the counts per pixel (dark subtracted when chosen,
     // averaged when asked for), the standard deviation of an average, the
@@ -56,6 +72,15 @@ public:
     const TCounts& ShownStd() const { return fStd; }
     const std::vector<TPeak>& Peaks() const { return fPeaks; }
     const std::optional<TLineFit>& Fit() const { return fFit; }
+    // The quantity chosen and the one shown (counts while T or A cannot be
+    // computed), with its values when it is T or A.
+    TQuantity Quantity() const { return fQuantity; }
+    TQuantity ShownQuantity() const { return fShownQuantity; }
+    const TRatioSpectrum& Ratio() const { return fRatio; }
+    const std::optional<TStoredSpectrum>& Reference() const { return fReference; }
+    const std::optional<TStoredSpectrum>& Dark() const { return fDark; }
+    bool LiveRunning() const { return fRun == TRun::Live; }
+    bool AssistantRunning() const { return fRun == TRun::Assistant; }
     TWavelengthScale Scale() const;
     const TPlotFrame& Frame() const { return fFrame; }
     // Captures completed since the window was created.
@@ -64,6 +89,10 @@ public:
     void CaptureButtonClick(TObject* Sender);
     void AverageButtonClick(TObject* Sender);
     void DarkButtonClick(TObject* Sender);
+    void ReferenceButtonClick(TObject* Sender);
+    void LiveButtonClick(TObject* Sender);
+    void AutoExposureButtonClick(TObject* Sender);
+    void QuantityBoxChange(TObject* Sender);
     void AssignButtonClick(TObject* Sender);
     void ApplyButtonClick(TObject* Sender);
 
@@ -71,9 +100,17 @@ private:
     void CreateControls();
     // Places the plot and the controls around it for the client size.
     void LayoutControls();
+    enum class TRun { None, Single, Average, Dark, Reference, Live, Assistant };
+    void Start(TRun Run);
     void Send();
     void SendLater();
+    void EndRun(const UnicodeString& Status);
+    void AssistantStep(const TCounts& Capture);
+    TStoredSpectrum Stored(TCounts Capture) const;
+    // Why T or A cannot be shown for the current capture (empty: it can).
+    UnicodeString RatioBlocker() const;
     void UpdateShown();
+    void UpdateLabels();
     void UpdatePeaks();
     void UpdateFit();
     void Redraw();
@@ -85,12 +122,22 @@ private:
     void PlotMouseUp(TObject*, TMouseButton Button, TShiftState, int X, int Y);
 
     TCounts fRaw;
+    std::int32_t fRawExposureUs = 0;
+    bool fRawIsStored = false;  // fRaw is the dark or reference just taken
+    std::vector<TPixelRun> fSaturated;
     TCounts fShown;
     TCounts fStd;
-    std::optional<TCounts> fDark;
+    std::optional<TStoredSpectrum> fDark;
+    std::optional<TStoredSpectrum> fReference;
+    TQuantity fQuantity = TQuantity::Counts;
+    TQuantity fShownQuantity = TQuantity::Counts;
+    TRatioSpectrum fRatio;
+    UnicodeString fRatioNote;
+    TRun fRun = TRun::None;
+    bool fStopLive = false;
+    std::optional<TExposureAssistant> fAssistant;
     std::vector<TCounts> fAveraged;  // captures of a running average
-    int fAverageCount = 0;           // captures wanted, 0: none running
-    bool fTakeDark = false;
+    int fAverageCount = 0;           // captures wanted
     int fCaptures = 0;
     std::vector<TPeak> fPeaks;
     std::vector<TOverlay> fOverlays;
@@ -105,6 +152,7 @@ private:
     TPoint fCross{-1, -1};
     int fDragFrom = -1, fDragTo = -1;
     std::unique_ptr<TTimerHandle> fSend;
+    std::unique_ptr<TTimerHandle> fWatchdog;
     std::vector<std::pair<TControl*, int>> fBesidePlot;  // designed left
     std::vector<std::pair<TControl*, int>> fBelowPlot;   // designed top
 };

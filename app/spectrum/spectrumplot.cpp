@@ -39,12 +39,14 @@ bool TPlotFrame::Contains(int Px, int Py) const
     return Px >= Area.Left && Px < Area.Right && Py >= Area.Top && Py < Area.Bottom;
 }
 
-TPlotFrame PlotFrame(int W, int H, double X0, double X1)
+TPlotFrame PlotFrame(int W, int H, double X0, double X1, double Y0, double Y1)
 {
     TPlotFrame f;
     f.Area = {48, 8, std::max(W - 10, 60), std::max(H - 34, 30)};
     f.X0 = X0;
     f.X1 = X1 > X0 ? X1 : X0 + 1;
+    f.Y0 = Y0;
+    f.Y1 = Y1 > Y0 ? Y1 : Y0 + 1;
     return f;
 }
 
@@ -84,7 +86,7 @@ void ClippedLine(TCanvas& C, const TRect& A, double X1, double Y1, double X2, do
     C.SetPixels(ex, ey, C.Pen.Color);  // LineTo leaves the end point out
 }
 
-void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle)
+void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle, const UnicodeString& YTitle)
 {
     const TRect& a = F.Area;
     C.Font.Color = clBlack;
@@ -101,7 +103,9 @@ void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle)
         const UnicodeString s = TickText(t, xstep);
         C.TextOut(x - C.TextExtent(s).X / 2, a.Bottom + 5, s);
     }
-    for (double t : AxisTicks(F.Y0, F.Y1, std::max(2, a.Height() / 40))) {
+    const auto yt = AxisTicks(F.Y0, F.Y1, std::max(2, a.Height() / 40));
+    const double ystep = yt.size() > 1 ? yt[1] - yt[0] : 1;
+    for (double t : yt) {
         const int y = F.YPixel(t);
         C.Pen.Color = RGB(225, 225, 225);
         C.MoveTo(a.Left, y);
@@ -109,7 +113,7 @@ void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle)
         C.Pen.Color = clBlack;
         C.MoveTo(a.Left - 4, y);
         C.LineTo(a.Left, y);
-        const UnicodeString s = TickText(t, 1);
+        const UnicodeString s = TickText(t, ystep);
         const TPoint e = C.TextExtent(s);
         C.TextOut(a.Left - 6 - e.X, y - e.Y / 2, s);
     }
@@ -121,6 +125,7 @@ void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle)
     C.LineTo(a.Left - 1, a.Bottom);
     C.LineTo(a.Left - 1, a.Top - 1);
     C.TextOut(a.Right - C.TextExtent(XTitle).X, H - C.TextExtent(XTitle).Y - 1, XTitle);
+    C.TextOut(a.Left + 4, a.Top + 2, YTitle);
 }
 
 }  // namespace
@@ -136,7 +141,13 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
                     std::min(a.Right, std::max(S.BandFrom, S.BandTo)), a.Bottom});
         C.Brush.Color = clWhite;
     }
-    Axes(C, H, F, S.XTitle);
+    C.Brush.Color = RGB(255, 215, 215);
+    for (const auto& [from, to] : S.AlertBands) {
+        const int l = std::max(a.Left, F.XPixel(from)), r = std::min(a.Right, F.XPixel(to) + 1);
+        if (l < r) C.FillRect({l, a.Top, r, a.Bottom});
+    }
+    C.Brush.Color = clWhite;
+    Axes(C, H, F, S.XTitle, S.YTitle);
     int legendY = a.Top + 4;
     for (const TPlotCurve& curve : S.Curves) {
         C.Pen.Color = curve.Color;
@@ -144,6 +155,8 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
         for (std::size_t i = 1; i < n; ++i)
             ClippedLine(C, a, F.XPixel(curve.X[i - 1]), F.YPixel(curve.Y[i - 1]), F.XPixel(curve.X[i]),
                         F.YPixel(curve.Y[i]));
+        if (n == 1)
+            ClippedLine(C, a, F.XPixel(curve.X[0]), F.YPixel(curve.Y[0]), F.XPixel(curve.X[0]), F.YPixel(curve.Y[0]));
         if (curve.Name.empty()) continue;
         const TPoint e = C.TextExtent(curve.Name);
         const int x = a.Right - 8 - e.X;
@@ -162,6 +175,13 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
         const TPoint e = C.TextExtent(m.Label);
         C.TextOut(x - e.X / 2, std::max(a.Top, y - 16 - e.Y), m.Label);
     }
+    C.Pen.Color = C.Brush.Color = RGB(200, 0, 0);
+    for (const auto& [x, y] : S.AlertPoints) {
+        const int px = F.XPixel(x), py = std::clamp(F.YPixel(y), a.Top + 2, a.Bottom - 3);
+        if (px < a.Left || px >= a.Right) continue;
+        C.Rectangle(px - 2, py - 2, px + 3, py + 3);
+    }
+    C.Brush.Color = clWhite;
     if (F.Contains(S.Cross.X, S.Cross.Y)) {
         C.Pen.Color = clGray;
         C.MoveTo(a.Left, S.Cross.Y);

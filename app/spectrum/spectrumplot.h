@@ -22,7 +22,7 @@ struct TPlotFrame {
     bool Contains(int Px, int Py) const;
 };
 // The frame for a W x H picture with room for the tick labels.
-TPlotFrame PlotFrame(int W, int H, double X0, double X1);
+TPlotFrame PlotFrame(int W, int H, double X0, double X1, double Y0 = 0, double Y1 = 1024);
 
 struct TPlotCurve {
     std::vector<double> X;
@@ -37,8 +37,12 @@ struct TPlotMark {
 
 struct TPlotScene {
     UnicodeString XTitle;
+    UnicodeString YTitle;  // at the top left of the data area
     std::vector<TPlotCurve> Curves;
     std::vector<TPlotMark> Marks;
+    // Stretches of x shaded as a warning (saturated pixels) and points marked in them.
+    std::vector<std::pair<double, double>> AlertBands;
+    std::vector<std::pair<double, double>> AlertPoints;
     // Cross-hair at a picture pixel (none when negative) and a zoom band
     // being dragged (none when equal).
     TPoint Cross{-1, -1};

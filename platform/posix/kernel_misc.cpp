@@ -83,6 +83,17 @@ DWORD WINAPI GetTickCount(void)
     return DWORD(ULONGLONG(ts.tv_sec) * 1000u + ULONGLONG(ts.tv_nsec) / 1000000u);  // wraps as on Windows
 }
 
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime)
+{
+    timespec ts{};
+    clock_gettime(CLOCK_REALTIME, &ts);
+    tm local{};
+    localtime_r(&ts.tv_sec, &local);
+    *lpSystemTime = {WORD(local.tm_year + 1900), WORD(local.tm_mon + 1),    WORD(local.tm_wday),
+                     WORD(local.tm_mday),        WORD(local.tm_hour),       WORD(local.tm_min),
+                     WORD(local.tm_sec),         WORD(ts.tv_nsec / 1000000)};
+}
+
 DWORD WINAPI GetCurrentThreadId(void)
 {
     if (t_threadId == 0) t_threadId = g_nextThreadId.fetch_add(4);

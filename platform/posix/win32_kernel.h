@@ -34,6 +34,17 @@
 #define EVENT_MODIFY_STATE 0x0002
 #define SYNCHRONIZE 0x00100000
 
+typedef struct _SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+} SYSTEMTIME, *PSYSTEMTIME, *LPSYSTEMTIME;
+
 extern "C" {
 
 BOOL WINAPI CloseHandle(HANDLE hObject);
@@ -50,6 +61,8 @@ DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL 
 
 void WINAPI Sleep(DWORD dwMilliseconds);
 DWORD WINAPI GetTickCount(void);
+// The wall-clock time in the local time zone.
+void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);
 DWORD WINAPI GetCurrentThreadId(void);
 DWORD WINAPI GetCurrentProcessId(void);
 // The pseudo handle of the process ((HANDLE)-1, as on Windows).

@@ -1,0 +1,150 @@
+// The absorbance lab in the spectrum window on the simulated halogen lamp and
+// dye (headless): dark, reference, absorbance of the dye, a reference of
+// another exposure, live view, the exposure assistant, saturation, port loss.
+#include "app/Unit1.h"
+#include "app/Unit2.h"
+#include "app/spectrum/spectrumform.h"
+#include "comm/nrcomm/nrcomm.h"
+#include "comm/nrcommbox/nrcommbox.h"
+#include "platform/posix/virtual_port.h"
+#include "tests/app/helpers.h"
+#include "tools/spectrosim/virtual_instrument.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(SpectrumWindowLab, AbsorbanceOfTheSimulatedDyeLiveViewAssistantAndPortLoss)
+{
+    const fs::path dir = fs::temp_directory_path() / ("spectro-lab-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    struct TBoxes {
+        TBoxes() : Saved(Application->MessageBoxHook)
+        {
+            Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
+                List.push_back(T);
+                return MsgBox::IdOk;
+            };
+        }
+        ~TBoxes() { Application->MessageBoxHook = Saved; }
+        decltype(Application->MessageBoxHook) Saved;
+        std::vector<UnicodeString> List;
+    } boxes;
+    ResetAcquisitionState();
+    CalSlope = 2.2;
+    CalOffset = 400;
+    spectrosim::TInstrumentOptions options;
+    options.Lamp = spectrosim::TLamp::Off;
+    spectrosim::TVirtualInstrument instrument(u"COM7", options, /*Paced=*/false);
+    auto form = std::make_unique<TForm1>();
+    new TForm2(form.get());
+    const int index = form->nrDeviceBox1->Items().IndexOf(u"COM7");
+    ASSERT_GE(index, 0);
+    form->nrDeviceBox1->PickItem(index);
+    form->TTemp->SetEnabled(false);  // no temperature query in between
+    form->SetExposureMs(10);
+    form->Spektrum1->Click();
+    TSpectrumForm* w = SpectrumForm;
+    ASSERT_NE(w, nullptr);
+    const auto wait = [&](const std::function<bool()>& Done) {
+        return Application->WaitUntil(Done, std::chrono::seconds(10));
+    };
+    const auto capture = [&] {
+        const int before = w->Captures();
+        w->CaptureButton->Click();
+        return wait([&] { return w->Captures() > before; });
+    };
+
+    // Dark with the lamp off, the blank with the lamp on, then the dye.
+    w->DarkButton->Click();
+    ASSERT_TRUE(wait([&] { return w->Dark().has_value(); }));
+    instrument.SetLamp(spectrosim::TLamp::Halogen);
+    w->ReferenceButton->Click();
+    ASSERT_TRUE(wait([&] { return w->Reference().has_value(); }));
+    EXPECT_EQ(w->Reference()->ExposureUs, 10000);
+    w->QuantityBox->PickItem(2);
+    instrument.SetSample({spectrosim::TSample::TKind::Dye, 0.5});
+    ASSERT_TRUE(capture());
+    ASSERT_EQ(w->ShownQuantity(), TQuantity::Absorbance);
+    const std::size_t p590 = static_cast<std::size_t>(spectrosim::PixelOf(590));
+    ASSERT_TRUE(w->Ratio().Valid(p590));
+    EXPECT_NEAR(w->Ratio().Values[p590], 0.40, 0.02);
+    ASSERT_FALSE(w->Peaks().empty());
+    EXPECT_NEAR(CalSlope * w->Peaks()[0].Centre + CalOffset, 590, 4);
+    EXPECT_NEAR(w->Peaks()[0].Fwhm * CalSlope, 90, 12);
+    EXPECT_EQ(w->PeakList->Items().Strings(0).substr(0, 5), u"λmax ");
+
+    // The files: no number where the pixel has none.
+    w->SaveDialog->ExecuteHook = [&](UnicodeString& F) {
+        F = Utf8ToUnicode((dir / "farbstoff").string());
+        return true;
+    };
+    w->CsvButton->Click();
+    const std::string csv = ReadAll(dir / "farbstoff.csv");
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), "wavelength_nm,absorbance");
+    EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 129);
+    EXPECT_EQ(csv.find("nan"), std::string::npos);
+    EXPECT_EQ(csv.find("inf"), std::string::npos);
+    w->JcampButton->Click();
+    const std::string jdx = ReadAll(dir / "farbstoff.jdx");
+    EXPECT_NE(jdx.find("##YUNITS=ABSORBANCE\n"), std::string::npos);
+    EXPECT_NE(jdx.find("##$REFERENCE EXPOSURE=10 ms\n"), std::string::npos);
+    EXPECT_NE(jdx.find("##NPOINTS=" + std::to_string(w->Ratio().ValidCount()) + "\n"), std::string::npos);
+
+    // Another exposure: counts until reference and dark are taken again.
+    form->SetExposureMs(5);
+    EXPECT_EQ(form->eSend->Text(), u"s5000");
+    ASSERT_TRUE(capture());
+    EXPECT_EQ(w->ShownQuantity(), TQuantity::Counts);
+    EXPECT_NE(w->StoredLabel->Caption().find(u"neu aufnehmen"), UnicodeString::npos);
+
+    // Saturated at the longest exposure: said and marked.
+    form->SetExposureMs(30);
+    ASSERT_TRUE(capture());
+    EXPECT_EQ(w->SaturationLabel->Caption().substr(0, 16), u"Übersteuert bei ");
+
+    // The assistant brings the highest count into 750..900 and sets the exposure.
+    form->SetExposureMs(1);
+    w->AutoExposureButton->Click();
+    ASSERT_TRUE(wait([&] { return !w->AssistantRunning(); }));
+    EXPECT_EQ(w->StatusLabel->Caption().substr(0, 15), u"Belichtung pass") << ToUtf8(w->StatusLabel->Caption());
+    const double top = *std::max_element(Counts.begin(), Counts.end());
+    EXPECT_GE(top, 750);
+    EXPECT_LE(top, 900);
+    EXPECT_EQ(form->eSend->Text(), CaptureCommandFor(form->LECapture->Text()));
+    EXPECT_EQ(w->SaturationLabel->Caption(), u"");
+
+    // Live view: captures back to back until stopped after the running one.
+    const int before = w->Captures();
+    w->LiveButton->Click();
+    EXPECT_TRUE(w->LiveRunning());
+    ASSERT_TRUE(wait([&] { return w->Captures() >= before + 5; }));
+    w->LiveButton->Click();
+    ASSERT_TRUE(wait([&] { return !w->LiveRunning(); }));
+    const int stopped = w->Captures();
+    Application->WaitUntil([] { return false; }, std::chrono::milliseconds(300));
+    EXPECT_LE(w->Captures(), stopped + 1);
+
+    // Port lost during live view: it ends; the last spectrum stays and saves.
+    w->LiveButton->Click();
+    ASSERT_TRUE(wait([&] { return w->Captures() >= stopped + 3; }));
+    instrument.Port().Remove();
+    ASSERT_TRUE(wait([&] { return !w->LiveRunning(); }));
+    EXPECT_NE(w->StatusLabel->Caption().find(u"Verbindung"), UnicodeString::npos);
+    ASSERT_FALSE(boxes.List.empty());
+    EXPECT_EQ(boxes.List.back(), u"Die Verbindung zu COM7 wurde unterbrochen.");
+    EXPECT_EQ(w->Shown().size(), 128U);
+    fs::remove(dir / "farbstoff.csv");
+    w->CsvButton->Click();
+    const std::string kept = ReadAll(dir / "farbstoff.csv");
+    EXPECT_EQ(std::count(kept.begin(), kept.end(), '\n'), 129);
+    form.reset();
+    fs::remove_all(dir);
+}
+
+}  // namespace
