@@ -194,6 +194,51 @@ TEST(Screenshot, SpectrumWindowWithFluorescentLamp)
     EXPECT_TRUE(Boxes.empty()) << ToUtf8(Boxes.front());
 }
 
+// The absorbance of the simulated dye against a blank: the picture for the
+// README (build/artifacts/spectrum-absorbance.png), the band's curve in it.
+TEST(Screenshot, SpectrumWindowAbsorbance)
+{
+    spectrosim::TInstrumentOptions options;
+    options.Lamp = spectrosim::TLamp::Off;
+    spectrosim::TVirtualInstrument instrument(u"COM5", options, /*Paced=*/false);
+    ResetAcquisitionState();
+    CalSlope = 2.2;
+    CalOffset = 400;
+    {
+        TForm1 form;
+        new TForm2(&form);
+        form.Show();
+        form.nrDeviceBox1->PickItem(form.nrDeviceBox1->Items().IndexOf(u"COM5"));
+        form.TTemp->SetEnabled(false);
+        form.SetExposureMs(10);
+        form.Spektrum1->Click();
+        TSpectrumForm* w = SpectrumForm;
+        const auto wait = [](const std::function<bool()>& Done) {
+            return Application->WaitUntil(Done, std::chrono::seconds(5));
+        };
+        w->DarkButton->Click();
+        ASSERT_TRUE(wait([&] { return w->Dark().has_value(); }));
+        instrument.SetLamp(spectrosim::TLamp::Halogen);
+        w->ReferenceButton->Click();
+        ASSERT_TRUE(wait([&] { return w->Reference().has_value(); }));
+        instrument.SetSample({spectrosim::TSample::TKind::Dye, 0.5});
+        w->QuantityBox->PickItem(2);
+        w->CaptureButton->Click();
+        ASSERT_TRUE(wait([&] { return w->Captures() == 3; }));
+        w->PlotImage->MouseMove({}, w->Frame().XPixel(590), w->Frame().YPixel(0.4));
+        Application->ProcessMessages();
+        TBitmap shot;
+        TPoint client;
+        ASSERT_TRUE(w->GrabWindow(shot, client));
+        ASSERT_TRUE(shot.SaveToPngFile(u"" SPECTRO_ARTIFACTS_DIR "/spectrum-absorbance.png"));
+        const int left = client.X + w->PlotImage->Left(), top = client.Y + w->PlotImage->Top();
+        int red = 0;
+        for (int y = 0; y < w->PlotImage->Height(); ++y)
+            for (int x = 0; x < w->PlotImage->Width(); ++x) red += shot.Pixel(left + x, top + y) == clRed;
+        EXPECT_GT(red, 300);
+    }
+}
+
 int main(int argc, char** argv)
 {
     const fs::path root = UsePrivatePorts("spectro-shot-");
