@@ -44,5 +44,31 @@ if (spectrum.xUnits !== 'NANOMETERS' || spectrum.yUnits !== 'COUNTS' || result.f
   console.log(`FAILED: units ${spectrum.xUnits} / ${spectrum.yUnits}, type ${result.flatten[0].dataType}`);
   ++failures;
 }
-console.log(failures ? `${failures} differences` : `${rows.length} points read back equal`);
+// Transmittance (a fraction in the file, percent in the CSV) and absorbance:
+// the valid points only, as ##XYPOINTS=(XY..XY). jcampconverter (12.5.3)
+// reads (XY..XY) pairs under ##PEAK TABLE only, so the label is renamed for it;
+// the pairs, units and point count are its own reading.
+for (const [name, units, scale] of [['absorbance', 'ABSORBANCE', 1], ['transmittance', 'TRANSMITTANCE', 100]]) {
+  const text = readFileSync(`${folder}/${name}.jdx`, 'utf8');
+  if (!text.includes('\n##XYPOINTS=(XY..XY)\n')) {
+    console.log(`FAILED: ${name}: no ##XYPOINTS=(XY..XY)`);
+    ++failures;
+    continue;
+  }
+  const read = convert(text.replace('##XYPOINTS=(XY..XY)', '##PEAK TABLE=(XY..XY)')).flatten[0]?.spectra[0];
+  const valid = readFileSync(`${folder}/${name}.csv`, 'utf8').trim().split('\n').slice(1)
+    .map((row) => row.split(',')).filter(([, v]) => v !== '').map(([x, v]) => [Number(x), Number(v)]);
+  if (!read || read.yUnits !== units || read.data.x.length !== valid.length || valid.length < 100) {
+    console.log(`FAILED: ${name}: ${read?.yUnits}, ${read?.data.x.length} points for ${valid.length}`);
+    ++failures;
+    continue;
+  }
+  valid.forEach(([x, v], i) => {
+    if (Math.abs(read.data.x[i] - x) > 1e-9 || Math.abs(read.data.y[i] * scale - v) > 1e-9 * scale) {
+      console.log(`FAILED: ${name} at ${i}: read ${read.data.x[i]}, ${read.data.y[i]}; written ${x}, ${v}`);
+      ++failures;
+    }
+  });
+}
+console.log(failures ? `${failures} differences` : `${rows.length} points and the T and A files read back equal`);
 process.exit(failures ? 1 : 0);

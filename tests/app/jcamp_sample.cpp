@@ -22,6 +22,23 @@ int main(int argc, char** argv)
     try {
         WriteJcampFile(folder + u"/sample.jdx", t, u"Leuchtstoffröhre");
         WriteCsvFile(folder + u"/sample.csv", t);
+        // A band of absorbance with pixels that have no value (too little light at the ends).
+        TRatioSpectrum a, tr;
+        for (int p = 0; p < 128; ++p) {
+            const double d = (p - 86.4) / 17.4;
+            const TPixelFault f = p < 6 || p > 120 || p == 50 ? TPixelFault::TooLittleLight : TPixelFault::None;
+            a.Values.push_back(f == TPixelFault::None ? 0.4 * std::exp(-0.5 * d * d) + p % 7 * 1e-4 : 0);
+            a.Faults.push_back(f);
+            tr.Values.push_back(f == TPixelFault::None ? 100 * std::pow(10, -a.Values.back()) : 0);
+            tr.Faults.push_back(f);
+        }
+        const TWavelengthScale scale{2.2001234567, 399.987654321};
+        for (const auto& [name, table] :
+             {std::pair{u"absorbance", MakeRatioTable(TQuantity::Absorbance, a, scale)},
+              std::pair{u"transmittance", MakeRatioTable(TQuantity::Transmittance, tr, scale)}}) {
+            WriteJcampFile(folder + u"/" + name + u".jdx", table, u"Farbstoff");
+            WriteCsvFile(folder + u"/" + name + u".csv", table);
+        }
     } catch (const Exception& e) {
         std::fprintf(stderr, "%s\n", e.what());
         return 1;
