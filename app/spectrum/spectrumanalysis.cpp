@@ -95,16 +95,6 @@ std::vector<TPeak> FindPeaks(const TCounts& C, double Threshold, double MinPromi
     return peaks;
 }
 
-const std::vector<TReferenceLine>& ReferenceLines()
-{
-    static const std::vector<TReferenceLine> lines = {
-        {u"Hg", 404.66},      {u"Hg", 435.83},     {u"Hg", 546.07},     {u"Hg", 576.96},
-        {u"Hg", 579.07},      {u"Na", 588.995},    {u"Na", 589.592},    {u"HeNe", 632.82},
-        {u"Laser grün", 532}, {u"Laser rot", 650}, {u"Laser rot", 655},
-    };
-    return lines;
-}
-
 TLineFit FitLine(const std::vector<double>& X, const std::vector<double>& Y)
 {
     const std::size_t n = std::min(X.size(), Y.size());

@@ -43,13 +43,6 @@ std::vector<TPeak> FindPeaks(const TCounts& Counts, double Threshold, double Min
 // The sample with the highest count (the first of equal ones); -1 when empty.
 int HighestSample(const TCounts& Counts);
 
-// A known emission line.
-struct TReferenceLine {
-    const char16_t* Name;
-    double Nm;
-};
-const std::vector<TReferenceLine>& ReferenceLines();
-
 // Least-squares straight line through the points (pixel, nm) and each
 // point's residual (nm minus the line's value). Raises Exception when fewer
 // than two distinct pixels are given.

@@ -134,7 +134,28 @@ void TSpectrumForm::CreateControls()
     ClearAssignButton = PlacedButton(this, u"ClearAssignButton", u"Zuordnungen löschen", 766, 278, 124, 23);
     AssignList = PlacedControl<TListBox>(this, u"AssignList", 640, 306, 250, 108);
     FitLabel = AutoSizeLabel(this, u"FitLabel", u"Mindestens zwei Linien zuordnen.", 640, 420);
-    ApplyButton = PlacedButton(this, u"ApplyButton", u"Übernehmen", 640, 442, 120, 23);
+    ApplyButton = PlacedButton(this, u"ApplyButton", u"Übernehmen", 640, 442, 84, 23);
+    AutoAssignButton = PlacedButton(this, u"AutoAssignButton", u"Linien automatisch zuordnen", 728, 442, 162, 23);
+    ElementsLabel = AutoSizeLabel(this, u"ElementsLabel", u"Linien anzeigen:", 640, 472);
+    for (std::size_t i = 0; i < LibraryElements().size(); ++i) {
+        const TElementInfo& e = LibraryElements()[i];
+        const int column = static_cast<int>(i % 3), row = static_cast<int>(i / 3);
+        auto* check = PlacedControl<TCheckBox>(this, (u"Element" + Utf8ToUnicode(e.Symbol) + u"Check").c_str(),
+                                               640 + 84 * column, 488 + 18 * row, 82, 17);
+        check->SetCaption(e.Name);
+        check->OnClick = [this](TObject*) {
+            UpdateLinesNote();
+            Redraw();
+        };
+        ElementChecks.push_back(check);
+    }
+    IdentifyButton = PlacedButton(this, u"IdentifyButton", u"Element bestimmen", 640, 546, 120, 23);
+    RainbowCheck = PlacedControl<TCheckBox>(this, u"RainbowCheck", 766, 543, 124, 17);
+    RainbowCheck->SetCaption(u"Regenbogen");
+    RainbowCheck->SetChecked(true);
+    FillCheck = PlacedControl<TCheckBox>(this, u"FillCheck", 766, 561, 124, 17);
+    FillCheck->SetCaption(u"Fläche färben");
+    IdentLabel = AutoSizeLabel(this, u"IdentLabel", u"", 640, 582);
 
     CaptureButton->OnClick = MethodOf(this, &TSpectrumForm::CaptureButtonClick);
     AverageButton->OnClick = MethodOf(this, &TSpectrumForm::AverageButtonClick);
@@ -147,6 +168,10 @@ void TSpectrumForm::CreateControls()
     OnHide = [this](TObject*) { StopRuns(); };
     AssignButton->OnClick = MethodOf(this, &TSpectrumForm::AssignButtonClick);
     ApplyButton->OnClick = MethodOf(this, &TSpectrumForm::ApplyButtonClick);
+    AutoAssignButton->OnClick = MethodOf(this, &TSpectrumForm::AutoAssignButtonClick);
+    IdentifyButton->OnClick = MethodOf(this, &TSpectrumForm::IdentifyButtonClick);
+    RainbowCheck->OnClick = [this](TObject*) { Redraw(); };
+    FillCheck->OnClick = [this](TObject*) { Redraw(); };
     ResetZoomButton->OnClick = [this](TObject*) {
         fZoom.reset();
         Redraw();
@@ -249,8 +274,9 @@ void TSpectrumForm::AssignButtonClick(TObject*)
     const int line = LineBox->ItemIndex(), peak = PeakBox->ItemIndex();
     if (line < 0 || peak < 0 || peak >= static_cast<int>(fPeaks.size()))
         throw Exception(u"Bitte eine Linie und einen Peak wählen.");
-    std::erase_if(fAssignments, [&](const TAssignment& a) { return a.Line == line; });
-    fAssignments.push_back({line, fPeaks[static_cast<std::size_t>(peak)].Centre});
+    const TReferenceLine& l = ReferenceLines()[static_cast<std::size_t>(line)];
+    std::erase_if(fAssignments, [&](const TAssignment& a) { return a.Name == l.Name && a.Nm == l.Nm; });
+    fAssignments.push_back({l.Name, l.Nm, fPeaks[static_cast<std::size_t>(peak)].Centre});
     UpdateFit();
 }
 
@@ -259,7 +285,7 @@ void TSpectrumForm::UpdateFit()
     std::vector<double> pixels, nm;
     for (const TAssignment& a : fAssignments) {
         pixels.push_back(a.Pixel);
-        nm.push_back(ReferenceLines()[static_cast<std::size_t>(a.Line)].Nm);
+        nm.push_back(a.Nm);
     }
     fFit.reset();
     try {
@@ -269,8 +295,8 @@ void TSpectrumForm::UpdateFit()
     }
     AssignList->Clear();
     for (std::size_t i = 0; i < fAssignments.size(); ++i) {
-        UnicodeString s = LineText(ReferenceLines()[static_cast<std::size_t>(fAssignments[i].Line)]) + u" ← Pixel " +
-                          Fixed(fAssignments[i].Pixel, 2);
+        UnicodeString s =
+            LineText({fAssignments[i].Name, fAssignments[i].Nm, ""}) + u" ← Pixel " + Fixed(fAssignments[i].Pixel, 2);
         if (fFit) s += u", Rest " + Fixed(fFit->Residuals[i], 3) + u" nm";
         AssignList->AddItem(s);
     }
@@ -285,7 +311,10 @@ void TSpectrumForm::ApplyButtonClick(TObject*)
     // As the calibration dialog saves: the values first, then the file.
     CalSlope = fFit->Slope;
     CalOffset = fFit->Offset;
+    fCalibrationResidual = 0;
+    for (double r : fFit->Residuals) fCalibrationResidual = std::max(fCalibrationResidual, std::abs(r));
     fZoom.reset();
+    UpdateLinesNote();
     UpdatePeaks();
     Redraw();
     SaveCalibration(CalibrationFilePath(TForm1::ProgramDirectory()), CalSlope, CalOffset);
@@ -337,6 +366,11 @@ void TSpectrumForm::Redraw()
         scene.AlertBands.push_back(std::minmax(s.At(run.First - 0.5), s.At(run.Last + 0.5)));
         for (int p = run.First; p <= run.Last; ++p)
             scene.AlertPoints.push_back({s.At(p), ratio ? y1 : fShown[static_cast<std::size_t>(p)]});
+    }
+    if (s.Calibrated()) {
+        AddLineMarkers(scene);
+        scene.Rainbow = RainbowCheck->Checked();
+        if (FillCheck->Checked() && !scene.Curves.empty() && !ratio) scene.FillCurve = 0;
     }
     if (fZoom) {
         x0 = fZoom->first;

@@ -6,7 +6,9 @@
 #pragma once
 
 #include "app/spectrum/absorbance.h"
+#include "app/spectrum/elementid.h"
 #include "app/spectrum/exposureassistant.h"
+#include "app/spectrum/linelibrary.h"
 #include "app/spectrum/spectrumanalysis.h"
 #include "app/spectrum/spectrumfiles.h"
 #include "app/spectrum/spectrumplot.h"
@@ -54,6 +56,13 @@ public:
     TListBox* AssignList;
     TLabel* FitLabel;
     TButton* ApplyButton;
+    TButton* AutoAssignButton;
+    TLabel* ElementsLabel;
+    std::vector<TCheckBox*> ElementChecks;  // one per library element, in its order
+    TButton* IdentifyButton;
+    TCheckBox* RainbowCheck;
+    TCheckBox* FillCheck;
+    TLabel* IdentLabel;
     TSaveDialog* SaveDialog;
     TOpenDialog* OpenDialog;
 
@@ -95,6 +104,17 @@ public:
     void QuantityBoxChange(TObject* Sender);
     void AssignButtonClick(TObject* Sender);
     void ApplyButtonClick(TObject* Sender);
+    void AutoAssignButtonClick(TObject* Sender);
+    void IdentifyButtonClick(TObject* Sender);
+    // The last identification ("Element bestimmen").
+    const std::optional<TIdentification>& Identification() const { return fIdentification; }
+    // The calibration's assignments: line and the peak's pixel.
+    struct TAssignment {
+        UnicodeString Name;
+        double Nm;
+        double Pixel;
+    };
+    const std::vector<TAssignment>& Assignments() const { return fAssignments; }
 
 private:
     void CreateControls();
@@ -141,11 +161,12 @@ private:
     int fCaptures = 0;
     std::vector<TPeak> fPeaks;
     std::vector<TOverlay> fOverlays;
-    struct TAssignment {
-        int Line;  // index in ReferenceLines()
-        double Pixel;
-    };
     std::vector<TAssignment> fAssignments;
+    // The largest residual of the calibration taken from known lines (0: none).
+    double fCalibrationResidual = 0;
+    std::optional<TIdentification> fIdentification;
+    void AddLineMarkers(TPlotScene& Scene) const;
+    void UpdateLinesNote();
     std::optional<TLineFit> fFit;
     std::optional<std::pair<double, double>> fZoom;
     TPlotFrame fFrame;

@@ -1,5 +1,7 @@
 #include "app/spectrum/spectrumplot.h"
 
+#include "app/spectrum/spectralcolour.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -128,6 +130,86 @@ void Axes(TCanvas& C, int H, const TPlotFrame& F, const UnicodeString& XTitle, c
     C.TextOut(a.Left + 4, a.Top + 2, YTitle);
 }
 
+void FillUnder(TCanvas& C, const TPlotFrame& F, const TPlotCurve& Curve)
+{
+    const TRect& a = F.Area;
+    const std::size_t n = std::min(Curve.X.size(), Curve.Y.size());
+    for (int x = a.Left; x < a.Right && n > 1; ++x) {
+        const double v = F.XValue(x);
+        // The curve's value at this column, between its points.
+        auto it = std::lower_bound(Curve.X.begin(), Curve.X.begin() + static_cast<std::ptrdiff_t>(n), v);
+        if (it == Curve.X.begin() || it == Curve.X.begin() + static_cast<std::ptrdiff_t>(n)) continue;
+        const std::size_t i = static_cast<std::size_t>(it - Curve.X.begin());
+        const double t = (v - Curve.X[i - 1]) / (Curve.X[i] - Curve.X[i - 1]);
+        const double y = Curve.Y[i - 1] + t * (Curve.Y[i] - Curve.Y[i - 1]);
+        const int top = std::clamp(F.YPixel(y), a.Top, a.Bottom - 1), bottom = std::clamp(F.YPixel(0), a.Top, a.Bottom);
+        if (top >= bottom) continue;
+        C.Pen.Color = SpectralColour(v);
+        C.MoveTo(x, top);
+        C.LineTo(x, bottom);
+    }
+}
+
+void RainbowBand(TCanvas& C, const TPlotFrame& F)
+{
+    const TRect& a = F.Area;
+    const int height = std::min(10, a.Height() / 8);
+    for (int x = a.Left; x < a.Right; ++x) {
+        C.Pen.Color = SpectralColour(F.XValue(x));
+        C.MoveTo(x, a.Bottom - height);
+        C.LineTo(x, a.Bottom);
+    }
+}
+
+void LineMarkers(TCanvas& C, const TPlotFrame& F, const std::vector<TLineMarker>& Markers)
+{
+    const TRect& a = F.Area;
+    const int base = a.Bottom - std::min(10, a.Height() / 8) - 1;
+    std::vector<std::pair<int, int>> taken;  // x ranges of the labels drawn
+    std::vector<const TLineMarker*> order;
+    for (const TLineMarker& m : Markers) order.push_back(&m);
+    // Hovered first, then the strongest: they get the room for their labels.
+    std::stable_sort(order.begin(), order.end(), [](const TLineMarker* p, const TLineMarker* q) {
+        return p->Hover != q->Hover ? p->Hover : p->Length > q->Length;
+    });
+    for (const TLineMarker* m : order) {
+        const int x = F.XPixel(m->X);
+        if (x < a.Left || x >= a.Right) continue;
+        const int top = base - static_cast<int>(std::lround(std::clamp(m->Length, 0.05, 1.0) * 0.4 * a.Height()));
+        C.Pen.Color = C.Brush.Color = m->Color;
+        C.MoveTo(x, base);
+        C.LineTo(x, top);
+        switch (m->Shape % 4) {
+        case 1: C.Rectangle(x - 2, top - 2, x + 3, top + 3); break;
+        case 2:
+            C.MoveTo(x - 3, top);
+            C.LineTo(x + 4, top);
+            C.MoveTo(x - 2, top - 1);
+            C.LineTo(x + 3, top - 1);
+            C.MoveTo(x - 1, top - 2);
+            C.LineTo(x + 2, top - 2);
+            break;
+        case 3:
+            C.MoveTo(x - 3, top - 3);
+            C.LineTo(x + 4, top + 4);
+            C.MoveTo(x + 3, top - 3);
+            C.LineTo(x - 4, top + 4);
+            break;
+        default: break;
+        }
+        const TPoint e = C.TextExtent(m->Label);
+        const int l = x - e.X / 2, r = l + e.X;
+        const bool room = std::none_of(taken.begin(), taken.end(), [&](const std::pair<int, int>& t) {
+            return l < t.second + 2 && r + 2 > t.first;
+        });
+        if (!m->Hover && !room) continue;
+        taken.push_back({l, r});
+        C.Font.Color = m->Color;
+        C.TextOut(std::clamp(l, a.Left, std::max(a.Left, a.Right - e.X)), std::max(a.Top, top - 5 - e.Y), m->Label);
+    }
+    C.Brush.Color = clWhite;
+}
+
 }  // namespace
 
 void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S)
@@ -148,6 +230,10 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
     }
     C.Brush.Color = clWhite;
     Axes(C, H, F, S.XTitle, S.YTitle);
+    if (S.FillCurve >= 0 && S.FillCurve < static_cast<int>(S.Curves.size()))
+        FillUnder(C, F, S.Curves[static_cast<std::size_t>(S.FillCurve)]);
+    if (S.Rainbow) RainbowBand(C, F);
+    LineMarkers(C, F, S.LineMarkers);
     int legendY = a.Top + 4;
     for (const TPlotCurve& curve : S.Curves) {
         C.Pen.Color = curve.Color;

@@ -35,6 +35,18 @@ struct TPlotMark {
     UnicodeString Label;
 };
 
+// A known line drawn at its wavelength: a stroke up from the bottom of the
+// data area, Length (0..1) of the way to the top, with a cap of the element's
+// Shape (0..3); labelled when Hover is set or when its label has room.
+struct TLineMarker {
+    double X = 0;
+    double Length = 0;
+    TColor Color = clBlack;
+    int Shape = 0;
+    UnicodeString Label;
+    bool Hover = false;
+};
+
 struct TPlotScene {
     UnicodeString XTitle;
     UnicodeString YTitle;  // at the top left of the data area
@@ -43,6 +55,11 @@ struct TPlotScene {
     // Stretches of x shaded as a warning (saturated pixels) and points marked in them.
     std::vector<std::pair<double, double>> AlertBands;
     std::vector<std::pair<double, double>> AlertPoints;
+    std::vector<TLineMarker> LineMarkers;
+    // The x axis in nm: a band of the spectral colours along the bottom of the
+    // data area, and the area under curve FillCurve (-1: none) in them.
+    bool Rainbow = false;
+    int FillCurve = -1;
     // Cross-hair at a picture pixel (none when negative) and a zoom band
     // being dragged (none when equal).
     TPoint Cross{-1, -1};

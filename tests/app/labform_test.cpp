@@ -148,3 +148,74 @@ TEST(SpectrumWindowLab, AbsorbanceOfTheSimulatedDyeLiveViewAssistantAndPortLoss)
 }
 
 }  // namespace
+
+namespace {
+
+// Each simulated lamp, calibrated: "Element bestimmen" names its element;
+// the neon tube's lines assigned automatically calibrate within 0.3 nm.
+TEST(SpectrumWindowLines, EachLampIsIdentifiedAndNeonCalibrates)
+{
+    struct TBoxes {
+        TBoxes() : Saved(Application->MessageBoxHook)
+        {
+            Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
+                List.push_back(T);
+                return MsgBox::IdOk;
+            };
+        }
+        ~TBoxes() { Application->MessageBoxHook = Saved; }
+        decltype(Application->MessageBoxHook) Saved;
+        std::vector<UnicodeString> List;
+    } boxes;
+    ResetAcquisitionState();
+    spectrosim::TVirtualInstrument instrument(u"COM7", {}, /*Paced=*/false);
+    auto form = std::make_unique<TForm1>();
+    form->nrDeviceBox1->PickItem(form->nrDeviceBox1->Items().IndexOf(u"COM7"));
+    form->TTemp->SetEnabled(false);
+    form->SetExposureMs(10);
+    form->Spektrum1->Click();
+    TSpectrumForm* w = SpectrumForm;
+    const auto capture = [&](spectrosim::TLamp Lamp) {
+        instrument.SetLamp(Lamp);
+        const int before = w->Captures();
+        w->CaptureButton->Click();
+        return Application->WaitUntil([&] { return w->Captures() > before; }, std::chrono::seconds(10));
+    };
+    using spectrosim::TLamp;
+    CalSlope = 2.2;
+    CalOffset = 400;
+    const std::pair<TLamp, const char16_t*> lamps[] = {
+        {TLamp::Hydrogen, u"Wasserstoff"}, {TLamp::Helium, u"Helium"},           {TLamp::Neon, u"Neon"},
+        {TLamp::Argon, u"Argon"},          {TLamp::Fluorescent, u"Quecksilber"}, {TLamp::Sodium, u"Natrium"}};
+    for (const auto& [lamp, name] : lamps) {
+        ASSERT_TRUE(capture(lamp));
+        w->IdentifyButton->Click();
+        EXPECT_EQ(w->IdentLabel->Caption(), u"Wahrscheinlich: " + UnicodeString(name))
+            << spectrosim::LampName(lamp) << ": " << ToUtf8(boxes.List.back());
+    }
+    // Helium's lines drawn over the plot in their colour.
+    w->ElementChecks[1]->SetChecked(true);
+    const auto& shown = w->PlotImage->Picture();
+    int marker = 0;
+    for (int y = 0; y < shown.Height(); ++y)
+        for (int x = 0; x < shown.Width(); ++x) marker += shown.Pixel(x, y) == RGB(0, 110, 200);
+    EXPECT_GT(marker, 50);
+
+    // Uncalibrated: the neon lines proposed for the peaks give the simulator's scale.
+    CalSlope = 0;
+    CalOffset = 0;
+    ASSERT_TRUE(capture(TLamp::Neon));
+    for (int i = 0; i < w->LineBox->Count(); ++i)
+        if (ReferenceLines()[static_cast<std::size_t>(i)].Element == "Ne") {
+            w->LineBox->PickItem(i);
+            break;
+        }
+    w->AutoAssignButton->Click();
+    ASSERT_TRUE(w->Fit().has_value());
+    EXPECT_GE(w->Assignments().size(), 4U);
+    for (double pixel : {0.0, 64.0, 127.0})
+        EXPECT_NEAR(w->Fit()->Slope * pixel + w->Fit()->Offset, 400 + 2.2 * pixel, 0.3);
+    form.reset();
+}
+
+}  // namespace

@@ -50,6 +50,57 @@ double HalogenEmission(double Nm)
     return planck(Nm) / planck(600.0) * response;
 }
 
+// The rows of the emission line library.
+struct TLibraryRow {
+    const char* Element;
+    int Ion;  // 0 neutral, 1 singly ionised
+    double Nm;
+    double Intensity;
+};
+const TLibraryRow LibraryRows[] = {
+#include "emission_lines.inc"
+};
+
+// A discharge tube of Element: each library line (the ion lines too where
+// WithIons) a Gaussian of the instrument's width, with the library's relative
+// intensity, scaled so that the brightest point within the sensor's range is 1.
+class TDischargeTube {
+public:
+    TDischargeTube(const char* Element, bool WithIons)
+    {
+        for (const TLibraryRow& row : LibraryRows)
+            if (std::string_view(row.Element) == Element && (WithIons || row.Ion == 0))
+                fLines.push_back({row.Nm, row.Intensity, 2.2});
+        double top = 0;
+        for (double nm = 395; nm <= 685; nm += 0.05) top = std::max(top, Raw(nm));
+        for (TEmissionLine& line : fLines) line.Intensity /= top;
+    }
+    double operator()(double Nm) const { return Raw(Nm); }
+
+private:
+    double Raw(double Nm) const
+    {
+        double sum = 0;
+        for (const TEmissionLine& line : fLines) {
+            const double d = (Nm - line.Nm) / line.Width;
+            sum += line.Intensity * std::exp(-0.5 * d * d);
+        }
+        return sum;
+    }
+    std::vector<TEmissionLine> fLines;
+};
+
+double TubeEmission(TLamp Lamp, double Nm)
+{
+    static const TDischargeTube hydrogen("H", false), helium("He", false), neon("Ne", false), argon("Ar", true);
+    switch (Lamp) {
+    case TLamp::Hydrogen: return hydrogen(Nm);
+    case TLamp::Helium: return helium(Nm);
+    case TLamp::Neon: return neon(Nm);
+    default: return argon(Nm);
+    }
+}
+
 double LampEmission(TLamp Lamp, double Nm)
 {
     switch (Lamp) {
@@ -61,6 +112,10 @@ double LampEmission(TLamp Lamp, double Nm)
     case TLamp::RedLaser: return Emission(RedLaserLines, Nm);
     case TLamp::Halogen: return HalogenEmission(Nm);
     case TLamp::Off: return 0;
+    case TLamp::Hydrogen:
+    case TLamp::Helium:
+    case TLamp::Neon:
+    case TLamp::Argon: return TubeEmission(Lamp, Nm);
     }
     return 0;
 }
@@ -85,6 +140,10 @@ std::optional<TLamp> LampFromName(std::string_view Name)
     if (Name == "red-laser") return TLamp::RedLaser;
     if (Name == "halogen") return TLamp::Halogen;
     if (Name == "off") return TLamp::Off;
+    if (Name == "hydrogen") return TLamp::Hydrogen;
+    if (Name == "helium") return TLamp::Helium;
+    if (Name == "neon") return TLamp::Neon;
+    if (Name == "argon") return TLamp::Argon;
     return std::nullopt;
 }
 
@@ -97,6 +156,10 @@ const char* LampName(TLamp Lamp)
     case TLamp::RedLaser: return "red-laser";
     case TLamp::Halogen: return "halogen";
     case TLamp::Off: return "off";
+    case TLamp::Hydrogen: return "hydrogen";
+    case TLamp::Helium: return "helium";
+    case TLamp::Neon: return "neon";
+    case TLamp::Argon: return "argon";
     }
     return "?";
 }
@@ -104,7 +167,8 @@ const char* LampName(TLamp Lamp)
 std::vector<std::string> LampNames()
 {
     std::vector<std::string> names;
-    for (TLamp l : {TLamp::Fluorescent, TLamp::Sodium, TLamp::GreenLaser, TLamp::RedLaser, TLamp::Halogen, TLamp::Off})
+    for (TLamp l : {TLamp::Fluorescent, TLamp::Sodium, TLamp::GreenLaser, TLamp::RedLaser, TLamp::Halogen, TLamp::Off,
+                    TLamp::Hydrogen, TLamp::Helium, TLamp::Neon, TLamp::Argon})
         names.push_back(LampName(l));
     return names;
 }

@@ -23,9 +23,12 @@ namespace spectrosim {
 constexpr int Pixels = 128;
 constexpr int FullScale = 1023;
 
-enum class TLamp { Fluorescent, Sodium, GreenLaser, RedLaser, Halogen, Off };
+// The discharge tubes (hydrogen, helium, neon, argon) shine the lines of the
+// program's emission line library.
+enum class TLamp { Fluorescent, Sodium, GreenLaser, RedLaser, Halogen, Off, Hydrogen, Helium, Neon, Argon };
 
-// "fluorescent", "sodium", "green-laser", "red-laser", "halogen", "off".
+// "fluorescent", "sodium", "green-laser", "red-laser", "halogen", "off",
+// "hydrogen", "helium", "neon", "argon".
 std::optional<TLamp> LampFromName(std::string_view Name);
 const char* LampName(TLamp Lamp);
 // Every light source's name, the default (TInstrumentOptions) first.

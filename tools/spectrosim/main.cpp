@@ -1,6 +1,6 @@
 // spectrosim: the simulated spectrometer on a pseudo-terminal.
 //
-//   spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off]
+//   spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off|hydrogen|helium|neon|argon]
 //              [--sample dye:C|none] [--fast] [--seed N] [--noise SIGMA]
 //              [--com COMn] [--help]
 //
@@ -62,7 +62,8 @@ std::uint32_t BaudOf(int Fd)
 int Usage(std::FILE* To = stderr)
 {
     std::fprintf(To,
-                 "usage: spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off]\n"
+                 "usage: spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off|\n"
+                 "                          hydrogen|helium|neon|argon]\n"
                  "                  [--sample dye:C|none] [--fast] [--seed N] [--noise SIGMA]\n"
                  "                  [--com COMn] [--help]\n"
                  "C is the dye's concentration in mmol/l (\"dye:0.5\").\n");

@@ -1,0 +1,23 @@
+# The emission line library (data/emission_lines.csv) compiled in: rows of
+# {"element", ion, nm, relative intensity} in <build>/generated/emission_lines.inc,
+# read by the program's line library and the simulator's discharge lamps.
+set(SPECTRO_LINES_CSV ${PROJECT_SOURCE_DIR}/data/emission_lines.csv)
+set(SPECTRO_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${SPECTRO_LINES_CSV})
+file(STRINGS ${SPECTRO_LINES_CSV} spectro_line_rows)
+list(POP_FRONT spectro_line_rows spectro_line_header)
+if(NOT spectro_line_header STREQUAL "element,ion,wavelength_air_nm,relative_intensity,source")
+  message(FATAL_ERROR "${SPECTRO_LINES_CSV}: unexpected header '${spectro_line_header}'")
+endif()
+set(spectro_line_table "// Generated from data/emission_lines.csv by cmake/EmissionLines.cmake.\n")
+foreach(row IN LISTS spectro_line_rows)
+  if(NOT row MATCHES "^([A-Z][a-z]?),(I|II),([0-9]+\\.[0-9]+),([0-9]+),")
+    message(FATAL_ERROR "${SPECTRO_LINES_CSV}: row does not read: '${row}'")
+  endif()
+  set(ion 0)
+  if(CMAKE_MATCH_2 STREQUAL "II")
+    set(ion 1)
+  endif()
+  string(APPEND spectro_line_table "{\"${CMAKE_MATCH_1}\", ${ion}, ${CMAKE_MATCH_3}, ${CMAKE_MATCH_4}},\n")
+endforeach()
+file(CONFIGURE OUTPUT ${SPECTRO_GENERATED_DIR}/emission_lines.inc CONTENT "${spectro_line_table}" @ONLY)
