@@ -101,6 +101,9 @@ public:
         (void)FileName;
         return false;
     }
+    // Puts text on the system's clipboard (headless: kept in ClipboardText).
+    virtual void SetClipboardText(const UnicodeString& Text) { ClipboardText = Text; }
+    UnicodeString ClipboardText;
 
 protected:
     bool fTerminated = false;

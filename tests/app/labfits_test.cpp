@@ -3,6 +3,7 @@
 // formulas), the line through the origin, the concentration it predicts, and
 // the first-order decay from clean and noisy data.
 #include "app/lab/labfits.h"
+#include "app/lab/labtables.h"
 #include "tests/app/helpers.h"
 
 #include <gtest/gtest.h>
@@ -74,6 +75,30 @@ TEST(LabFits, FirstOrderDecayFromCleanAndNoisyData)
     EXPECT_GT(fromData.KSE, 0);
     EXPECT_LT(fromData.KSE, 0.002);
     EXPECT_GT(fromData.R2, 0.99);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(LabTables, SeriesRoundTripAndBadRows)
+{
+    const std::vector<TSeriesRow> rows = {{false, u"Standard 1", 0.25, 0.2013},
+                                          {false, u"Blau, \"verdünnt\"", 0.5, 0.40125},
+                                          {true, u"Probe", 0.6012345678, 0.482}};
+    const std::string csv = SeriesCsv(rows);
+    EXPECT_EQ(csv.substr(0, csv.find('\n')), "kind,name,concentration,absorbance");
+    EXPECT_NE(csv.find("\nsample,Probe,0.6012345678,0.482\n"), std::string::npos);
+    const std::vector<TSeriesRow> back = ReadSeriesCsv(csv);
+    ASSERT_EQ(back.size(), 2U);  // the standards only
+    EXPECT_EQ(back[1].Name, rows[1].Name);
+    EXPECT_EQ(back[1].Concentration, 0.5);
+    EXPECT_EQ(back[1].Absorbance, 0.40125);
+    EXPECT_EQ(
+        MessageOf<EConvertError>([] { ReadSeriesCsv("kind,name,concentration,absorbance\nstandard,a,0,5,0.4\n"); }),
+        u"Zeile 2: keine Zeile der Tabelle: 'standard,a,0,5,0.4'");
+    EXPECT_EQ(MessageOf<EConvertError>([] { ReadSeriesCsv("kind,name,concentration,absorbance\nstandard,a,x,0.4\n"); }),
+              u"Zeile 2: 'x' ist keine Zahl.");
 }
 
 }  // namespace

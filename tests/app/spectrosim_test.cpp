@@ -145,6 +145,18 @@ TEST(Simulator, DyeAbsorbanceFollowsBeerLambert)
     const auto expected = CaptureSpectrum(TLamp::Halogen, 10000, options.Seed, 1, options.NoiseSigma, dye);
     const int p = PixelOf(590);
     EXPECT_EQ(replies[2 + p], std::to_string(p) + " " + std::to_string(expected[p]) + "\r\n");
+
+    // A fading dye, on the instrument's clock: A0 e^(-K t) from when it was put in.
+    double now = 100;
+    options.Clock = [&] { return now; };
+    TInstrument fading(options);
+    fading.SetSample(*SampleFromText("fade:1.2:0.05"));
+    now += 20;
+    replies.clear();
+    fading.Receive("s10000\r\n", replies);
+    const auto faded = CaptureSpectrum(TLamp::Halogen, 10000, options.Seed, 1, options.NoiseSigma,
+                                       {TSample::TKind::Dye, 1.2 * std::exp(-0.05 * 20) / 0.8});
+    EXPECT_EQ(replies[2 + p], std::to_string(p) + " " + std::to_string(faded[p]) + "\r\n");
 }
 
 TEST(Simulator, LampAndSampleNames)

@@ -5,6 +5,7 @@
 #include "toolkit/qt/qtpeers.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -168,6 +169,12 @@ int TQtApplication::Run()
 {
     if (!Terminated()) QCoreApplication::exec();
     return ExitCode;
+}
+
+void TQtApplication::SetClipboardText(const UnicodeString& Text)
+{
+    TApplication::SetClipboardText(Text);
+    QGuiApplication::clipboard()->setText(ToQString(Text));
 }
 
 bool TQtApplication::PromptForSaveFileName(UnicodeString& FileName)

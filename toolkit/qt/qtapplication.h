@@ -35,6 +35,7 @@ public:
     void Terminate() override;
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
+    void SetClipboardText(const UnicodeString& Text) override;
     bool PromptForOpenFileName(UnicodeString& FileName) override;
 
 private:

@@ -233,6 +233,25 @@ bool FileDialog(UnicodeString& FileName, bool Open)
 
 bool TWin32Application::PromptForSaveFileName(UnicodeString& FileName) { return FileDialog(FileName, false); }
 
+void TWin32Application::SetClipboardText(const UnicodeString& Text)
+{
+    TApplication::SetClipboardText(Text);
+    if (!OpenClipboard(nullptr)) return;
+    EmptyClipboard();
+    const SIZE_T bytes = (Text.size() + 1) * sizeof(wchar_t);
+    if (HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes)) {
+        if (void* p = GlobalLock(memory)) {
+            std::memcpy(p, Text.c_str(), bytes);
+            GlobalUnlock(memory);
+            // The clipboard owns the memory once it took it.
+            if (!SetClipboardData(CF_UNICODETEXT, memory)) GlobalFree(memory);
+        } else {
+            GlobalFree(memory);
+        }
+    }
+    CloseClipboard();
+}
+
 bool TWin32Application::PromptForOpenFileName(UnicodeString& FileName) { return FileDialog(FileName, true); }
 
 std::unique_ptr<TApplication> CreateApplication(int& Argc, char** Argv)

@@ -27,6 +27,7 @@ public:
     void Terminate() override;
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
+    void SetClipboardText(const UnicodeString& Text) override;
     bool PromptForOpenFileName(UnicodeString& FileName) override;
 
     // Removes a timer (from its handle).

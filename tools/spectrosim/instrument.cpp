@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <random>
 
@@ -121,7 +122,8 @@ double LampEmission(TLamp Lamp, double Nm)
 }
 
 constexpr double DarkCounts = 18;
-constexpr double CountsPerMs = 75;  // the default 10 ms exposure shows the lines unsaturated
+constexpr double DyePerMmolPerL = 0.8;  // the dye's absorbance at 590 nm per mmol/l
+constexpr double CountsPerMs = 75;      // the default 10 ms exposure shows the lines unsaturated
 
 void AppendInt(std::string& S, long long V)
 {
@@ -173,9 +175,44 @@ std::vector<std::string> LampNames()
     return names;
 }
 
+namespace {
+
+// A plain non-negative decimal: digits and a decimal point only, no sign,
+// exponent, "inf" or "nan".
+std::optional<double> PlainNumber(std::string_view Number)
+{
+    if (Number.empty() || !((Number[0] >= '0' && Number[0] <= '9') || Number[0] == '.')) return std::nullopt;
+    double v = 0;
+    const char* last = Number.data() + Number.size();
+    auto r = std::from_chars(Number.data(), last, v, std::chars_format::fixed);
+    if (r.ec != std::errc() || r.ptr != last || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+std::string PlainText(double V)
+{
+    char buf[32];
+    auto r = std::to_chars(buf, buf + sizeof buf, V, std::chars_format::fixed);
+    return std::string(buf, r.ptr);
+}
+
+}  // namespace
+
 std::optional<TSample> SampleFromText(std::string_view Text)
 {
     if (Text == "none") return TSample{};
+    if (Text.substr(0, 5) == "fade:") {
+        const std::string_view rest = Text.substr(5);
+        const auto colon = rest.find(':');
+        if (colon == std::string_view::npos) return std::nullopt;
+        const auto a0 = PlainNumber(rest.substr(0, colon)), k = PlainNumber(rest.substr(colon + 1));
+        if (!a0 || !k) return std::nullopt;
+        TSample s;
+        s.Kind = TSample::TKind::Fade;
+        s.A0 = *a0;
+        s.K = *k;
+        return s;
+    }
     constexpr std::string_view Dye = "dye:";
     if (Text.substr(0, Dye.size()) != Dye) return std::nullopt;
     const std::string_view number = Text.substr(Dye.size());
@@ -191,6 +228,7 @@ std::optional<TSample> SampleFromText(std::string_view Text)
 std::string SampleText(const TSample& Sample)
 {
     if (Sample.Kind == TSample::TKind::None) return "none";
+    if (Sample.Kind == TSample::TKind::Fade) return "fade:" + PlainText(Sample.A0) + ":" + PlainText(Sample.K);
     char buf[32];
     auto r = std::to_chars(buf, buf + sizeof buf, Sample.Concentration, std::chars_format::fixed);
     return "dye:" + std::string(buf, r.ptr);
@@ -199,9 +237,31 @@ std::string SampleText(const TSample& Sample)
 double SampleAbsorbance(const TSample& Sample, double Nm)
 {
     if (Sample.Kind == TSample::TKind::None) return 0;
-    constexpr double CentreNm = 590, FwhmNm = 90, PerMmolPerL = 0.8;
+    constexpr double CentreNm = 590, FwhmNm = 90;
     const double d = (Nm - CentreNm) / FwhmNm;
-    return PerMmolPerL * Sample.Concentration * std::exp(-4 * std::log(2.0) * d * d);
+    const double centre = Sample.Kind == TSample::TKind::Fade ? Sample.A0 : DyePerMmolPerL * Sample.Concentration;
+    return centre * std::exp(-4 * std::log(2.0) * d * d);
+}
+
+TSample SampleAt(const TSample& Sample, double Seconds)
+{
+    if (Sample.Kind != TSample::TKind::Fade) return Sample;
+    TSample dye;
+    dye.Kind = TSample::TKind::Dye;
+    dye.Concentration = Sample.A0 * std::exp(-Sample.K * Seconds) / DyePerMmolPerL;
+    return dye;
+}
+
+double TInstrument::Now() const
+{
+    return fOptions.Clock ? fOptions.Clock()
+                          : std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void TInstrument::SetSample(const TSample& Sample)
+{
+    fOptions.Sample = Sample;
+    fSampleSince = Now();
 }
 
 double PixelWavelength(int Pixel) { return 400.0 + 2.2 * Pixel; }
@@ -239,7 +299,10 @@ std::uint64_t LineTimeUs(std::size_t Bytes, std::uint32_t BaudRate, int BitsPerC
     return static_cast<std::uint64_t>(Bytes) * static_cast<std::uint64_t>(BitsPerChar) * 1000000u / BaudRate;
 }
 
-TInstrument::TInstrument(const TInstrumentOptions& Options) : fOptions(Options), fExposureUs(Options.ExposureUs) {}
+TInstrument::TInstrument(const TInstrumentOptions& Options) : fOptions(Options), fExposureUs(Options.ExposureUs)
+{
+    fSampleSince = Now();
+}
 
 std::string TInstrument::TemperatureLine() const
 {
@@ -288,8 +351,8 @@ void TInstrument::Command(const std::string& Line, std::vector<std::string>& Rep
     line = "RN:";
     AppendInt(line, fRun);
     Replies.push_back(line + "\r\n");
-    const auto counts =
-        CaptureSpectrum(fOptions.Lamp, fExposureUs, fOptions.Seed, fRun, fOptions.NoiseSigma, fOptions.Sample);
+    const auto counts = CaptureSpectrum(fOptions.Lamp, fExposureUs, fOptions.Seed, fRun, fOptions.NoiseSigma,
+                                        SampleAt(fOptions.Sample, Now() - fSampleSince));
     for (int p = 0; p < Pixels; ++p) {
         line.clear();
         AppendInt(line, p);

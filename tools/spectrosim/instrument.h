@@ -13,6 +13,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -36,20 +37,27 @@ std::vector<std::string> LampNames();
 
 // What stands in the light path: nothing, or a cuvette of a dye solution with
 // one broad absorption band (Gaussian, centre 590 nm, FWHM 90 nm, decadic
-// absorbance 0.8 per mmol/l at the centre).
+// absorbance 0.8 per mmol/l at the centre). A fading dye has the absorbance
+// A0 e^(-K t) at 590 nm, t in seconds since it was put in.
 struct TSample {
-    enum class TKind { None, Dye };
+    enum class TKind { None, Dye, Fade };
     TKind Kind = TKind::None;
     double Concentration = 0;  // mmol/l
+    double A0 = 0, K = 0;      // a fading dye
     bool operator==(const TSample&) const = default;
 };
 
-// "none" or "dye:C" with C in mmol/l, a plain non-negative decimal ("0.25").
+// "none", "dye:C" with C in mmol/l, or "fade:A0:K" (K per second); plain
+// non-negative decimals ("0.25").
 std::optional<TSample> SampleFromText(std::string_view Text);
 // The form SampleFromText reads.
 std::string SampleText(const TSample& Sample);
-// The sample's decadic absorbance at a wavelength in nm.
+// The sample's decadic absorbance at a wavelength in nm (a fading dye: as
+// it is put in).
 double SampleAbsorbance(const TSample& Sample, double Nm);
+// A fading dye as it is Seconds after it was put in: a dye of that
+// concentration; other samples as they are.
+TSample SampleAt(const TSample& Sample, double Seconds);
 
 struct TInstrumentOptions {
     TLamp Lamp = TLamp::Fluorescent;
@@ -58,6 +66,8 @@ struct TInstrumentOptions {
     double NoiseSigma = 2.0;          // counts
     double Temperature = 23.5;        // degrees Celsius at start
     std::uint32_t ExposureUs = 1000;  // used by "s" before any exposure was given
+    // Seconds on the clock that fading samples follow (default: steady time).
+    std::function<double()> Clock;
 };
 
 // The instrument's own dispersion: wavelength in nm at a pixel.
@@ -79,7 +89,8 @@ public:
 
     void SetLamp(TLamp Lamp) { fOptions.Lamp = Lamp; }
     TLamp Lamp() const { return fOptions.Lamp; }
-    void SetSample(const TSample& Sample) { fOptions.Sample = Sample; }
+    // A fading sample starts to fade now.
+    void SetSample(const TSample& Sample);
     const TSample& Sample() const { return fOptions.Sample; }
     std::uint32_t Runs() const { return fRun; }
     // The temperature line the next "t" answers with (without CR LF).
@@ -87,11 +98,13 @@ public:
 
 private:
     void Command(const std::string& Line, std::vector<std::string>& Replies);
+    double Now() const;
     TInstrumentOptions fOptions;
     std::string fLine;
     std::uint32_t fRun = 0;
     std::uint32_t fQueries = 0;
     std::uint32_t fExposureUs;
+    double fSampleSince = 0;
 };
 
 // Time the reply bytes take on a line at BaudRate (start, 8 data, stop bit),

@@ -14,6 +14,7 @@
 
 #include "platform/posix/portmap.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -64,9 +65,10 @@ int Usage(std::FILE* To = stderr)
     std::fprintf(To,
                  "usage: spectrosim [--lamp fluorescent|sodium|green-laser|red-laser|halogen|off|\n"
                  "                          hydrogen|helium|neon|argon]\n"
-                 "                  [--sample dye:C|none] [--fast] [--seed N] [--noise SIGMA]\n"
+                 "                  [--sample dye:C|fade:A0:K|none] [--fast] [--seed N] [--noise SIGMA]\n"
                  "                  [--com COMn] [--help]\n"
-                 "C is the dye's concentration in mmol/l (\"dye:0.5\").\n");
+                 "C is the dye's concentration in mmol/l (\"dye:0.5\"); a fading dye has the\n"
+                 "absorbance A0 e^(-K t) at 590 nm, t in seconds (\"fade:1.2:0.05\").\n");
     return To == stderr ? 2 : 0;
 }
 
@@ -202,13 +204,17 @@ int main(int argc, char** argv)
                         }
                         std::fflush(stdout);
                     } else if (cmd.rfind("sample ", 0) == 0) {
-                        // "sample dye 0.25" or "sample none".
+                        // "sample dye 0.25", "sample fade 1.2 0.05" or "sample none".
                         std::string text = cmd.substr(7);
                         if (text.rfind("dye ", 0) == 0) text[3] = ':';
+                        if (text.rfind("fade ", 0) == 0) {
+                            text[4] = ':';
+                            if (const auto space = text.find(' ', 5); space != std::string::npos) text[space] = ':';
+                        }
                         if (auto sample = spectrosim::SampleFromText(text)) {
                             instrument.SetSample(*sample);
                             std::string shown = spectrosim::SampleText(*sample);
-                            if (shown.rfind("dye:", 0) == 0) shown[3] = ' ';
+                            std::replace(shown.begin(), shown.end(), ':', ' ');
                             std::printf("sample %s\n", shown.c_str());
                         } else {
                             std::printf("unknown sample %s\n", cmd.substr(7).c_str());
