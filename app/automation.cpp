@@ -122,13 +122,23 @@ private:
 
     TButton* Button(const std::string& Name) const
     {
+        TSpectrumForm* const s = SpectrumForm;
         return Named<TButton>(Name, {{"bSend", fForm->bSend},
                                      {"CLButton", fForm->CLButton},
                                      {"ProtokollButton", fForm->ProtokollButton},
                                      {"Button1", Form2->Button1},
                                      {"Button2", Form2->Button2},
                                      {"Button3", Form2->Button3},
-                                     {"CaptureButton", SpectrumForm ? SpectrumForm->CaptureButton : nullptr}});
+                                     {"CaptureButton", s ? s->CaptureButton : nullptr},
+                                     {"DarkButton", s ? s->DarkButton : nullptr},
+                                     {"ReferenceButton", s ? s->ReferenceButton : nullptr},
+                                     {"LiveButton", s ? s->LiveButton : nullptr},
+                                     {"AutoExposureButton", s ? s->AutoExposureButton : nullptr}});
+    }
+
+    static TComboBox* ComboBox(const std::string& Name)
+    {
+        return Named<TComboBox>(Name, {{"QuantityBox", SpectrumForm ? SpectrumForm->QuantityBox : nullptr}});
     }
 
     TMenuItem* MenuItem(const std::string& Name) const
@@ -186,6 +196,20 @@ private:
             b->Click();
             return true;
         }
+        if (l.Verb == "pick") {
+            TComboBox* box = ComboBox(l.Arg1);
+            if (!box) {
+                Error = "no such combo box";
+                return false;
+            }
+            const int i = ToInt(l.Rest, -1);
+            if (i < 0 || i >= box->Count()) {
+                Error = "no item " + l.Rest + " (" + std::to_string(box->Count()) + " items)";
+                return false;
+            }
+            box->PickItem(i);
+            return true;
+        }
         if (l.Verb == "menu") {
             TMenuItem* a = MenuItem(l.Arg1);
             if (!a) {
@@ -229,6 +253,22 @@ private:
                 const int n = ToInt(w.Arg1, 0);
                 if (!Wait([n] { return SpectrumForm && SpectrumForm->Captures() >= n; }, timeout(w.Rest))) {
                     Error = "the spectrum window has no capture " + std::to_string(n);
+                    return false;
+                }
+                return true;
+            }
+            if (l.Arg1 == "stored") {
+                const TLine w = Split("stored " + l.Rest);
+                const bool reference = w.Arg1 == "reference";
+                if (!reference && w.Arg1 != "dark") {
+                    Error = "stored what (reference or dark)";
+                    return false;
+                }
+                const auto held = [reference] {
+                    return SpectrumForm && (reference ? SpectrumForm->Reference() : SpectrumForm->Dark());
+                };
+                if (!Wait(held, timeout(w.Rest))) {
+                    Error = std::string("the spectrum window holds no ") + (reference ? "reference" : "dark spectrum");
                     return false;
                 }
                 return true;

@@ -9,7 +9,10 @@
 //   set NAME TEXT             set the text of an edit (LECapture, eSend, EW1, EW2, EI1, EI2)
 //   type NAME TEXT            type TEXT into an edit key by key (key presses and releases)
 //   click NAME                press a button (bSend, CLButton, ProtokollButton, Button1..3;
-//                             CaptureButton of the open spectrum window)
+//                             CaptureButton, DarkButton, ReferenceButton, LiveButton,
+//                             AutoExposureButton of the open spectrum window)
+//   pick NAME INDEX           pick item INDEX (from 0) of a combo box, as the user does
+//                             (QuantityBox of the open spectrum window)
 //   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1, Spektrum1)
 //   savename PATH             what the save dialog answers next ("-" = cancel)
 //   wait temperature [MS]     until the temperature panels are filled
@@ -17,6 +20,8 @@
 //   wait message [MS]         until a message box was shown
 //   wait port COMn [MS]       until the port box lists COMn
 //   wait spectrum N [MS]      until the spectrum window has shown N captures
+//   wait stored reference|dark [MS]
+//                             until the spectrum window holds a reference / dark spectrum
 //   wait input                prints "waiting", reads one line from standard input
 //   sleep MS                  let the program run
 //   print NAME                "value NAME <text>" for an edit or panel

@@ -1,10 +1,12 @@
 // The Windows program under Wine, against the simulated instrument on a kernel
 // pty that a COM port of the Wine prefix points to: the capture scenario of the
-// Linux program, then the main window's picture (plot, controls at their bounds).
+// Linux program, the main window's picture (plot, controls at their bounds), and
+// the spectrum window's pictures (a capture; the absorbance of a dye).
 // Run by the Windows build's tests with SPECTRO_WINDOWS_EXE, SPECTRO_WINE_RUN and
 // SPECTRO_WINE_DIR set, on a display (Xvfb).
 #include "tests/app/helpers.h"
 #include "tests/e2e/capture_scenario.h"
+#include "tools/spectrosim/instrument.h"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -81,34 +83,73 @@ bool ReadShotOrigin(Process& Program, std::vector<std::string>& Seen, int& X, in
     return true;
 }
 
-// The spectrum window's picture at a client size of Width x Height (the plot
-// at 8, 8 grows with the window, the side panel keeps 280 pixels and the rows
-// below the plot 160): the data area framed in black, the capture drawn in red.
-void CheckSpectrumPicture(const std::string& Png, int OriginX, int OriginY, int Width, int Height)
+// The black frame of the spectrum window's data area in its picture at a client
+// size of Width x Height: the plot at 8, 8 grows with the window, the side panel
+// keeps 280 pixels and the rows below the plot 220.
+struct TFrameLines {
+    int Left, Top, Right, Bottom;
+};
+
+TFrameLines SpectrumFrame(int OriginX, int OriginY, int Width, int Height)
 {
-    TPicture shot;
-    ASSERT_TRUE(ReadPng(Png, shot));
-    EXPECT_EQ(shot.Width, Width);
-    ASSERT_EQ(shot.Height, OriginY + Height);
-    const int left = OriginX + 8 + 47, top = OriginY + 8 + 7;
-    const int right = OriginX + 8 + (Width - 280) - 10, bottom = OriginY + 8 + (Height - 160) - 34;
+    return {OriginX + 8 + 47, OriginY + 8 + 7, OriginX + 8 + (Width - 280) - 10, OriginY + 8 + (Height - 220) - 34};
+}
+
+// The picture of the whole client area, the data area framed in black, the
+// curve drawn in red inside it.
+void CheckSpectrumPicture(const TPicture& Shot, int OriginX, int OriginY, int Width, int Height)
+{
+    EXPECT_EQ(Shot.Width, Width);
+    ASSERT_EQ(Shot.Height, OriginY + Height);
     const std::array<int, 3> black{0, 0, 0}, red{255, 0, 0};
+    // Parts not taken from the screen stay black.
+    const auto face = Shot.At(OriginX + 2, OriginY + Height - 2);
+    EXPECT_NE(face, black);
+    EXPECT_EQ(Shot.At(OriginX + Width - 2, OriginY + Height - 2), face);
+    const TFrameLines F = SpectrumFrame(OriginX, OriginY, Width, Height);
     int frame = 0;
-    for (int x = left; x <= right; ++x) frame += (shot.At(x, top) == black) + (shot.At(x, bottom) == black);
-    for (int y = top; y <= bottom; ++y) frame += (shot.At(left, y) == black) + (shot.At(right, y) == black);
-    EXPECT_EQ(frame, 2 * (right - left + 1) + 2 * (bottom - top + 1));
+    for (int x = F.Left; x <= F.Right; ++x) frame += (Shot.At(x, F.Top) == black) + (Shot.At(x, F.Bottom) == black);
+    for (int y = F.Top; y <= F.Bottom; ++y) frame += (Shot.At(F.Left, y) == black) + (Shot.At(F.Right, y) == black);
+    EXPECT_EQ(frame, 2 * (F.Right - F.Left + 1) + 2 * (F.Bottom - F.Top + 1));
     int curve = 0;
-    for (int y = top + 1; y < bottom; ++y)
-        for (int x = left + 1; x < right; ++x) curve += shot.At(x, y) == red;
+    for (int y = F.Top + 1; y < F.Bottom; ++y)
+        for (int x = F.Left + 1; x < F.Right; ++x) curve += Shot.At(x, y) == red;
     EXPECT_GT(curve, 150);
 }
 
+// An absorbance curve peaks, in the lower half of the data area (the legend is
+// at its top), above the instrument pixel where Sample absorbs most; the x axis
+// spans pixels 0 to 127 whatever the calibration.
+void CheckAbsorbanceBand(const TPicture& Shot, const TFrameLines& F, const spectrosim::TSample& Sample)
+{
+    int band = 0;
+    for (int p = 1; p < spectrosim::Pixels; ++p)
+        if (spectrosim::SampleAbsorbance(Sample, spectrosim::PixelWavelength(p)) >
+            spectrosim::SampleAbsorbance(Sample, spectrosim::PixelWavelength(band)))
+            band = p;
+    int topX = -1, topY = F.Bottom;
+    for (int y = (F.Top + F.Bottom) / 2; y < F.Bottom && topX < 0; ++y)
+        for (int x = F.Left + 1; x < F.Right && topX < 0; ++x)
+            if (Shot.At(x, y) == std::array<int, 3>{255, 0, 0}) {
+                topX = x;
+                topY = y;
+            }
+    ASSERT_GE(topX, 0) << "no curve in the lower half";
+    const double perPixel = (F.Right - F.Left - 2) / static_cast<double>(spectrosim::Pixels - 1);
+    // Noise moves the top of the broad band by a few pixels.
+    EXPECT_NEAR((topX - F.Left - 1) / perPixel, band, 8) << "top at " << topX << ", " << topY;
+}
+
 // The spectrum window of the Windows program: a capture, its picture, the
-// window made larger and its picture again.
-void RunSpectrumWindow(const TProgramHost& Host)
+// window made larger and its picture again; then, at 10 ms, a dark spectrum
+// (lamp off), a reference (halogen lamp) and a capture of the dye in the
+// light path shown as absorbance, and its picture.
+void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
 {
     const fs::path& root = Host.Root;
-    const fs::path small = root / "out" / "spectrum.png", large = root / "out" / "spectrum-large.png";
+    const fs::path small = root / "out" / "spectrum.png", large = root / "out" / "spectrum-large.png",
+                   absorbance = root / "out" / "absorbance.png";
+    const std::string dye = "0.5";
     WriteAll(root / "spectrum-script", "select " + Host.Com +
                                            "\nwait temperature 24000\n"
                                            "set LECapture 1\n"
@@ -118,31 +159,64 @@ void RunSpectrumWindow(const TProgramHost& Host)
                                            "sleep 500\n"
                                            "spectrumshot " +
                                            WinePath(small) +
-                                           "\nresize spectrum 1000 640\n"
+                                           "\nresize spectrum 1000 700\n"
                                            "sleep 500\n"
                                            "spectrumshot " +
-                                           WinePath(large) + "\nquit\n");
+                                           WinePath(large) +
+                                           "\nset LECapture 10\n"
+                                           "wait input\n"
+                                           "click DarkButton\n"
+                                           "wait stored dark 24000\n"
+                                           "wait input\n"
+                                           "click ReferenceButton\n"
+                                           "wait stored reference 24000\n"
+                                           "wait input\n"
+                                           "pick QuantityBox 2\n"
+                                           "click CaptureButton\n"
+                                           "wait spectrum 4 24000\n"
+                                           "sleep 500\n"
+                                           "spectrumshot " +
+                                           WinePath(absorbance) + "\nquit\n");
     std::vector<std::string> command = Host.Command;
     command.push_back("--automate");
     command.push_back(WinePath(root / "spectrum-script"));
     Process program(command, Host.Env);
     std::vector<std::string> out;
-    int x1 = -1, y1 = -1, x2 = -1, y2 = -1;
+    int x1 = -1, y1 = -1, x2 = -1, y2 = -1, x3 = -1, y3 = -1;
     ASSERT_TRUE(ReadShotOrigin(program, out, x1, y1)) << ::testing::PrintToString(out);
     ASSERT_TRUE(ReadShotOrigin(program, out, x2, y2)) << ::testing::PrintToString(out);
+    for (const std::string& change : {std::string("lamp off"), std::string("lamp halogen"), "sample dye " + dye}) {
+        ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(60))) << ::testing::PrintToString(out);
+        Sim.WriteLine(change);
+        std::string reply;
+        ASSERT_TRUE(Sim.ReadLine(reply, seconds(5)));
+        ASSERT_EQ(reply, change);
+        program.WriteLine("go");
+    }
+    ASSERT_TRUE(ReadShotOrigin(program, out, x3, y3)) << ::testing::PrintToString(out);
     EXPECT_EQ(program.Wait(seconds(30)), 0);
-    const std::string png = ReadAll(small);
+    const std::string png = ReadAll(small), absorbancePng = ReadAll(absorbance);
     if (const char* artifacts = std::getenv("SPECTRO_ARTIFACTS_DIR")) {
         fs::create_directories(artifacts);
         WriteAll(fs::path(artifacts) / "spectrum-wine.png", png);
+        WriteAll(fs::path(artifacts) / "absorbance-wine.png", absorbancePng);
     }
+    TPicture shot;
     {
         SCOPED_TRACE("as opened");
-        CheckSpectrumPicture(png, x1, y1, 900, 540);
+        ASSERT_TRUE(ReadPng(png, shot));
+        CheckSpectrumPicture(shot, x1, y1, 900, 600);
     }
     {
         SCOPED_TRACE("resized");
-        CheckSpectrumPicture(ReadAll(large), x2, y2, 1000, 640);
+        ASSERT_TRUE(ReadPng(ReadAll(large), shot));
+        CheckSpectrumPicture(shot, x2, y2, 1000, 700);
+    }
+    {
+        SCOPED_TRACE("absorbance");
+        ASSERT_TRUE(ReadPng(absorbancePng, shot));
+        CheckSpectrumPicture(shot, x3, y3, 1000, 700);
+        CheckAbsorbanceBand(shot, SpectrumFrame(x3, y3, 1000, 700), *spectrosim::SampleFromText("dye:" + dye));
     }
 }
 
@@ -181,7 +255,7 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
     const auto started = steady_clock::now();
     const std::vector<std::string> out = RunCaptureSaveAndCalibrate(host, sim);
     std::printf("scenario under Wine: %.1f s\n", duration<double>(steady_clock::now() - started).count());
-    RunSpectrumWindow(host);
+    RunSpectrumWindow(host, sim);
     fs::remove(com);
 
     // The picture after the first capture: where the client area starts in it.
