@@ -30,6 +30,20 @@ TRatioSpectrum RatioSpectrum(TQuantity Quantity, const TCounts& Sample, const TC
     return r;
 }
 
+std::optional<double> BandMean(const TRatioSpectrum& V, double Pixel, int Band)
+{
+    const long centre = std::lround(Pixel);
+    double sum = 0;
+    int n = 0;
+    for (long p = centre - Band; p <= centre + Band; ++p) {
+        if (p < 0 || p >= static_cast<long>(V.Values.size()) || !V.Valid(static_cast<std::size_t>(p))) continue;
+        sum += V.Values[static_cast<std::size_t>(p)];
+        ++n;
+    }
+    if (n == 0) return std::nullopt;
+    return sum / n;
+}
+
 std::vector<TPixelRun> SaturatedRuns(const TCounts& Counts)
 {
     std::vector<TPixelRun> runs;
@@ -61,12 +75,20 @@ void RunMaxima(const std::vector<double>& A, std::size_t From, double MinHeight,
     const double top = n ? *std::max_element(m.begin(), m.end()) : 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (m[i] < MinHeight || (i > 0 && m[i - 1] >= m[i]) || (i + 1 < n && m[i + 1] > m[i])) continue;
-        // It must stand out of the valleys beside it.
-        std::size_t l = i, r = i;
-        while (l > 0 && m[l - 1] <= m[l]) --l;
-        while (r + 1 < n && m[r + 1] <= m[r]) ++r;
-        const double valley = std::max(l == i ? 0.0 : m[l], r == i ? 0.0 : m[r]);
-        if (m[i] - valley < std::max(0.02, 0.1 * top) && !(l == 0 && r == n - 1)) continue;
+        // It must stand out: the lowest point on each side before higher
+        // ground (or the end), the higher of the two, is well below it.
+        double leftLow = m[i], rightLow = m[i];
+        bool leftSide = false, rightSide = false;
+        for (std::size_t k = i; k > 0 && m[k - 1] <= m[i]; --k) {
+            leftLow = std::min(leftLow, m[k - 1]);
+            leftSide = true;
+        }
+        for (std::size_t k = i + 1; k < n && m[k] <= m[i]; ++k) {
+            rightLow = std::min(rightLow, m[k]);
+            rightSide = true;
+        }
+        const double valley = leftSide && rightSide ? std::max(leftLow, rightLow) : leftSide ? leftLow : rightLow;
+        if (m[i] - valley < std::max(0.02, 0.1 * top) && (leftSide || rightSide)) continue;
         TPeak p;
         p.Index = static_cast<int>(From + i);
         p.Centre = static_cast<double>(i);

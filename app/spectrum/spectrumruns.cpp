@@ -2,6 +2,7 @@
 // spectra, live view and the exposure assistant, and what follows from the
 // reference and dark kept (transmittance, absorbance, their notes).
 #include "app/Unit1.h"
+#include "app/lab/labcapture.h"
 #include "app/spectrum/spectrumform.h"
 #include "app/spectrum/spectrumtext.h"
 #include "platform/winapi.h"
@@ -46,6 +47,7 @@ void TSpectrumForm::Send()
 
 void TSpectrumForm::Start(TRun Run)
 {
+    TLabCapture::CancelAll();
     fSend.reset();
     fStopLive = false;
     fRun = Run;
@@ -194,7 +196,10 @@ void TSpectrumForm::CaptureComplete()
             SendLater();
         break;
     case TRun::Single:
-    case TRun::None: EndRun(u""); break;
+    case TRun::None:
+        EndRun(u"");
+        StatusLabel->SetCaption(u"");
+        break;
     }
     fRawIsStored = false;
     fRaw = std::move(capture);
@@ -238,17 +243,16 @@ void TSpectrumForm::QuantityBoxChange(TObject*)
     UpdateShown();
 }
 
-UnicodeString TSpectrumForm::RatioBlocker() const
+UnicodeString TSpectrumForm::RatioBlocker(std::int32_t ExposureUs) const
 {
     if (!fReference)
         return u"Keine Referenz: erst die Küvette mit reinem Lösungsmittel aufnehmen (Referenz aufnehmen).";
-    if (fRaw.empty()) return u"Noch keine Aufnahme.";
-    const UnicodeString now = ExposureMsText(fRawExposureUs);
-    if (!SameExposure(*fReference, fRawExposureUs))
+    const UnicodeString now = ExposureMsText(ExposureUs);
+    if (!SameExposure(*fReference, ExposureUs))
         return u"Referenz bei " + ExposureMsText(fReference->ExposureUs) + u" ms, Aufnahme bei " + now +
                (fDark ? u" ms: Referenz und Dunkelspektrum" : u" ms: Referenz") +
                u" bei dieser Belichtung neu aufnehmen.";
-    if (fDark && !SameExposure(*fDark, fRawExposureUs))
+    if (fDark && !SameExposure(*fDark, ExposureUs))
         return u"Dunkelspektrum bei " + ExposureMsText(fDark->ExposureUs) + u" ms, Aufnahme bei " + now +
                u" ms: Dunkelspektrum bei dieser Belichtung neu aufnehmen.";
     return u"";
@@ -261,7 +265,7 @@ void TSpectrumForm::UpdateShown()
     fRatio = {};
     fRatioNote.clear();
     if (fQuantity != TQuantity::Counts && !fRawIsStored) {
-        fRatioNote = RatioBlocker();
+        fRatioNote = fRaw.empty() ? UnicodeString(u"Noch keine Aufnahme.") : RatioBlocker(fRawExposureUs);
         if (fRatioNote.empty()) {
             fShownQuantity = fQuantity;
             fRatio = RatioSpectrum(fQuantity, fRaw, fReference->Counts, fDark ? fDark->Counts : TCounts{});
@@ -277,6 +281,31 @@ void TSpectrumForm::UpdateShown()
     UpdatePeaks();
     UpdateLabels();
     Redraw();
+}
+
+TRatioSpectrum TSpectrumForm::QuantityOf(TQuantity Quantity, const TCounts& Raw, std::int32_t ExposureUs) const
+{
+    if (Quantity == TQuantity::Counts) {
+        TRatioSpectrum r;
+        r.Values = DarkCheck->Checked() && fDark ? SubtractDark(Raw, fDark->Counts) : Raw;
+        r.Faults.assign(r.Values.size(), TPixelFault::None);
+        return r;
+    }
+    const UnicodeString blocker = RatioBlocker(ExposureUs);
+    if (!blocker.empty()) throw Exception(blocker);
+    return RatioSpectrum(Quantity, Raw, fReference->Counts, fDark ? fDark->Counts : TCounts{});
+}
+
+double TSpectrumForm::PixelAt(double Nm) const
+{
+    const TWavelengthScale s = Scale();
+    return s.Calibrated() ? (Nm - s.Offset) / s.Slope : Nm;
+}
+
+std::optional<double> TSpectrumForm::AbsorbanceMaximum() const
+{
+    if (fShownQuantity != TQuantity::Absorbance || fPeaks.empty()) return std::nullopt;
+    return Scale().At(fPeaks.front().Centre);
 }
 
 void TSpectrumForm::UpdateLabels()
