@@ -3,6 +3,9 @@
 #include "app/Unit2.h"
 #include "app/calibration.h"
 #include "app/export.h"
+#include "app/lab/concentrationform.h"
+#include "app/lab/kineticsform.h"
+#include "app/lab/labcapture.h"
 #include "app/layout.h"
 #include "app/plot.h"
 #include "app/porthint.h"
@@ -151,12 +154,16 @@ void TForm1::CreateMenu()
     Beenden1 = MenuItem(this, u"Beenden1", u"Beenden", Datei1, ShortCut(vkF4, {ssAlt}));
     Ansicht1 = MenuItem(this, u"Ansicht1", u"Ansicht", bar);
     Spektrum1 = MenuItem(this, u"Spektrum1", u"Spektrum…", Ansicht1);
+    Konzentration1 = MenuItem(this, u"Konzentration1", u"Konzentrationsreihe…", Ansicht1);
+    Kinetik1 = MenuItem(this, u"Kinetik1", u"Kinetik…", Ansicht1);
     Info1 = MenuItem(this, u"Info1", u"Info", bar);
     Speichern1->OnClick = MethodOf(this, &TForm1::Speichern1Click);
     Eichung1->OnClick = MethodOf(this, &TForm1::Eichung1Click);
     Beenden1->OnClick = MethodOf(this, &TForm1::Beenden1Click);
     Info1->OnClick = MethodOf(this, &TForm1::Info1Click);
     Spektrum1->OnClick = MethodOf(this, &TForm1::Spektrum1Click);
+    Konzentration1->OnClick = MethodOf(this, &TForm1::Konzentration1Click);
+    Kinetik1->OnClick = MethodOf(this, &TForm1::Kinetik1Click);
     SetMenu(MainMenu1);
 }
 
@@ -265,6 +272,20 @@ void TForm1::Spektrum1Click(TObject*)
     SpectrumForm->Show();
 }
 
+void TForm1::Konzentration1Click(TObject*)
+{
+    if (!SpectrumForm) Spektrum1Click(this);
+    if (!ConcentrationForm) new TConcentrationForm(this);
+    ConcentrationForm->Show();
+}
+
+void TForm1::Kinetik1Click(TObject*)
+{
+    if (!SpectrumForm) Spektrum1Click(this);
+    if (!KineticsForm) new TKineticsForm(this);
+    KineticsForm->Show();
+}
+
 void TForm1::Beenden1Click(TObject*) { Close(); }
 
 void TForm1::LECaptureChange(TObject*) { eSend->SetText(CaptureCommandFor(LECapture->Text())); }
@@ -315,6 +336,7 @@ void TForm1::CheckPortLost()
     // No port selected in the box: picking the port again opens it.
     nrComm1->SetComPortNo(0);
     if (SpectrumForm) SpectrumForm->PortLost();
+    TLabCapture::PortLostAll();
     Application->MessageBox(Format(u"Die Verbindung zu %s wurde unterbrochen.", {name}), Application->Title,
                             MsgBox::Ok | MsgBox::IconWarning);
 }
@@ -379,4 +401,5 @@ void TForm1::SpectrumComplete()
 {
     DrawSpectrum();
     if (SpectrumForm) SpectrumForm->CaptureComplete();
+    TLabCapture::CompleteAll();
 }

@@ -47,6 +47,8 @@ public:
     TMenuItem* Beenden1;
     TMenuItem* Ansicht1;
     TMenuItem* Spektrum1;
+    TMenuItem* Konzentration1;
+    TMenuItem* Kinetik1;
     TMenuItem* Info1;
 
     // Handlers.
@@ -60,6 +62,10 @@ public:
     void Info1Click(TObject* Sender);
     // Shows the spectrum window (created on first use).
     void Spektrum1Click(TObject* Sender);
+    // The lab windows (created on first use, with the spectrum window whose
+    // reference they use).
+    void Konzentration1Click(TObject* Sender);
+    void Kinetik1Click(TObject* Sender);
     void Beenden1Click(TObject* Sender);
     void LECaptureChange(TObject* Sender);
     void LECaptureKeyUp(TObject* Sender, std::uint16_t& Key, TShiftState Shift);

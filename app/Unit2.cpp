@@ -3,6 +3,7 @@
 #include "app/Unit1.h"
 #include "app/acquisition.h"
 #include "app/calibration.h"
+#include "app/lab/labcapture.h"
 #include "app/layout.h"
 #include "app/spectrum/spectrumform.h"
 
@@ -56,6 +57,7 @@ void TForm2::Scan(std::uint8_t Mode)
 {
     ScanMode = Mode;
     if (SpectrumForm) SpectrumForm->StopRuns();
+    TLabCapture::CancelAll();
     Form1->eSend->SetText(u"s");
     Form1->bSendClick(this);
 }

@@ -5,6 +5,7 @@
 #include "app/spectrum/spectrumanalysis.h"
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 // What the spectrum window shows.
@@ -42,6 +43,10 @@ inline bool SameExposure(const TStoredSpectrum& Stored, std::int32_t ExposureUs)
 {
     return Stored.ExposureUs == ExposureUs;
 }
+
+// The mean of the valid values over the pixels Pixel ± Band (Pixel rounded);
+// none when no pixel there has a value.
+std::optional<double> BandMean(const TRatioSpectrum& Values, double Pixel, int Band);
 
 // The saturated stretches of a capture: first and last pixel of each run of
 // counts at or above SaturationCounts.

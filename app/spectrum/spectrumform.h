@@ -88,6 +88,15 @@ public:
     const TRatioSpectrum& Ratio() const { return fRatio; }
     const std::optional<TStoredSpectrum>& Reference() const { return fReference; }
     const std::optional<TStoredSpectrum>& Dark() const { return fDark; }
+    // For the lab windows: a capture (its raw counts at its exposure) as the
+    // quantity, against the reference and dark kept (counts: dark subtracted
+    // when chosen). Raises Exception with the reason when T or A cannot be
+    // computed for it.
+    TRatioSpectrum QuantityOf(TQuantity Quantity, const TCounts& Raw, std::int32_t ExposureUs) const;
+    // The pixel at Nm on the current scale (the pixel itself without one).
+    double PixelAt(double Nm) const;
+    // λmax of the absorbance shown, if any.
+    std::optional<double> AbsorbanceMaximum() const;
     bool LiveRunning() const { return fRun == TRun::Live; }
     bool AssistantRunning() const { return fRun == TRun::Assistant; }
     TWavelengthScale Scale() const;
@@ -128,7 +137,7 @@ private:
     void AssistantStep(const TCounts& Capture);
     TStoredSpectrum Stored(TCounts Capture) const;
     // Why T or A cannot be shown for the current capture (empty: it can).
-    UnicodeString RatioBlocker() const;
+    UnicodeString RatioBlocker(std::int32_t ExposureUs) const;
     void UpdateShown();
     void UpdateLabels();
     void UpdatePeaks();

@@ -261,6 +261,12 @@ void DrawPlot(TCanvas& C, int W, int H, const TPlotFrame& F, const TPlotScene& S
         const TPoint e = C.TextExtent(m.Label);
         C.TextOut(x - e.X / 2, std::max(a.Top, y - 16 - e.Y), m.Label);
     }
+    for (const TPlotScene::TDot& d : S.Dots) {
+        const int px = F.XPixel(d.X), py = F.YPixel(d.Y);
+        if (!F.Contains(px, py)) continue;
+        C.Pen.Color = C.Brush.Color = d.Color;
+        C.Rectangle(px - 2, py - 2, px + 3, py + 3);
+    }
     C.Pen.Color = C.Brush.Color = RGB(200, 0, 0);
     for (const auto& [x, y] : S.AlertPoints) {
         const int px = F.XPixel(x), py = std::clamp(F.YPixel(y), a.Top + 2, a.Bottom - 3);

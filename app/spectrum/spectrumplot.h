@@ -56,6 +56,12 @@ struct TPlotScene {
     std::vector<std::pair<double, double>> AlertBands;
     std::vector<std::pair<double, double>> AlertPoints;
     std::vector<TLineMarker> LineMarkers;
+    // Measured points, each a small filled square.
+    struct TDot {
+        double X = 0, Y = 0;
+        TColor Color = clBlue;
+    };
+    std::vector<TDot> Dots;
     // The x axis in nm: a band of the spectral colours along the bottom of the
     // data area, and the area under curve FillCurve (-1: none) in them.
     bool Rainbow = false;
