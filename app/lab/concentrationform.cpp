@@ -96,7 +96,8 @@ void TConcentrationForm::CreateControls()
     LoadButton = PlacedButton(this, u"LoadButton", u"Tabelle laden…", 142, 396, 120, 23);
     StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 428);
     PlotImage = PlacedControl<TImage>(this, u"PlotImage", PlotLeft, 8, PlotWidth, PlotHeight);
-    FitLabel = AutoSizeLabel(this, u"FitLabel", u"", PlotLeft, 396);
+    FitLabel = AutoSizeLabel(this, u"FitLabel", u"", PlotLeft, 394);
+    QualityLabel = AutoSizeLabel(this, u"QualityLabel", u"", PlotLeft, 412);
 
     LambdaMaxButton->OnClick = [this](TObject*) {
         const auto nm = SpectrumForm ? SpectrumForm->AbsorbanceMaximum() : std::nullopt;
@@ -171,7 +172,8 @@ void TConcentrationForm::LayoutControls()
 {
     const int dx = ClientWidth() - DesignWidth, dy = ClientHeight() - DesignHeight;
     PlotImage->SetBounds(PlotLeft, 8, PlotWidth + dx, PlotHeight + dy);
-    FitLabel->SetTop(396 + dy);
+    FitLabel->SetTop(394 + dy);
+    QualityLabel->SetTop(412 + dy);
     Redraw();
 }
 
@@ -302,6 +304,7 @@ void TConcentrationForm::UpdateFit()
             a.push_back(*s.Absorbance);
         }
     fFit.reset();
+    QualityLabel->SetCaption(u"");
     if (c.size() < 2) {
         FitLabel->SetCaption(u"Für die Eichgerade mindestens zwei Standards messen.");
     } else {
@@ -309,8 +312,8 @@ void TConcentrationForm::UpdateFit()
             fFit = FitStraightLine(c, a, ThroughOriginCheck->Checked());
             FitLabel->SetCaption(u"A = m·c + b:  m = " + WithError(fFit->Slope, fFit->SlopeSE, 4) + u" pro " + Unit() +
                                  (fFit->ThroughOrigin ? UnicodeString(u",  b = 0")
-                                                      : u",  b = " + WithError(fFit->Intercept, fFit->InterceptSE, 4)) +
-                                 u",  R² = " + Fixed(fFit->R2, 5));
+                                                      : u",  b = " + WithError(fFit->Intercept, fFit->InterceptSE, 4)));
+            QualityLabel->SetCaption(Format(u"R² = %s  (%d Standards)", {Fixed(fFit->R2, 5), fFit->N}));
         } catch (const Exception& e) {
             FitLabel->SetCaption(e.Message());
         }

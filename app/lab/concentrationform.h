@@ -41,6 +41,7 @@ public:
     TLabel* StatusLabel;
     TImage* PlotImage;
     TLabel* FitLabel;
+    TLabel* QualityLabel;
     TSaveDialog* SaveDialog;
     TOpenDialog* OpenDialog;
 

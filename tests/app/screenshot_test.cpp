@@ -4,6 +4,9 @@
 #include "app/Unit1.h"
 #include "app/Unit2.h"
 #include "app/calibration.h"
+#include "app/lab/concentrationform.h"
+#include "app/lab/kineticsform.h"
+#include "app/lab/labtext.h"
 #include "app/spectrum/spectralcolour.h"
 #include "app/spectrum/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
@@ -26,6 +29,7 @@
 #include <QTimer>
 #include <QWindow>
 
+#include <chrono>
 #include <filesystem>
 
 namespace fs = std::filesystem;
@@ -278,6 +282,82 @@ TEST(Screenshot, SpectrumWindowHeliumLinesAndRainbow)
         EXPECT_EQ(c, SpectralColour(w->Frame().XValue(f.XPixel(530))));
     }
     Boxes.clear();  // the identification's ranking
+}
+
+// The lab windows on the simulated dye, for the README
+// (build/artifacts/concentration.png, kinetics.png): a series of three
+// standards with a sample, and a fading dye's run with its fit.
+TEST(Screenshot, LabWindows)
+{
+    TKineticsForm::TimeScale = 10;
+    spectrosim::TInstrumentOptions options;
+    options.Lamp = spectrosim::TLamp::Off;
+    options.Clock = [] {
+        return 10 * std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    };
+    spectrosim::TVirtualInstrument instrument(u"COM8", options, /*Paced=*/false);
+    ResetAcquisitionState();
+    CalSlope = 2.2;
+    CalOffset = 400;
+    Boxes.clear();
+    {
+        TForm1 form;
+        form.Show();
+        form.nrDeviceBox1->PickItem(form.nrDeviceBox1->Items().IndexOf(u"COM8"));
+        form.TTemp->SetEnabled(false);
+        form.SetExposureMs(10);
+        form.Spektrum1->Click();
+        TSpectrumForm* w = SpectrumForm;
+        const auto wait = [](const std::function<bool()>& Done) {
+            return Application->WaitUntil(Done, std::chrono::seconds(20));
+        };
+        w->DarkButton->Click();
+        ASSERT_TRUE(wait([&] { return w->Dark().has_value(); }));
+        instrument.SetLamp(spectrosim::TLamp::Halogen);
+        w->ReferenceButton->Click();
+        ASSERT_TRUE(wait([&] { return w->Reference().has_value(); }));
+        w->QuantityBox->PickItem(2);
+
+        form.Konzentration1->Click();
+        TConcentrationForm* c = ConcentrationForm;
+        c->WavelengthEdit->SetText(u"590");
+        for (const char16_t* conc : {u"0.25", u"0.5", u"1.0"}) {
+            instrument.SetSample({spectrosim::TSample::TKind::Dye, ReadDecimal(conc, u"")});
+            c->ConcEdit->SetText(conc);
+            c->MeasureButton->Click();
+            ASSERT_TRUE(wait([&] { return !c->Measuring(); }));
+        }
+        instrument.SetSample({spectrosim::TSample::TKind::Dye, 0.6});
+        c->SampleButton->Click();
+        ASSERT_TRUE(wait([&] { return !c->Samples().empty(); }));
+        Application->ProcessMessages();
+        TBitmap shot;
+        TPoint client;
+        ASSERT_TRUE(c->GrabWindow(shot, client));
+        ASSERT_TRUE(shot.SaveToPngFile(u"" SPECTRO_ARTIFACTS_DIR "/concentration.png"));
+
+        form.Kinetik1->Click();
+        TKineticsForm* k = KineticsForm;
+        k->WaveEdits[0]->SetText(u"590");
+        k->IntervalEdit->SetText(u"2");
+        k->DurationEdit->SetText(u"60");
+        instrument.SetSample(*spectrosim::SampleFromText("fade:1.2:0.05"));
+        k->StartButton->Click();
+        ASSERT_TRUE(wait([&] { return !k->Running(); }));
+        k->FitButton->Click();
+        ASSERT_TRUE(k->FirstOrder().has_value());
+        Application->ProcessMessages();
+        ASSERT_TRUE(k->GrabWindow(shot, client));
+        ASSERT_TRUE(shot.SaveToPngFile(u"" SPECTRO_ARTIFACTS_DIR "/kinetics.png"));
+        // The points in red.
+        int red = 0;
+        for (int y = 0; y < k->PlotImage->Height(); ++y)
+            for (int x = 0; x < k->PlotImage->Width(); ++x)
+                red += shot.Pixel(client.X + k->PlotImage->Left() + x, client.Y + k->PlotImage->Top() + y) == clRed;
+        EXPECT_GT(red, 200);
+    }
+    TKineticsForm::TimeScale = 1;
+    Boxes.clear();
 }
 
 int main(int argc, char** argv)
