@@ -1,6 +1,8 @@
 // Colours, bitmaps, the canvas and a PNG writer.
 #include "toolkit/graphics.h"
 
+#include "toolkit/pngencode.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdlib>
@@ -30,64 +32,6 @@ std::uint32_t ToPixel(TColor C)
     C = ColorToRGB(C);
     return static_cast<std::uint32_t>(GetRValue(C)) << 16 | static_cast<std::uint32_t>(GetGValue(C)) << 8 |
            static_cast<std::uint32_t>(GetBValue(C));
-}
-
-// --- PNG -------------------------------------------------------------------
-
-std::uint32_t Crc32(const std::string& Data, std::size_t From)
-{
-    static const std::array<std::uint32_t, 256> Table = [] {
-        std::array<std::uint32_t, 256> T{};
-        for (std::uint32_t N = 0; N < 256; ++N) {
-            std::uint32_t C = N;
-            for (int K = 0; K < 8; ++K) C = (C & 1) ? 0xEDB88320u ^ (C >> 1) : C >> 1;
-            T[N] = C;
-        }
-        return T;
-    }();
-    std::uint32_t C = 0xFFFFFFFFu;
-    for (std::size_t I = From; I < Data.size(); ++I)
-        C = Table[(C ^ static_cast<unsigned char>(Data[I])) & 0xFF] ^ (C >> 8);
-    return C ^ 0xFFFFFFFFu;
-}
-
-void PutU32(std::string& Out, std::uint32_t V)
-{
-    for (int Shift = 24; Shift >= 0; Shift -= 8) Out += static_cast<char>((V >> Shift) & 0xFF);
-}
-
-void PutChunk(std::string& Out, const char* Type, const std::string& Data)
-{
-    PutU32(Out, static_cast<std::uint32_t>(Data.size()));
-    const std::size_t Start = Out.size();
-    Out += Type;
-    Out += Data;
-    PutU32(Out, Crc32(Out, Start));
-}
-
-// A zlib stream of stored (uncompressed) blocks.
-std::string StoredZlib(const std::string& Raw)
-{
-    std::string Z = "\x78\x01";
-    std::size_t Pos = 0;
-    do {
-        const std::size_t N = std::min<std::size_t>(65535, Raw.size() - Pos);
-        const bool Last = Pos + N == Raw.size();
-        Z += static_cast<char>(Last ? 1 : 0);
-        Z += static_cast<char>(N & 0xFF);
-        Z += static_cast<char>(N >> 8);
-        Z += static_cast<char>(~N & 0xFF);
-        Z += static_cast<char>((~N >> 8) & 0xFF);
-        Z.append(Raw, Pos, N);
-        Pos += N;
-    } while (Pos < Raw.size());
-    std::uint32_t A = 1, B = 0;
-    for (unsigned char C : Raw) {
-        A = (A + C) % 65521;
-        B = (B + A) % 65521;
-    }
-    PutU32(Z, B << 16 | A);
-    return Z;
 }
 
 }  // namespace
@@ -151,27 +95,19 @@ void TBitmap::SetPixel(int X, int Y, TColor C)
 
 bool TBitmap::SaveToPngFile(const UnicodeString& FileName) const
 {
-    std::string Header;
-    PutU32(Header, static_cast<std::uint32_t>(fWidth));
-    PutU32(Header, static_cast<std::uint32_t>(fHeight));
-    Header += std::string("\x08\x02\x00\x00\x00", 5);  // 8 bit, RGB, deflate, no filter, no interlace
-    std::string Raw;
-    Raw.reserve(static_cast<std::size_t>(fHeight) * (1 + 3 * static_cast<std::size_t>(fWidth)));
-    for (int Y = 0; Y < fHeight; ++Y) {
-        Raw += '\0';
+    std::vector<std::uint8_t> rgb;
+    rgb.reserve(static_cast<std::size_t>(fHeight) * 3 * static_cast<std::size_t>(fWidth));
+    for (int Y = 0; Y < fHeight; ++Y)
         for (int X = 0; X < fWidth; ++X) {
             const std::uint32_t P = Scanline(Y)[X];
-            Raw += static_cast<char>((P >> 16) & 0xFF);
-            Raw += static_cast<char>((P >> 8) & 0xFF);
-            Raw += static_cast<char>(P & 0xFF);
+            rgb.push_back(static_cast<std::uint8_t>((P >> 16) & 0xFF));
+            rgb.push_back(static_cast<std::uint8_t>((P >> 8) & 0xFF));
+            rgb.push_back(static_cast<std::uint8_t>(P & 0xFF));
         }
-    }
-    std::string Png = "\x89PNG\r\n\x1a\n";
-    PutChunk(Png, "IHDR", Header);
-    PutChunk(Png, "IDAT", StoredZlib(Raw));
-    PutChunk(Png, "IEND", std::string());
+    const std::string png = EncodePng(rgb.data(), fWidth, fHeight);
+    if (png.empty()) return false;
     try {
-        WriteFileBytes(FileName, Png);
+        WriteFileBytes(FileName, png);
     } catch (const Exception&) {
         return false;
     }
