@@ -10,6 +10,14 @@ TApplication* Application = nullptr;
 TApplication::TApplication() = default;
 TApplication::~TApplication() = default;
 
+bool TApplication::PrintPage(const UnicodeString& Title, const TPageDrawer& Draw)
+{
+    (void)Title;
+    PrintedPage = std::make_shared<TRecordingPage>();
+    Draw(*PrintedPage);
+    return true;
+}
+
 void TApplication::ShowException(const Exception& E)
 {
     UnicodeString Msg = E.Message();

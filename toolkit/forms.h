@@ -3,6 +3,7 @@
 
 #include "toolkit/classes.h"
 #include "toolkit/controls.h"
+#include "toolkit/printing.h"
 
 #ifdef _WIN32
 // windows.h first, so that its MessageBox macro is gone for good.
@@ -100,6 +101,16 @@ public:
     {
         (void)FileName;
         return false;
+    }
+    // Shows the system's print dialog and prints one landscape page drawn by
+    // Draw; false when cancelled. Headless: the page is recorded in
+    // PrintedPage (A4 at 300 dpi) and counts as printed.
+    virtual bool PrintPage(const UnicodeString& Title, const TPageDrawer& Draw);
+    std::shared_ptr<TRecordingPage> PrintedPage;
+    // Writes the page as a PDF file (A4 landscape); raises on failure.
+    virtual void SavePdfPage(const UnicodeString& FileName, const UnicodeString& Title, const TPageDrawer& Draw)
+    {
+        WritePdfFile(FileName, Title, Draw);
     }
     // Puts text on the system's clipboard (headless: kept in ClipboardText).
     virtual void SetClipboardText(const UnicodeString& Text) { ClipboardText = Text; }

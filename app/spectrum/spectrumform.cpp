@@ -109,6 +109,8 @@ void TSpectrumForm::CreateControls()
     for (const char16_t* q : {u"Intensität (Counts)", u"Transmission (%)", u"Extinktion (A)"}) QuantityBox->AddItem(q);
     QuantityBox->SetItemIndex(0);
     ReferenceButton = PlacedButton(this, u"ReferenceButton", u"Referenz aufnehmen", 240, 515, 170, 23);
+    PdfButton = PlacedButton(this, u"PdfButton", u"Als PDF speichern…", 414, 515, 128, 23);
+    PrintButton = PlacedButton(this, u"PrintButton", u"Drucken…", 546, 515, 84, 23);
     StoredLabel = AutoSizeLabel(this, u"StoredLabel", u"", 8, 546);
     StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 564);
     SaturationLabel = AutoSizeLabel(this, u"SaturationLabel", u"", 8, 582);
@@ -194,6 +196,8 @@ void TSpectrumForm::CreateControls()
             throw EFCreateError(Format(u"Datei \"%s\" kann nicht erstellt werden.", {name}));
     };
     CsvButton->OnClick = [this](TObject*) { Export(false); };
+    PdfButton->OnClick = [this](TObject*) { PrintOrSave(true); };
+    PrintButton->OnClick = [this](TObject*) { PrintOrSave(false); };
     JcampButton->OnClick = [this](TObject*) { Export(true); };
     ClearAssignButton->OnClick = [this](TObject*) {
         fAssignments.clear();
@@ -322,7 +326,7 @@ void TSpectrumForm::ApplyButtonClick(TObject*)
 
 // --- plot -----------------------------------------------------------------------------
 
-void TSpectrumForm::Redraw()
+TPlotScene TSpectrumForm::BuildScene(double& X0, double& X1, double& Y0, double& Y1) const
 {
     const TWavelengthScale s = Scale();
     TPlotScene scene;
@@ -377,6 +381,17 @@ void TSpectrumForm::Redraw()
         x1 = fZoom->second;
     }
     if (x1 < x0) std::swap(x0, x1);
+    X0 = x0;
+    X1 = x1;
+    Y0 = y0;
+    Y1 = y1;
+    return scene;
+}
+
+void TSpectrumForm::Redraw()
+{
+    double x0, x1, y0, y1;
+    TPlotScene scene = BuildScene(x0, x1, y0, y1);
     const int w = PlotImage->Width(), h = PlotImage->Height();
     fFrame = PlotFrame(w, h, x0, x1, y0, y1);
     scene.Cross = fCross;
@@ -465,4 +480,58 @@ void TSpectrumForm::Export(bool Jcamp)
         WriteJcampFile(name, table, ExtractFileName(name));
     else
         WriteCsvFile(name, table);
+}
+
+// --- the printed page ---------------------------------------------------------------
+
+TReportPage TSpectrumForm::Report() const
+{
+    const TWavelengthScale s = Scale();
+    TReportPage r;
+    r.Title = fShownQuantity == TQuantity::Absorbance      ? UnicodeString(u"Spektrum: Extinktion")
+              : fShownQuantity == TQuantity::Transmittance ? UnicodeString(u"Spektrum: Transmission")
+                                                           : UnicodeString(u"Spektrum");
+    r.Subtitle = PrintedAtText();
+    r.Facts.push_back(u"Messgröße: " + QuantityBox->Text());
+    r.Facts.push_back(u"Belichtung: " + (fRaw.empty() ? UnicodeString(u"–") : ExposureMsText(fRawExposureUs) + u" ms"));
+    if (!fStd.empty()) r.Facts.push_back(Format(u"Mittelwert über %d Aufnahmen", {fAverageCount}));
+    r.Facts.push_back(s.Calibrated()
+                          ? u"Eichung: Steigung " + Fixed(s.Slope, 5) + u" nm/Pixel, Versatz " + Fixed(s.Offset, 3) +
+                                u" nm (" + (fCalibrationResidual > 0 ? u"aus bekannten Linien" : u"aus data/conf.dat") +
+                                u")"
+                          : UnicodeString(u"Eichung: keine (Pixel)"));
+    r.Facts.push_back(u"Dunkelspektrum: " +
+                      (fDark ? fDark->Taken + u", " + ExposureMsText(fDark->ExposureUs) + u" ms" +
+                                   (DarkCheck->Checked() || fShownQuantity != TQuantity::Counts ? u", abgezogen" : u"")
+                             : UnicodeString(u"keines")));
+    r.Facts.push_back(u"Referenz: " + (fReference
+                                           ? fReference->Taken + u", " + ExposureMsText(fReference->ExposureUs) + u" ms"
+                                           : UnicodeString(u"keine")));
+    if (!SaturationLabel->Caption().empty()) r.Facts.push_back(SaturationLabel->Caption());
+    if (!IdentLabel->Caption().empty()) r.Facts.push_back(IdentLabel->Caption());
+    r.ListCaption = PeaksLabel->Caption();
+    for (int i = 0; i < PeakList->Count(); ++i) r.List.push_back(PeakList->Items().Strings(i));
+    return r;
+}
+
+void TSpectrumForm::PrintOrSave(bool Pdf)
+{
+    if (fShown.empty()) throw Exception(u"Noch keine Aufnahme.");
+    const TReportPage report = Report();
+    const TPageDrawer draw = [&](TPageCanvas& Page) {
+        DrawReport(Page, report, [&](TPageCanvas& P, const TRect& Box, double Unit) {
+            double x0, x1, y0, y1;
+            TPlotScene scene = BuildScene(x0, x1, y0, y1);
+            for (TLineMarker& m : scene.LineMarkers) m.Hover = false;
+            DrawPlot(P, Box, PlotFrameIn(Box, x0, x1, y0, y1, Unit), scene);
+        });
+    };
+    if (!Pdf) {
+        Application->PrintPage(report.Title, draw);
+        return;
+    }
+    SaveDialog->FileName = u"spektrum.pdf";
+    if (!SaveDialog->Execute()) return;
+    const UnicodeString name = WithExtension(SaveDialog->FileName, u".pdf");
+    Application->SavePdfPage(name, report.Title, draw);
 }

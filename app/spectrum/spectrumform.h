@@ -12,6 +12,7 @@
 #include "app/spectrum/spectrumanalysis.h"
 #include "app/spectrum/spectrumfiles.h"
 #include "app/spectrum/spectrumplot.h"
+#include "app/spectrum/spectrumprint.h"
 #include "toolkit/dialogs.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/stdctrls.h"
@@ -33,6 +34,8 @@ public:
     TButton* PngButton;
     TButton* CsvButton;
     TButton* JcampButton;
+    TButton* PdfButton;
+    TButton* PrintButton;
     TButton* LiveButton;
     TButton* AutoExposureButton;
     TLabel* QuantityLabel;
@@ -142,7 +145,10 @@ private:
     void UpdateLabels();
     void UpdatePeaks();
     void UpdateFit();
+    TPlotScene BuildScene(double& X0, double& X1, double& Y0, double& Y1) const;
     void Redraw();
+    TReportPage Report() const;
+    void PrintOrSave(bool Pdf);
     void ShowReadout(int X, int Y);
     void Export(bool Jcamp);
     UnicodeString PeakText(const TPeak& P) const;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "toolkit/graphics.h"
+#include "toolkit/printing.h"
 
 #include <vector>
 
@@ -15,6 +16,8 @@ struct TPlotFrame {
     TRect Area;             // pixels; right and bottom edge excluded
     double X0 = 0, X1 = 1;  // x range shown
     double Y0 = 0, Y1 = 1024;
+    double Unit = 1;  // dots per screen pixel: a page's frame scales its margins and marks
+    int U(int Pixels) const { return static_cast<int>(Pixels * Unit + 0.5); }
     int XPixel(double X) const;
     int YPixel(double Y) const;
     double XValue(int Px) const;
@@ -23,6 +26,8 @@ struct TPlotFrame {
 };
 // The frame for a W x H picture with room for the tick labels.
 TPlotFrame PlotFrame(int W, int H, double X0, double X1, double Y0 = 0, double Y1 = 1024);
+// The frame in Box (of a page), its margins and marks scaled by Unit.
+TPlotFrame PlotFrameIn(const TRect& Box, double X0, double X1, double Y0, double Y1, double Unit);
 
 struct TPlotCurve {
     std::vector<double> X;
@@ -73,3 +78,5 @@ struct TPlotScene {
 };
 
 void DrawPlot(TCanvas& Canvas, int W, int H, const TPlotFrame& Frame, const TPlotScene& Scene);
+// The same on a page, in Box.
+void DrawPlot(TPageCanvas& Canvas, const TRect& Box, const TPlotFrame& Frame, const TPlotScene& Scene);

@@ -8,6 +8,7 @@
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/virtual_port.h"
 #include "tests/app/helpers.h"
+#include "tests/app/pdf_reader.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
 #include <gtest/gtest.h>
@@ -19,22 +20,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Message boxes recorded while a test runs.
+struct TBoxes {
+    TBoxes() : Saved(Application->MessageBoxHook)
+    {
+        Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
+            List.push_back(T);
+            return MsgBox::IdOk;
+        };
+    }
+    ~TBoxes() { Application->MessageBoxHook = Saved; }
+    decltype(Application->MessageBoxHook) Saved;
+    std::vector<UnicodeString> List;
+};
+
 TEST(SpectrumWindowLab, AbsorbanceOfTheSimulatedDyeLiveViewAssistantAndPortLoss)
 {
     const fs::path dir = fs::temp_directory_path() / ("spectro-lab-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    struct TBoxes {
-        TBoxes() : Saved(Application->MessageBoxHook)
-        {
-            Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
-                List.push_back(T);
-                return MsgBox::IdOk;
-            };
-        }
-        ~TBoxes() { Application->MessageBoxHook = Saved; }
-        decltype(Application->MessageBoxHook) Saved;
-        std::vector<UnicodeString> List;
-    } boxes;
+    TBoxes boxes;
     ResetAcquisitionState();
     CalSlope = 2.2;
     CalOffset = 400;
@@ -155,18 +159,7 @@ namespace {
 // the neon tube's lines assigned automatically calibrate within 0.3 nm.
 TEST(SpectrumWindowLines, EachLampIsIdentifiedAndNeonCalibrates)
 {
-    struct TBoxes {
-        TBoxes() : Saved(Application->MessageBoxHook)
-        {
-            Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
-                List.push_back(T);
-                return MsgBox::IdOk;
-            };
-        }
-        ~TBoxes() { Application->MessageBoxHook = Saved; }
-        decltype(Application->MessageBoxHook) Saved;
-        std::vector<UnicodeString> List;
-    } boxes;
+    TBoxes boxes;
     ResetAcquisitionState();
     spectrosim::TVirtualInstrument instrument(u"COM7", {}, /*Paced=*/false);
     auto form = std::make_unique<TForm1>();
@@ -215,6 +208,68 @@ TEST(SpectrumWindowLines, EachLampIsIdentifiedAndNeonCalibrates)
     EXPECT_GE(w->Assignments().size(), 4U);
     for (double pixel : {0.0, 64.0, 127.0})
         EXPECT_NEAR(w->Fit()->Slope * pixel + w->Fit()->Offset, 400 + 2.2 * pixel, 0.3);
+    form.reset();
+}
+
+}  // namespace
+
+namespace {
+
+// The spectrum window's page: recorded on the headless printer (everything
+// inside the margins, title, plot frame, facts, peaks where the layout puts
+// them) and as a PDF read back by poppler (text, and the plot's frame).
+TEST(SpectrumWindowPage, PrintedLayoutAndPdf)
+{
+    TBoxes boxes;
+    ResetAcquisitionState();
+    spectrosim::TVirtualInstrument instrument(u"COM7", {}, /*Paced=*/false);
+    auto form = std::make_unique<TForm1>();
+    form->nrDeviceBox1->PickItem(form->nrDeviceBox1->Items().IndexOf(u"COM7"));
+    form->TTemp->SetEnabled(false);
+    form->SetExposureMs(10);
+    CalSlope = 2.2;
+    CalOffset = 400;
+    form->Spektrum1->Click();
+    TSpectrumForm* w = SpectrumForm;
+    w->CaptureButton->Click();
+    ASSERT_TRUE(Application->WaitUntil([&] { return w->Captures() == 1; }, std::chrono::seconds(10)));
+
+    w->PrintButton->Click();
+    ASSERT_TRUE(Application->PrintedPage);
+    const TRecordingPage& page = *Application->PrintedPage;
+    const TReportLayout layout = LayOutReport(page);
+    const int margin = page.Mm(15);
+    bool title = false, facts = false, peak = false, frame = false;
+    const TRect area = PlotFrameIn(layout.Plot, 400, 400 + 2.2 * 127, 0, 1024, 300 / 96.0).Area;
+    for (const TRecordingPage::TOperation& op : page.Operations) {
+        const TRect& b = op.Bounds;
+        EXPECT_TRUE(std::min(b.Left, b.Right) >= margin && std::max(b.Left, b.Right) <= page.PageWidth() - margin &&
+                    std::min(b.Top, b.Bottom) >= margin && std::max(b.Top, b.Bottom) <= page.PageHeight() - margin)
+            << ToUtf8(op.Text) << " " << b.Left << "," << b.Top << " " << b.Right << "," << b.Bottom;
+        title |= op.Text == u"Spektrum" && b.Top < layout.Plot.Top;
+        facts |= op.Text == u"Belichtung: 10 ms" && b.Top >= layout.Facts.Top && b.Right <= layout.Facts.Right;
+        peak |= op.Text.substr(0, 4) == u"546." && b.Top >= layout.List.Top && b.Left >= layout.List.Left;
+        frame |= op.Kind == TRecordingPage::TOperation::TKind::Line && b.Left == area.Left - 1 &&
+                 b.Top == area.Top - 1 && b.Right == area.Right && b.Bottom == area.Top - 1;
+    }
+    EXPECT_TRUE(title && facts && peak && frame) << title << facts << peak << frame;
+
+    const fs::path pdf = fs::temp_directory_path() / ("spectro-page-" + std::to_string(::getpid()) + ".pdf");
+    w->SaveDialog->ExecuteHook = [&](UnicodeString& F) {
+        F = Utf8ToUnicode(pdf.string());
+        return true;
+    };
+    w->PdfButton->Click();
+    const std::string text = PdfText(pdf);
+    EXPECT_NE(text.find("Spektrum"), std::string::npos) << text;
+    EXPECT_NE(text.find("546."), std::string::npos) << text;
+    EXPECT_NE(text.find("Wellenlänge (nm)"), std::string::npos) << text;
+    TRenderedPage rendered;
+    ASSERT_TRUE(RenderPdf(pdf, rendered));
+    const TPdfPage pdfPage;
+    const TRect a = PlotFrameIn(LayOutReport(pdfPage).Plot, 400, 400 + 2.2 * 127, 0, 1024, 720 / 96.0).Area;
+    EXPECT_GT(FrameDrawn(rendered, {(a.Left - 1) / 10, (a.Top - 1) / 10, a.Right / 10, a.Bottom / 10}), 0.95);
+    if (!HasFailure()) fs::remove(pdf);
     form.reset();
 }
 

@@ -11,6 +11,7 @@
 #include "app/spectrum/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
+#include "tests/app/pdf_reader.h"
 #include "tests/app/private_ports.h"
 #include "toolkit/qt/portsettingsdialog.h"
 #include "toolkit/qt/qtapplication.h"
@@ -280,6 +281,28 @@ TEST(Screenshot, SpectrumWindowHeliumLinesAndRainbow)
         const TColor c = shot.Pixel(client.X + w->PlotImage->Left() + f.XPixel(530),
                                     client.Y + w->PlotImage->Top() + f.Area.Bottom - 3);
         EXPECT_EQ(c, SpectralColour(w->Frame().XValue(f.XPixel(530))));
+
+        // The page as a PDF through Qt's writer (A4 landscape at 600 dpi),
+        // read back by poppler: its text, and the plot's frame where the layout puts it.
+        const fs::path pdf = fs::path(SPECTRO_ARTIFACTS_DIR) / "spectrum-helium.pdf";
+        w->SaveDialog->ExecuteHook = [&](UnicodeString& F) {
+            F = Utf8ToUnicode(pdf.string());
+            return true;
+        };
+        w->PdfButton->Click();
+        const std::string text = PdfText(pdf);
+        EXPECT_NE(text.find("Wahrscheinlich: Helium"), std::string::npos) << text;
+        EXPECT_NE(text.find("587."), std::string::npos) << text;
+        struct TQtPdfPage : TRecordingPage {
+            int PageWidth() const override { return 7016; }
+            int PageHeight() const override { return 4961; }
+            int DotsPerInch() const override { return 600; }
+        } layoutPage;
+        const TRect a = PlotFrameIn(LayOutReport(layoutPage).Plot, f.X0, f.X1, f.Y0, f.Y1, 600 / 96.0).Area;
+        TRenderedPage rendered;
+        ASSERT_TRUE(RenderPdf(pdf, rendered));
+        const auto pt = [](int Dots) { return Dots * 72 / 600; };
+        EXPECT_GT(FrameDrawn(rendered, {pt(a.Left - 1), pt(a.Top - 1), pt(a.Right), pt(a.Bottom)}), 0.95);
     }
     Boxes.clear();  // the identification's ranking
 }

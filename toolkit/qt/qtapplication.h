@@ -36,6 +36,8 @@ public:
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
     void SetClipboardText(const UnicodeString& Text) override;
+    bool PrintPage(const UnicodeString& Title, const TPageDrawer& Draw) override;
+    void SavePdfPage(const UnicodeString& FileName, const UnicodeString& Title, const TPageDrawer& Draw) override;
     bool PromptForOpenFileName(UnicodeString& FileName) override;
 
 private:

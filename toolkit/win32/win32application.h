@@ -28,6 +28,9 @@ public:
     int Run() override;
     bool PromptForSaveFileName(UnicodeString& FileName) override;
     void SetClipboardText(const UnicodeString& Text) override;
+    // The system's print dialog and the printer's device context (PDF files
+    // come from the toolkit's own writer).
+    bool PrintPage(const UnicodeString& Title, const TPageDrawer& Draw) override;
     bool PromptForOpenFileName(UnicodeString& FileName) override;
 
     // Removes a timer (from its handle).
