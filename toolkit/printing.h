@@ -66,7 +66,7 @@ protected:
 // One A4 landscape page as a PDF file, drawn at 720 dots per inch.
 class TPdfPage : public TPageCanvas {
 public:
-    int PageWidth() const override { return 8419; }  // 297 mm
+    int PageWidth() const override { return 8419; }   // 297 mm
     int PageHeight() const override { return 5953; }  // 210 mm
     int DotsPerInch() const override { return 720; }
     void Rectangle(int X1, int Y1, int X2, int Y2) override;

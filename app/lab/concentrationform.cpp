@@ -4,6 +4,7 @@
 #include "app/lab/labtables.h"
 #include "app/lab/labtext.h"
 #include "app/layout.h"
+#include "app/spectrum/spectrumprint.h"
 #include "app/spectrum/spectrumform.h"
 #include "toolkit/classes.h"
 
@@ -14,7 +15,7 @@ TConcentrationForm* ConcentrationForm = nullptr;
 
 namespace {
 
-constexpr int DesignWidth = 820, DesignHeight = 460;
+constexpr int DesignWidth = 820, DesignHeight = 480;
 constexpr int PlotLeft = 410, PlotWidth = 400, PlotHeight = 380;
 constexpr TSizeConstraints MinimumSize{DesignWidth, DesignHeight};
 constexpr double DiluteAbove = 1.5;
@@ -94,7 +95,9 @@ void TConcentrationForm::CreateControls()
     WarningLabel->SetFont(bold);
     SaveButton = PlacedButton(this, u"SaveButton", u"Tabelle speichern…", 8, 396, 130, 23);
     LoadButton = PlacedButton(this, u"LoadButton", u"Tabelle laden…", 142, 396, 120, 23);
-    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 428);
+    PrintButton = PlacedButton(this, u"PrintButton", u"Drucken…", 8, 424, 90, 23);
+    PdfButton = PlacedButton(this, u"PdfButton", u"Als PDF speichern…", 102, 424, 130, 23);
+    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 456);
     PlotImage = PlacedControl<TImage>(this, u"PlotImage", PlotLeft, 8, PlotWidth, PlotHeight);
     FitLabel = AutoSizeLabel(this, u"FitLabel", u"", PlotLeft, 394);
     QualityLabel = AutoSizeLabel(this, u"QualityLabel", u"", PlotLeft, 412);
@@ -140,6 +143,8 @@ void TConcentrationForm::CreateControls()
         StartMeasuring(TTarget::Sample, -1);
     };
     ThroughOriginCheck->OnClick = [this](TObject*) { UpdateFit(); };
+    PrintButton->OnClick = [this](TObject*) { PrintOrSave(false); };
+    PdfButton->OnClick = [this](TObject*) { PrintOrSave(true); };
     UnitEdit->OnChange = [this](TObject*) { UpdateTable(); };
     SaveButton->OnClick = [this](TObject*) {
         std::vector<TSeriesRow> rows;
@@ -321,7 +326,7 @@ void TConcentrationForm::UpdateFit()
     Redraw();
 }
 
-void TConcentrationForm::Redraw()
+TPlotScene TConcentrationForm::BuildScene(double& X0, double& X1, double& Y0, double& Y1) const
 {
     TPlotScene scene;
     scene.XTitle = u"Konzentration (" + Unit() + u")";
@@ -343,6 +348,34 @@ void TConcentrationForm::Redraw()
     if (fFit)
         scene.Curves.push_back(
             {{0, cMax}, {fFit->Intercept, fFit->Slope * cMax + fFit->Intercept}, clRed, u"Eichgerade"});
+    X0 = 0;
+    X1 = cMax;
+    Y0 = 0;
+    Y1 = aMax * 1.15;
+    return scene;
+}
+
+void TConcentrationForm::Redraw()
+{
+    double x0, x1, y0, y1;
+    const TPlotScene scene = BuildScene(x0, x1, y0, y1);
     const int w = PlotImage->Width(), h = PlotImage->Height();
-    DrawPlot(*PlotImage->Canvas(), w, h, PlotFrame(w, h, 0, cMax, 0, aMax * 1.15), scene);
+    DrawPlot(*PlotImage->Canvas(), w, h, PlotFrame(w, h, x0, x1, y0, y1), scene);
+}
+
+void TConcentrationForm::PrintOrSave(bool Pdf)
+{
+    TReportPage r;
+    r.Title = u"Konzentrationsreihe";
+    r.Subtitle = PrintedAtText();
+    r.Facts.push_back(u"Wellenlänge: " + Trim(WavelengthEdit->Text()) + u" nm ± " + Trim(BandEdit->Text()) +
+                      u" Pixel, Extinktion gegen die Referenz des Spektrumfensters");
+    r.Facts.push_back(FitLabel->Caption());
+    if (!QualityLabel->Caption().empty()) r.Facts.push_back(QualityLabel->Caption());
+    if (!ResultLabel->Caption().empty()) r.Facts.push_back(ResultLabel->Caption());
+    if (!WarningLabel->Caption().empty()) r.Facts.push_back(WarningLabel->Caption());
+    r.ListCaption = u"Standards und Proben";
+    for (int i = 0; i < StandardsList->Count(); ++i) r.List.push_back(StandardsList->Items().Strings(i));
+    PrintReport(Pdf, *SaveDialog, u"konzentrationsreihe.pdf", r,
+                [this](double& X0, double& X1, double& Y0, double& Y1) { return BuildScene(X0, X1, Y0, Y1); });
 }

@@ -38,6 +38,8 @@ public:
     TLabel* WarningLabel;
     TButton* SaveButton;
     TButton* LoadButton;
+    TButton* PrintButton;
+    TButton* PdfButton;
     TLabel* StatusLabel;
     TImage* PlotImage;
     TLabel* FitLabel;
@@ -70,7 +72,9 @@ private:
     double ReadConcentration() const;
     void UpdateTable();
     void UpdateFit();
+    TPlotScene BuildScene(double& X0, double& X1, double& Y0, double& Y1) const;
     void Redraw();
+    void PrintOrSave(bool Pdf);
     UnicodeString Unit() const;
 
     std::vector<TStandard> fStandards;

@@ -4,6 +4,7 @@
 #include "app/lab/labtables.h"
 #include "app/lab/labtext.h"
 #include "app/layout.h"
+#include "app/spectrum/spectrumprint.h"
 #include "app/spectrum/spectrumform.h"
 #include "toolkit/classes.h"
 
@@ -91,10 +92,12 @@ void TKineticsForm::CreateControls()
     FitButton = PlacedButton(this, u"FitButton", u"Anpassen", 8, 124, 90, 23);
     CopyButton = PlacedButton(this, u"CopyButton", u"Ergebnis kopieren", 102, 124, 120, 23);
     SaveButton = PlacedButton(this, u"SaveButton", u"Messwerte speichern…", 226, 124, 150, 23);
-    LinearLabel = AutoSizeLabel(this, u"LinearLabel", u"", 8, 156);
-    FirstOrderLabel = AutoSizeLabel(this, u"FirstOrderLabel", u"", 8, 174);
-    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 196);
-    PointsList = PlacedControl<TListBox>(this, u"PointsList", 8, 218, 392, 232);
+    PrintButton = PlacedButton(this, u"PrintButton", u"Drucken…", 8, 152, 90, 23);
+    PdfButton = PlacedButton(this, u"PdfButton", u"Als PDF speichern…", 102, 152, 130, 23);
+    LinearLabel = AutoSizeLabel(this, u"LinearLabel", u"", 8, 184);
+    FirstOrderLabel = AutoSizeLabel(this, u"FirstOrderLabel", u"", 8, 202);
+    StatusLabel = AutoSizeLabel(this, u"StatusLabel", u"", 8, 224);
+    PointsList = PlacedControl<TListBox>(this, u"PointsList", 8, 246, 392, 204);
     PlotImage = PlacedControl<TImage>(this, u"PlotImage", PlotLeft, 8, PlotWidth, PlotHeight);
 
     StartButton->OnClick = MethodOf(this, &TKineticsForm::StartButtonClick);
@@ -102,6 +105,8 @@ void TKineticsForm::CreateControls()
         if (fRunning) Stop(u"Gestoppt");
     };
     FitButton->OnClick = MethodOf(this, &TKineticsForm::FitButtonClick);
+    PrintButton->OnClick = [this](TObject*) { PrintOrSave(false); };
+    PdfButton->OnClick = [this](TObject*) { PrintOrSave(true); };
     LambdaMaxButton->OnClick = [this](TObject*) {
         const auto nm = SpectrumForm ? SpectrumForm->AbsorbanceMaximum() : std::nullopt;
         if (!nm) throw Exception(u"Noch kein Extinktionsspektrum: im Spektrumfenster Referenz und Probe messen.");
@@ -131,7 +136,7 @@ void TKineticsForm::LayoutControls()
 {
     const int dx = ClientWidth() - DesignWidth, dy = ClientHeight() - DesignHeight;
     PlotImage->SetBounds(PlotLeft, 8, PlotWidth + dx, PlotHeight + dy);
-    PointsList->SetBounds(8, 218, 392, 232 + dy);
+    PointsList->SetBounds(8, 246, 392, 204 + dy);
     Redraw();
 }
 
@@ -288,7 +293,7 @@ UnicodeString TKineticsForm::ResultText() const
     return s;
 }
 
-void TKineticsForm::Redraw()
+TPlotScene TKineticsForm::BuildScene(double& X0, double& X1, double& Y0, double& Y1) const
 {
     TPlotScene scene;
     scene.XTitle = u"Zeit (s)";
@@ -326,6 +331,36 @@ void TKineticsForm::Redraw()
         hi = fQuantity == TQuantity::Absorbance ? 1 : fQuantity == TQuantity::Transmittance ? 100 : 1024;
     }
     const double margin = std::max((hi - lo) * 0.1, fQuantity == TQuantity::Absorbance ? 0.02 : 1.0);
+    X0 = 0;
+    X1 = tMax;
+    Y0 = std::min(0.0, lo - margin);
+    Y1 = hi + margin;
+    return scene;
+}
+
+void TKineticsForm::Redraw()
+{
+    double x0, x1, y0, y1;
+    const TPlotScene scene = BuildScene(x0, x1, y0, y1);
     const int w = PlotImage->Width(), h = PlotImage->Height();
-    DrawPlot(*PlotImage->Canvas(), w, h, PlotFrame(w, h, 0, tMax, std::min(0.0, lo - margin), hi + margin), scene);
+    DrawPlot(*PlotImage->Canvas(), w, h, PlotFrame(w, h, x0, x1, y0, y1), scene);
+}
+
+void TKineticsForm::PrintOrSave(bool Pdf)
+{
+    if (fTimes.empty()) throw Exception(u"Noch keine Messwerte.");
+    TReportPage r;
+    r.Title = u"Kinetik";
+    r.Subtitle = PrintedAtText();
+    UnicodeString waves;
+    for (double nm : fNm) waves += (waves.empty() ? u"" : u", ") + NmText(nm) + u" nm";
+    r.Facts.push_back(u"Wellenlängen: " + waves + u";  Messgröße: " + QuantitySymbol());
+    r.Facts.push_back(u"Intervall " + Fixed(fInterval, 1) + u" s, Dauer " + Fixed(fDuration, 0) +
+                      Format(u" s, %d Messpunkte", {static_cast<int>(fTimes.size())}));
+    if (!LinearLabel->Caption().empty()) r.Facts.push_back(LinearLabel->Caption());
+    if (!FirstOrderLabel->Caption().empty()) r.Facts.push_back(FirstOrderLabel->Caption());
+    r.ListCaption = u"Messwerte";
+    for (int i = 0; i < PointsList->Count(); ++i) r.List.push_back(PointsList->Items().Strings(i));
+    PrintReport(Pdf, *SaveDialog, u"kinetik.pdf", r,
+                [this](double& X0, double& X1, double& Y0, double& Y1) { return BuildScene(X0, X1, Y0, Y1); });
 }

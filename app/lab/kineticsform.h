@@ -31,6 +31,8 @@ public:
     TButton* FitButton;
     TButton* CopyButton;
     TButton* SaveButton;
+    TButton* PrintButton;
+    TButton* PdfButton;
     TLabel* LinearLabel;
     TLabel* FirstOrderLabel;
     TLabel* StatusLabel;
@@ -59,7 +61,9 @@ private:
     void LayoutControls();
     void Captured(const TCounts& Raw, std::int32_t ExposureUs);
     void Stop(const UnicodeString& Why);
+    TPlotScene BuildScene(double& X0, double& X1, double& Y0, double& Y1) const;
     void Redraw();
+    void PrintOrSave(bool Pdf);
     UnicodeString ColumnName(std::size_t Channel) const;
     UnicodeString QuantitySymbol() const;
 

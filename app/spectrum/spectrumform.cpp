@@ -517,21 +517,6 @@ TReportPage TSpectrumForm::Report() const
 void TSpectrumForm::PrintOrSave(bool Pdf)
 {
     if (fShown.empty()) throw Exception(u"Noch keine Aufnahme.");
-    const TReportPage report = Report();
-    const TPageDrawer draw = [&](TPageCanvas& Page) {
-        DrawReport(Page, report, [&](TPageCanvas& P, const TRect& Box, double Unit) {
-            double x0, x1, y0, y1;
-            TPlotScene scene = BuildScene(x0, x1, y0, y1);
-            for (TLineMarker& m : scene.LineMarkers) m.Hover = false;
-            DrawPlot(P, Box, PlotFrameIn(Box, x0, x1, y0, y1, Unit), scene);
-        });
-    };
-    if (!Pdf) {
-        Application->PrintPage(report.Title, draw);
-        return;
-    }
-    SaveDialog->FileName = u"spektrum.pdf";
-    if (!SaveDialog->Execute()) return;
-    const UnicodeString name = WithExtension(SaveDialog->FileName, u".pdf");
-    Application->SavePdfPage(name, report.Title, draw);
+    PrintReport(Pdf, *SaveDialog, u"spektrum.pdf", Report(),
+                [this](double& X0, double& X1, double& Y0, double& Y1) { return BuildScene(X0, X1, Y0, Y1); });
 }

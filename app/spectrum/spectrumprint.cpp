@@ -60,6 +60,28 @@ void DrawReport(TPageCanvas& Page, const TReportPage& Report, const TPagePlot& P
     TextLines(Page, l.List, l.List.Top + Page.Font.Height * 13 / 10, Report.List);
 }
 
+void PrintReport(bool Pdf, TSaveDialog& Dialog, const UnicodeString& DefaultName, const TReportPage& Report,
+                 const TSceneSource& Scene)
+{
+    const TPageDrawer draw = [&](TPageCanvas& Page) {
+        DrawReport(Page, Report, [&](TPageCanvas& P, const TRect& Box, double Unit) {
+            double x0, x1, y0, y1;
+            TPlotScene scene = Scene(x0, x1, y0, y1);
+            for (TLineMarker& m : scene.LineMarkers) m.Hover = false;
+            DrawPlot(P, Box, PlotFrameIn(Box, x0, x1, y0, y1, Unit), scene);
+        });
+    };
+    if (!Pdf) {
+        Application->PrintPage(Report.Title, draw);
+        return;
+    }
+    Dialog.FileName = DefaultName;
+    if (!Dialog.Execute()) return;
+    UnicodeString name = Dialog.FileName;
+    if (ExtractFileName(name).find(u'.') == UnicodeString::npos) name += u".pdf";
+    Application->SavePdfPage(name, Report.Title, draw);
+}
+
 UnicodeString PrintedAtText()
 {
     SYSTEMTIME t{};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/spectrum/spectrumplot.h"
+#include "toolkit/dialogs.h"
 #include "toolkit/printing.h"
 
 #include <functional>
@@ -27,6 +28,13 @@ TReportLayout LayOutReport(const TPageCanvas& Page);
 // page's dots per screen pixel for the frame's margins and marks).
 using TPagePlot = std::function<void(TPageCanvas& Page, const TRect& Box, double Unit)>;
 void DrawReport(TPageCanvas& Page, const TReportPage& Report, const TPagePlot& Plot);
+
+// Prints the report (the system's print dialog), or with Pdf saves it as a
+// PDF file chosen in Dialog (DefaultName first); Scene gives the plot's scene
+// and its ranges, drawn at the page's resolution.
+using TSceneSource = std::function<TPlotScene(double& X0, double& X1, double& Y0, double& Y1)>;
+void PrintReport(bool Pdf, TSaveDialog& Dialog, const UnicodeString& DefaultName, const TReportPage& Report,
+                 const TSceneSource& Scene);
 
 // "10.12.2026 14:32" now, local time.
 UnicodeString PrintedAtText();

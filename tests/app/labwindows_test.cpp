@@ -20,6 +20,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Whether the printed page holds a text starting with Start.
+bool PrintedText(const UnicodeString& Start)
+{
+    if (!Application->PrintedPage) return false;
+    for (const TRecordingPage::TOperation& op : Application->PrintedPage->Operations)
+        if (op.Text.substr(0, Start.size()) == Start) return true;
+    return false;
+}
+
 // Message boxes recorded for the test's length.
 struct TBoxes {
     TBoxes() : Saved(Application->MessageBoxHook)
@@ -97,6 +106,8 @@ TEST(LabWindows, ConcentrationSeriesReadsAnUnknown)
     ASSERT_TRUE(WaitFor([&] { return !w->Samples().empty(); }));
     EXPECT_NEAR(w->Samples()[0].Concentration.X, 0.6, 0.6 * 0.03);
     EXPECT_EQ(w->WarningLabel->Caption(), u"");
+    w->PrintButton->Click();
+    EXPECT_TRUE(PrintedText(u"Konzentrationsreihe") && PrintedText(u"Standard 3") && PrintedText(u"Probe: Probe 1"));
 
     // The table to a file and back: the standards again, the fit the same.
     const fs::path file = fs::temp_directory_path() / ("spectro-series-" + std::to_string(::getpid()) + ".csv");
@@ -149,6 +160,8 @@ TEST(LabWindows, KineticsOfAFadingDye)
         EXPECT_NEAR(w->FirstOrder()->K, 0.05, 0.005);
         ASSERT_TRUE(w->Linear().has_value());
         EXPECT_LT(w->Linear()->Slope, 0);
+        w->PrintButton->Click();
+        EXPECT_TRUE(PrintedText(u"Kinetik") && PrintedText(u"1. Ordnung: k = "));
         w->CopyButton->Click();
         EXPECT_NE(Application->ClipboardText.find(u"Halbwertszeit"), UnicodeString::npos);
     }

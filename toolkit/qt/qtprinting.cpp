@@ -93,8 +93,7 @@ void TQtApplication::SavePdfPage(const UnicodeString& FileName, const UnicodeStr
     writer.setResolution(600);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF()));
     QPainter painter;
-    if (!painter.begin(&writer))
-        throw EFCreateError(Format(u"Datei \"%s\" kann nicht erstellt werden.", {FileName}));
+    if (!painter.begin(&writer)) throw EFCreateError(Format(u"Datei \"%s\" kann nicht erstellt werden.", {FileName}));
     TQtPage page(painter, writer.width(), writer.height(), writer.resolution());
     Draw(page);
     painter.end();
