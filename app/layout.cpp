@@ -17,3 +17,21 @@ TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Ca
     label->SetParent(Form);
     return label;
 }
+
+TLabeledEdit* LeftLabeledEdit(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top,
+                              int Width, const UnicodeString& Text)
+{
+    auto* e = PlacedControl<TLabeledEdit>(Form, Name, Left, Top, Width, 21);
+    e->SetLabelPosition(lpLeft);
+    e->EditLabel()->SetCaption(Caption);
+    e->SetText(Text);
+    return e;
+}
+
+void SetUpWindow(TForm* Form, const UnicodeString& Caption, int Left, int Top, int Width, int Height)
+{
+    Form->SetCaption(Caption);
+    Form->SetIcon(u"spectrometer");
+    Form->SetFont(TFont{u"MS Sans Serif", 11});
+    Form->SetBounds(Left, Top, Width, Height);
+}

@@ -1,6 +1,7 @@
 // Placing the forms' controls at their designed bounds.
 #pragma once
 
+#include "toolkit/extctrls.h"
 #include "toolkit/forms.h"
 #include "toolkit/stdctrls.h"
 
@@ -18,3 +19,9 @@ T* PlacedControl(TForm* Form, const char16_t* Name, int Left, int Top, int Width
 TLabel* AutoSizeLabel(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top);
 TButton* PlacedButton(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
                       int Height);
+// An edit with its label at its left and its first text.
+TLabeledEdit* LeftLabeledEdit(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top,
+                              int Width, const UnicodeString& Text);
+// A window of the program: its caption, the program's icon, the forms' font
+// and its designed bounds.
+void SetUpWindow(TForm* Form, const UnicodeString& Caption, int Left, int Top, int Width, int Height);

@@ -20,16 +20,6 @@ constexpr int PlotLeft = 410, PlotWidth = 400, PlotHeight = 380;
 constexpr TSizeConstraints MinimumSize{DesignWidth, DesignHeight};
 constexpr double DiluteAbove = 1.5;
 
-TLabeledEdit* LeftLabeled(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
-                          const UnicodeString& Text)
-{
-    auto* e = PlacedControl<TLabeledEdit>(Form, Name, Left, Top, Width, 21);
-    e->SetLabelPosition(lpLeft);
-    e->EditLabel()->SetCaption(Caption);
-    e->SetText(Text);
-    return e;
-}
-
 }  // namespace
 
 TConcentrationForm::TConcentrationForm(TComponent* AOwner) : TForm(AOwner)
@@ -59,24 +49,21 @@ TConcentrationForm::~TConcentrationForm()
 
 void TConcentrationForm::CreateControls()
 {
-    SetCaption(u"Konzentrationsreihe");
-    SetIcon(u"spectrometer");
-    SetFont(TFont{u"MS Sans Serif", 11});
-    SetBounds(260, 160, DesignWidth, DesignHeight);
+    SetUpWindow(this, u"Konzentrationsreihe", 260, 160, DesignWidth, DesignHeight);
     SaveDialog = new TSaveDialog(this);
     SaveDialog->SetName(u"SaveDialog");
     OpenDialog = new TOpenDialog(this);
     OpenDialog->SetName(u"OpenDialog");
 
-    WavelengthEdit = LeftLabeled(this, u"WavelengthEdit", u"Wellenlänge (nm):", 104, 8, 60, u"");
+    WavelengthEdit = LeftLabeledEdit(this, u"WavelengthEdit", u"Wellenlänge (nm):", 104, 8, 60, u"");
     LambdaMaxButton = PlacedButton(this, u"LambdaMaxButton", u"λmax übernehmen", 170, 7, 110, 23);
-    BandEdit = LeftLabeled(this, u"BandEdit", u"± Pixel:", 340, 8, 40, u"1");
-    UnitEdit = LeftLabeled(this, u"UnitEdit", u"Einheit:", 56, 36, 70, u"mmol/l");
-    AverageEdit = LeftLabeled(this, u"AverageEdit", u"Mittel über N:", 210, 36, 36, u"1");
+    BandEdit = LeftLabeledEdit(this, u"BandEdit", u"± Pixel:", 340, 8, 40, u"1");
+    UnitEdit = LeftLabeledEdit(this, u"UnitEdit", u"Einheit:", 56, 36, 70, u"mmol/l");
+    AverageEdit = LeftLabeledEdit(this, u"AverageEdit", u"Mittel über N:", 210, 36, 36, u"1");
     ThroughOriginCheck = PlacedControl<TCheckBox>(this, u"ThroughOriginCheck", 256, 38, 144, 17);
     ThroughOriginCheck->SetCaption(u"durch den Ursprung");
-    NameEdit = LeftLabeled(this, u"NameEdit", u"Name:", 56, 64, 110, u"Standard 1");
-    ConcEdit = LeftLabeled(this, u"ConcEdit", u"Konzentration:", 260, 64, 70, u"");
+    NameEdit = LeftLabeledEdit(this, u"NameEdit", u"Name:", 56, 64, 110, u"Standard 1");
+    ConcEdit = LeftLabeledEdit(this, u"ConcEdit", u"Konzentration:", 260, 64, 70, u"");
     MeasureButton = PlacedButton(this, u"MeasureButton", u"Standard messen", 8, 92, 120, 23);
     RowBox = PlacedControl<TComboBox>(this, u"RowBox", 132, 93, 268, 21);
     RowBox->SetStyle(csDropDownList);
@@ -84,7 +71,7 @@ void TConcentrationForm::CreateControls()
     ChangeButton = PlacedButton(this, u"ChangeButton", u"Ändern", 222, 120, 86, 23);
     DeleteButton = PlacedButton(this, u"DeleteButton", u"Löschen", 312, 120, 88, 23);
     StandardsList = PlacedControl<TListBox>(this, u"StandardsList", 8, 150, 392, 160);
-    SampleNameEdit = LeftLabeled(this, u"SampleNameEdit", u"Probe:", 56, 320, 110, u"Probe 1");
+    SampleNameEdit = LeftLabeledEdit(this, u"SampleNameEdit", u"Probe:", 56, 320, 110, u"Probe 1");
     SampleButton = PlacedButton(this, u"SampleButton", u"Probe messen", 172, 319, 110, 23);
     ResultLabel = AutoSizeLabel(this, u"ResultLabel", u"", 8, 350);
     TFont bold = Font();

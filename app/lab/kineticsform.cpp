@@ -30,16 +30,6 @@ double Now()
            TKineticsForm::TimeScale;
 }
 
-TLabeledEdit* LeftLabeled(TForm* Form, const char16_t* Name, const UnicodeString& Caption, int Left, int Top, int Width,
-                          const UnicodeString& Text)
-{
-    auto* e = PlacedControl<TLabeledEdit>(Form, Name, Left, Top, Width, 21);
-    e->SetLabelPosition(lpLeft);
-    e->EditLabel()->SetCaption(Caption);
-    e->SetText(Text);
-    return e;
-}
-
 UnicodeString NmText(double Nm) { return Fixed(Nm, Nm == std::floor(Nm) ? 0 : 1); }
 
 }  // namespace
@@ -70,23 +60,20 @@ TKineticsForm::~TKineticsForm()
 
 void TKineticsForm::CreateControls()
 {
-    SetCaption(u"Kinetik");
-    SetIcon(u"spectrometer");
-    SetFont(TFont{u"MS Sans Serif", 11});
-    SetBounds(280, 180, DesignWidth, DesignHeight);
+    SetUpWindow(this, u"Kinetik", 280, 180, DesignWidth, DesignHeight);
     SaveDialog = new TSaveDialog(this);
     SaveDialog->SetName(u"SaveDialog");
 
-    WaveEdits[0] = LeftLabeled(this, u"Wave1Edit", u"λ1 (nm):", 56, 8, 56, u"590");
-    WaveEdits[1] = LeftLabeled(this, u"Wave2Edit", u"λ2:", 140, 8, 56, u"");
-    WaveEdits[2] = LeftLabeled(this, u"Wave3Edit", u"λ3:", 224, 8, 56, u"");
+    WaveEdits[0] = LeftLabeledEdit(this, u"Wave1Edit", u"λ1 (nm):", 56, 8, 56, u"590");
+    WaveEdits[1] = LeftLabeledEdit(this, u"Wave2Edit", u"λ2:", 140, 8, 56, u"");
+    WaveEdits[2] = LeftLabeledEdit(this, u"Wave3Edit", u"λ3:", 224, 8, 56, u"");
     LambdaMaxButton = PlacedButton(this, u"LambdaMaxButton", u"λmax übernehmen", 290, 7, 110, 23);
-    IntervalEdit = LeftLabeled(this, u"IntervalEdit", u"Intervall (s):", 80, 36, 50, u"5");
-    DurationEdit = LeftLabeled(this, u"DurationEdit", u"Dauer (s):", 200, 36, 60, u"300");
+    IntervalEdit = LeftLabeledEdit(this, u"IntervalEdit", u"Intervall (s):", 80, 36, 50, u"5");
+    DurationEdit = LeftLabeledEdit(this, u"DurationEdit", u"Dauer (s):", 200, 36, 60, u"300");
     StartButton = PlacedButton(this, u"StartButton", u"Start", 8, 64, 90, 23);
     StopButton = PlacedButton(this, u"StopButton", u"Stop", 102, 64, 90, 23);
-    FitFromEdit = LeftLabeled(this, u"FitFromEdit", u"Anpassen von (s):", 104, 96, 50, u"");
-    FitToEdit = LeftLabeled(this, u"FitToEdit", u"bis:", 184, 96, 50, u"");
+    FitFromEdit = LeftLabeledEdit(this, u"FitFromEdit", u"Anpassen von (s):", 104, 96, 50, u"");
+    FitToEdit = LeftLabeledEdit(this, u"FitToEdit", u"bis:", 184, 96, 50, u"");
     ChannelBox = PlacedControl<TComboBox>(this, u"ChannelBox", 240, 96, 160, 21);
     ChannelBox->SetStyle(csDropDownList);
     FitButton = PlacedButton(this, u"FitButton", u"Anpassen", 8, 124, 90, 23);

@@ -74,10 +74,7 @@ TSpectrumForm::~TSpectrumForm()
 
 void TSpectrumForm::CreateControls()
 {
-    SetCaption(u"Spektrum");
-    SetIcon(u"spectrometer");
-    SetFont(TFont{u"MS Sans Serif", 11});
-    SetBounds(240, 120, DesignWidth, DesignHeight);
+    SetUpWindow(this, u"Spektrum", 240, 120, DesignWidth, DesignHeight);
 
     SaveDialog = new TSaveDialog(this);
     SaveDialog->SetName(u"SaveDialog");

@@ -16,6 +16,7 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/virtual_port.h"
+#include "tests/app/private_ports.h"
 #include "toolkit/qt/qtapplication.h"
 #include "tools/spectrosim/instrument.h"
 
@@ -76,13 +77,7 @@ int main(int argc, char** argv)
 {
     const int captures = argc > 1 ? std::atoi(argv[1]) : 30;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
-    const fs::path root = fs::temp_directory_path() / ("spectro-drawbench-" + std::to_string(::getpid()));
-    fs::create_directories(root / "sys");
-    fs::create_directories(root / "ports");
-    setenv("SPECTRO_SYSFS_ROOT", (root / "sys").c_str(), 1);
-    setenv("SPECTRO_PORTMAP_DIR", (root / "ports").c_str(), 1);
-    setenv("SPECTRO_REGISTRY", (root / "registry").c_str(), 1);
-    setenv("SPECTRO_PORTS", "", 1);
+    const fs::path root = UsePrivatePorts("spectro-drawbench-");
     QApplication qt(argc, argv);
     TQtApplication app;
     app.MessageBoxHook = [](const UnicodeString& T, const UnicodeString&, int) {

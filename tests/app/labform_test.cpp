@@ -7,6 +7,7 @@
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
 #include "platform/posix/virtual_port.h"
+#include "tests/app/boxes.h"
 #include "tests/app/helpers.h"
 #include "tests/app/pdf_reader.h"
 #include "tools/spectrosim/virtual_instrument.h"
@@ -19,20 +20,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-// Message boxes recorded while a test runs.
-struct TBoxes {
-    TBoxes() : Saved(Application->MessageBoxHook)
-    {
-        Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
-            List.push_back(T);
-            return MsgBox::IdOk;
-        };
-    }
-    ~TBoxes() { Application->MessageBoxHook = Saved; }
-    decltype(Application->MessageBoxHook) Saved;
-    std::vector<UnicodeString> List;
-};
 
 TEST(SpectrumWindowLab, AbsorbanceOfTheSimulatedDyeLiveViewAssistantAndPortLoss)
 {

@@ -7,6 +7,7 @@
 #include "app/lab/labtext.h"
 #include "app/spectrum/spectrumform.h"
 #include "comm/nrcommbox/nrcommbox.h"
+#include "tests/app/boxes.h"
 #include "tests/app/helpers.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
@@ -28,20 +29,6 @@ bool PrintedText(const UnicodeString& Start)
         if (op.Text.substr(0, Start.size()) == Start) return true;
     return false;
 }
-
-// Message boxes recorded for the test's length.
-struct TBoxes {
-    TBoxes() : Saved(Application->MessageBoxHook)
-    {
-        Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
-            List.push_back(T);
-            return MsgBox::IdOk;
-        };
-    }
-    ~TBoxes() { Application->MessageBoxHook = Saved; }
-    decltype(Application->MessageBoxHook) Saved;
-    std::vector<UnicodeString> List;
-};
 
 bool WaitFor(const std::function<bool()>& Done, int Seconds = 10)
 {

@@ -7,6 +7,7 @@
 #include "app/spectrum/spectrumform.h"
 #include "comm/nrcomm/nrcomm.h"
 #include "comm/nrcommbox/nrcommbox.h"
+#include "tests/app/boxes.h"
 #include "tests/app/helpers.h"
 #include "tools/spectrosim/virtual_instrument.h"
 
@@ -35,19 +36,7 @@ TEST(SpectrumWindow, SimulatedLampPeaksCalibrationAndTools)
     fs::remove_all(dataDir);
     fs::create_directories(dataDir);
     fs::create_directories(dir);
-    // The boxes of this test; the program's hook again when it ends, early or not.
-    struct TBoxes {
-        TBoxes() : Saved(Application->MessageBoxHook)
-        {
-            Application->MessageBoxHook = [this](const UnicodeString& T, const UnicodeString&, int) {
-                List.push_back(T);
-                return MsgBox::IdOk;
-            };
-        }
-        ~TBoxes() { Application->MessageBoxHook = Saved; }
-        decltype(Application->MessageBoxHook) Saved;
-        std::vector<UnicodeString> List;
-    } recorded;
+    TBoxes recorded;
     std::vector<UnicodeString>& boxes = recorded.List;
     ResetAcquisitionState();
     spectrosim::TVirtualInstrument instrument(u"COM7", {}, /*Paced=*/false);
