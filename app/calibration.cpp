@@ -8,30 +8,86 @@
 #include <optional>
 #include <string>
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <shlobj.h>
+#endif
+
 namespace fs = std::filesystem;
+
+UnicodeString WindowsCalibrationFilePath(const UnicodeString& ProgramDirectory, bool Marker, bool Writable,
+                                         const UnicodeString& AppData)
+{
+    if ((Marker || !Writable) && !AppData.empty()) {
+        UnicodeString folder = AppData;
+        if (folder.back() != u'\\' && folder.back() != u'/') folder += u'\\';
+        return folder + u"Spektrometer\\data\\conf.dat";
+    }
+    return ProgramDirectory + u"data\\conf.dat";
+}
 
 namespace {
 
-// The user's data folder of an installed copy, nullopt for any other program.
-std::optional<fs::path> UserDataFolder(const UnicodeString& ProgramDirectory)
+#ifdef _WIN32
+// Creates and deletes a file in Folder.
+bool FolderWritable(const UnicodeString& Folder)
 {
+    const UnicodeString probe =
+        Folder + u"spektrometer-probe-" + IntToStr(static_cast<int>(GetCurrentProcessId())) + u".tmp";
+    const HANDLE h = CreateFileW(reinterpret_cast<const wchar_t*>(probe.c_str()), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+UnicodeString RoamingAppData()
+{
+    UnicodeString result;
+    PWSTR path = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_RoamingAppData, 0, nullptr, &path)))
+        result = reinterpret_cast<const char16_t*>(path);
+    CoTaskMemFree(path);
+    if (result.empty()) {
+        wchar_t buffer[MAX_PATH];
+        const DWORD n = GetEnvironmentVariableW(L"APPDATA", buffer, MAX_PATH);
+        if (n > 0 && n < MAX_PATH) result = reinterpret_cast<const char16_t*>(buffer);
+    }
+    return result;
+}
+#endif
+
+// The calibration file in the user's data folder of an installed copy,
+// nullopt for any other program.
+std::optional<fs::path> UserCalibrationFile(const UnicodeString& ProgramDirectory)
+{
+#ifdef _WIN32
+    const bool marker = FileExists(ProgramDirectory + InstalledMarkerName);
+    const bool writable = marker || FolderWritable(ProgramDirectory);
+    const UnicodeString file =
+        WindowsCalibrationFilePath(ProgramDirectory, marker, writable, marker || !writable ? RoamingAppData() : u"");
+    if (file == ProgramDirectory + u"data\\conf.dat") return std::nullopt;
+    return fs::path(file);
+#else
     fs::path dir(ProgramDirectory);
     if (!dir.has_filename()) dir = dir.parent_path();
     std::error_code ec;
     if (dir.filename() != "bin" || fs::is_directory(dir / "data", ec)) return std::nullopt;
     // XDG: a relative XDG_DATA_HOME is to be ignored.
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg && fs::path(xdg).is_absolute()) return fs::path(xdg) / "spectrometer";
+    if (xdg && fs::path(xdg).is_absolute()) return fs::path(xdg) / "spectrometer" / "data" / "conf.dat";
     const char* home = std::getenv("HOME");
-    if (home && *home) return fs::path(home) / ".local" / "share" / "spectrometer";
+    if (home && *home) return fs::path(home) / ".local" / "share" / "spectrometer" / "data" / "conf.dat";
     return std::nullopt;
+#endif
 }
 
 }  // namespace
 
 UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory)
 {
-    if (auto folder = UserDataFolder(ProgramDirectory)) return (*folder / "data" / "conf.dat").u16string();
+    if (auto file = UserCalibrationFile(ProgramDirectory)) return file->u16string();
 #ifdef _WIN32
     return ProgramDirectory + u"data\\conf.dat";
 #else
@@ -41,14 +97,12 @@ UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory)
 
 void PrepareCalibrationFile(const UnicodeString& ProgramDirectory)
 {
-    const auto folder = UserDataFolder(ProgramDirectory);
-    if (!folder) return;
-    const UnicodeString file = CalibrationFilePath(ProgramDirectory);
-    if (FileExists(file)) return;
+    const auto file = UserCalibrationFile(ProgramDirectory);
+    if (!file || FileExists(file->u16string())) return;
     std::error_code ec;
-    fs::create_directories(*folder / "data", ec);  // a failure shows as the file's
+    fs::create_directories(file->parent_path(), ec);  // a failure shows as the file's
     const TCalibration cal = ComputeCalibration(InitialWavelength1, InitialWavelength2, InitialIndex1, InitialIndex2);
-    SaveCalibration(file, cal.Slope, cal.Offset);
+    SaveCalibration(file->u16string(), cal.Slope, cal.Offset);
 }
 
 void LoadCalibration(const UnicodeString& FileName, double& Slope, double& Offset)

@@ -5,12 +5,25 @@
 
 // The calibration file of a program whose executable lies in
 // ProgramDirectory (which ends with a separator or is empty): "data/conf.dat"
-// in that directory. An installed copy cannot write there; it is recognised
-// by its executable lying in a folder named "bin" with no "data" folder beside
-// it, and uses $XDG_DATA_HOME/spectrometer/data/conf.dat (default
+// in that directory, unless the copy is installed.
+// Linux: an installed copy is recognised by its executable lying in a folder
+// named "bin" with no "data" folder beside it, and uses
+// $XDG_DATA_HOME/spectrometer/data/conf.dat (default
 // ~/.local/share/spectrometer/data/conf.dat; beside the executable after all
 // when neither XDG_DATA_HOME nor HOME is set).
+// Windows: see WindowsCalibrationFilePath; the marker is InstalledMarkerName
+// beside the executable, the folder is probed with a temporary file and the
+// user's data folder is FOLDERID_RoamingAppData (else %APPDATA%).
 UnicodeString CalibrationFilePath(const UnicodeString& ProgramDirectory);
+
+// The file an installer puts beside the Windows executable.
+inline constexpr char16_t InstalledMarkerName[] = u"spektrometer.installed";
+
+// The choice on Windows: an installed copy (Marker present or the program's
+// folder not Writable) keeps AppData\Spektrometer\data\conf.dat, any other
+// copy (or one without AppData) ProgramDirectory + "data\conf.dat".
+UnicodeString WindowsCalibrationFilePath(const UnicodeString& ProgramDirectory, bool Marker, bool Writable,
+                                         const UnicodeString& AppData);
 
 // The calibration dialog's initial lines: 532 nm at index 57, 655 nm at 114.
 constexpr double InitialWavelength1 = 532, InitialWavelength2 = 655;

@@ -233,6 +233,22 @@ TEST_F(TempDir, CalibrationFileOfAnInstalledCopy)
     setenv("HOME", oldHome.c_str(), 1);
 }
 
+// Windows: a marker beside the executable or a folder the program cannot
+// write to means installed (the user's roaming data folder); otherwise, or
+// without that folder, data\conf.dat beside the executable.
+TEST(Calibration, WindowsFileLocation)
+{
+    const UnicodeString exe = u"C:\\Spektrometer\\", appData = u"C:\\Users\\u\\AppData\\Roaming";
+    const UnicodeString beside = u"C:\\Spektrometer\\data\\conf.dat";
+    const UnicodeString user = u"C:\\Users\\u\\AppData\\Roaming\\Spektrometer\\data\\conf.dat";
+    EXPECT_EQ(WindowsCalibrationFilePath(exe, false, true, appData), beside);
+    EXPECT_EQ(WindowsCalibrationFilePath(exe, true, true, appData), user);
+    EXPECT_EQ(WindowsCalibrationFilePath(exe, false, false, appData), user);
+    EXPECT_EQ(WindowsCalibrationFilePath(exe, true, false, appData), user);
+    EXPECT_EQ(WindowsCalibrationFilePath(exe, true, false, appData + u"\\"), user);
+    EXPECT_EQ(WindowsCalibrationFilePath(exe, true, false, u""), beside);
+}
+
 #ifndef _WIN32
 // A save whose bytes do not all fit (a file size limit, in a child process)
 // keeps the old calibration and reports that the file could not be created.
