@@ -68,11 +68,10 @@ TEST(Canvas, PngFileHoldsThePixels)
     ASSERT_EQ(Png.substr(0, 8), "\x89PNG\r\n\x1a\n");
     EXPECT_EQ(Png.substr(12, 4), "IHDR");
     EXPECT_EQ(Png.substr(16, 8), std::string("\0\0\0\3\0\0\0\2", 8));
-    // Stored deflate blocks: the last row's last pixel is the one set.
-    const auto Idat = Png.find("IDAT");
-    ASSERT_NE(Idat, std::string::npos);
-    const std::string Raw = Png.substr(Idat + 4 + 2 + 5, 2 * (1 + 3 * 3));
-    EXPECT_EQ(Raw.substr(Raw.size() - 3), "\x0a\x14\x1e");
+    // Deflated image data and the end; the pixels are read back by an
+    // independent reader (png_readback).
+    EXPECT_NE(Png.find("IDAT"), std::string::npos);
+    EXPECT_EQ(Png.substr(Png.size() - 8, 4), "IEND");
 }
 
 TEST_F(Controls, EditRaisesChangeOnlyForANewTextAndTypesThroughTheGuard)
