@@ -2,11 +2,14 @@
 
 #include "app/Unit1.h"
 #include "app/Unit2.h"
+#include "app/lab/concentrationform.h"
+#include "app/lab/kineticsform.h"
 #include "app/spectrum/spectrumform.h"
 #include "comm/nrcommbox/nrcommbox.h"
 
 #include <winapi.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <functional>
@@ -111,18 +114,51 @@ private:
 
     TEdit* Edit(const std::string& Name) const
     {
+        TConcentrationForm* const c = ConcentrationForm;
+        TKineticsForm* const k = KineticsForm;
         return Named<TEdit>(Name, {{"LECapture", fForm->LECapture},
                                    {"eSend", fForm->eSend},
                                    {"Edit1", fForm->Edit1},
                                    {"EW1", Form2->EW1},
                                    {"EW2", Form2->EW2},
                                    {"EI1", Form2->EI1},
-                                   {"EI2", Form2->EI2}});
+                                   {"EI2", Form2->EI2},
+                                   {"WavelengthEdit", c ? c->WavelengthEdit : nullptr},
+                                   {"ConcEdit", c ? c->ConcEdit : nullptr},
+                                   {"Wave1Edit", k ? k->WaveEdits[0] : nullptr},
+                                   {"IntervalEdit", k ? k->IntervalEdit : nullptr},
+                                   {"DurationEdit", k ? k->DurationEdit : nullptr}});
+    }
+
+    // Captions of the windows' result labels.
+    static TLabel* Label(const std::string& Name)
+    {
+        TSpectrumForm* const s = SpectrumForm;
+        TConcentrationForm* const c = ConcentrationForm;
+        TKineticsForm* const k = KineticsForm;
+        return Named<TLabel>(Name, {{"IdentLabel", s ? s->IdentLabel : nullptr},
+                                    {"FitLabel", c ? c->FitLabel : nullptr},
+                                    {"ResultLabel", c ? c->ResultLabel : nullptr},
+                                    {"LinearLabel", k ? k->LinearLabel : nullptr},
+                                    {"FirstOrderLabel", k ? k->FirstOrderLabel : nullptr}});
+    }
+
+    // The spectrum window's check boxes.
+    static TCheckBox* CheckBox(const std::string& Name)
+    {
+        TSpectrumForm* const s = SpectrumForm;
+        if (!s) return nullptr;
+        for (TCheckBox* box : s->ElementChecks)
+            if (ToUtf8(box->Name()) == Name) return box;
+        return Named<TCheckBox>(
+            Name, {{"RainbowCheck", s->RainbowCheck}, {"FillCheck", s->FillCheck}, {"DarkCheck", s->DarkCheck}});
     }
 
     TButton* Button(const std::string& Name) const
     {
         TSpectrumForm* const s = SpectrumForm;
+        TConcentrationForm* const c = ConcentrationForm;
+        TKineticsForm* const k = KineticsForm;
         return Named<TButton>(Name, {{"bSend", fForm->bSend},
                                      {"CLButton", fForm->CLButton},
                                      {"ProtokollButton", fForm->ProtokollButton},
@@ -133,7 +169,13 @@ private:
                                      {"DarkButton", s ? s->DarkButton : nullptr},
                                      {"ReferenceButton", s ? s->ReferenceButton : nullptr},
                                      {"LiveButton", s ? s->LiveButton : nullptr},
-                                     {"AutoExposureButton", s ? s->AutoExposureButton : nullptr}});
+                                     {"AutoExposureButton", s ? s->AutoExposureButton : nullptr},
+                                     {"IdentifyButton", s ? s->IdentifyButton : nullptr},
+                                     {"MeasureButton", c ? c->MeasureButton : nullptr},
+                                     {"SampleButton", c ? c->SampleButton : nullptr},
+                                     {"StartButton", k ? k->StartButton : nullptr},
+                                     {"StopButton", k ? k->StopButton : nullptr},
+                                     {"FitButton", k ? k->FitButton : nullptr}});
     }
 
     static TComboBox* ComboBox(const std::string& Name)
@@ -147,7 +189,9 @@ private:
                                        {"Eichung1", fForm->Eichung1},
                                        {"Beenden1", fForm->Beenden1},
                                        {"Info1", fForm->Info1},
-                                       {"Spektrum1", fForm->Spektrum1}});
+                                       {"Spektrum1", fForm->Spektrum1},
+                                       {"Konzentration1", fForm->Konzentration1},
+                                       {"Kinetik1", fForm->Kinetik1}});
     }
 
     static bool Wait(const std::function<bool()>& Predicate, int Ms)
@@ -194,6 +238,20 @@ private:
                 return false;
             }
             b->Click();
+            return true;
+        }
+        if (l.Verb == "check") {
+            TCheckBox* box = CheckBox(l.Arg1);
+            if (!box) {
+                Error = "no such check box";
+                return false;
+            }
+            if (l.Rest != "on" && l.Rest != "off") {
+                Error = "on or off";
+                return false;
+            }
+            // As the user's click: OnClick inside the event loop's guard.
+            GuardedCall([box, on = l.Rest == "on"] { box->SetChecked(on); });
             return true;
         }
         if (l.Verb == "pick") {
@@ -273,6 +331,34 @@ private:
                 }
                 return true;
             }
+            if (l.Arg1 == "standards") {
+                const TLine w = Split("standards " + l.Rest);
+                const int n = ToInt(w.Arg1, 0);
+                const auto measured = [] {
+                    if (!ConcentrationForm) return 0;
+                    const auto& s = ConcentrationForm->Standards();
+                    return static_cast<int>(
+                        std::count_if(s.begin(), s.end(), [](const auto& r) { return r.Absorbance.has_value(); }));
+                };
+                if (!Wait([&] { return measured() >= n; }, timeout(w.Rest))) {
+                    Error = "the concentration window holds " + std::to_string(measured()) + " of " +
+                            std::to_string(n) + " measured standards" +
+                            (ConcentrationForm ? " (" + ToUtf8(ConcentrationForm->StatusLabel->Caption()) + ")" : "");
+                    return false;
+                }
+                return true;
+            }
+            if (l.Arg1 == "kinetics") {
+                const TLine w = Split("kinetics " + l.Rest);
+                const int n = ToInt(w.Arg1, 0);
+                const auto points = [] { return KineticsForm ? static_cast<int>(KineticsForm->Times().size()) : 0; };
+                if (!Wait([&] { return points() >= n; }, timeout(w.Rest))) {
+                    Error = "the kinetics window holds " + std::to_string(points()) + " of " + std::to_string(n) +
+                            " points" + (KineticsForm ? " (" + ToUtf8(KineticsForm->StatusLabel->Caption()) + ")" : "");
+                    return false;
+                }
+                return true;
+            }
             if (l.Arg1 == "message") {
                 // A box shown since the previous action began (or the previous wait ended).
                 if (!Wait([this] { return fMessages > fMessageMark; }, timeout(l.Rest))) {
@@ -328,6 +414,8 @@ private:
                 value = fForm->C_Panel->Caption();
             else if (l.Arg1 == "F_Panel")
                 value = fForm->F_Panel->Caption();
+            else if (TLabel* label = Label(l.Arg1))
+                value = label->Caption();
             else if (l.Arg1 == "handles")
                 value = IntToStr(static_cast<int>(OpenHandles()));
             else {
@@ -343,12 +431,17 @@ private:
             Out("list end");
             return true;
         }
-        if (l.Verb == "screenshot" || l.Verb == "spectrumshot") {
+        if (l.Verb == "screenshot" || l.Verb == "spectrumshot" || l.Verb == "windowshot") {
             TBitmap shot;
             TPoint origin;
             Application->ProcessMessages();
             TForm* form = l.Verb == "screenshot" ? static_cast<TForm*>(fForm) : SpectrumForm;
-            if (!form || !form->GrabWindow(shot, origin) || !shot.SaveToPngFile(Utf8ToUnicode(l.AfterVerb))) {
+            std::string path = l.AfterVerb;
+            if (l.Verb == "windowshot") {
+                form = Named<TForm>(l.Arg1, {{"concentration", ConcentrationForm}, {"kinetics", KineticsForm}});
+                path = l.Rest;
+            }
+            if (!form || !form->GrabWindow(shot, origin) || !shot.SaveToPngFile(Utf8ToUnicode(path))) {
                 Error = "cannot write the image";
                 return false;
             }

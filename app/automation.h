@@ -6,14 +6,23 @@
 // ends the program with exit code 1.
 //
 //   select COMn               pick the entry COMn in the port box
-//   set NAME TEXT             set the text of an edit (LECapture, eSend, EW1, EW2, EI1, EI2)
+//   set NAME TEXT             set the text of an edit (LECapture, eSend, EW1, EW2, EI1, EI2;
+//                             WavelengthEdit, ConcEdit of the concentration window;
+//                             Wave1Edit (λ1), IntervalEdit, DurationEdit of the kinetics window)
 //   type NAME TEXT            type TEXT into an edit key by key (key presses and releases)
 //   click NAME                press a button (bSend, CLButton, ProtokollButton, Button1..3;
 //                             CaptureButton, DarkButton, ReferenceButton, LiveButton,
-//                             AutoExposureButton of the open spectrum window)
+//                             AutoExposureButton, IdentifyButton of the open spectrum window;
+//                             MeasureButton, SampleButton of the concentration window;
+//                             StartButton, StopButton, FitButton of the kinetics window)
+//   check NAME on|off         tick or clear a check box of the spectrum window as a click
+//                             does (its OnClick runs when the state changes): ElementHCheck,
+//                             ElementHeCheck, … (one per library element), RainbowCheck,
+//                             FillCheck, DarkCheck
 //   pick NAME INDEX           pick item INDEX (from 0) of a combo box, as the user does
 //                             (QuantityBox of the open spectrum window)
-//   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1, Spektrum1)
+//   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1, Spektrum1,
+//                             Konzentration1, Kinetik1)
 //   savename PATH             what the save dialog answers next ("-" = cancel)
 //   wait temperature [MS]     until the temperature panels are filled
 //   wait points N [MS]        until the list holds N lines
@@ -22,14 +31,20 @@
 //   wait spectrum N [MS]      until the spectrum window has shown N captures
 //   wait stored reference|dark [MS]
 //                             until the spectrum window holds a reference / dark spectrum
+//   wait standards N [MS]     until the concentration window holds N measured standards
+//   wait kinetics N [MS]      until the kinetics window holds N points
 //   wait input                prints "waiting", reads one line from standard input
 //   sleep MS                  let the program run
-//   print NAME                "value NAME <text>" for an edit or panel
+//   print NAME                "value NAME <text>" for an edit, panel or label (IdentLabel of
+//                             the spectrum window; FitLabel, ResultLabel of the concentration
+//                             window; LinearLabel, FirstOrderLabel of the kinetics window)
 //   print handles             "value handles <n>": the process's open handles
 //   dump list                 "list <line>" per list line, then "list end"
 //   screenshot PATH           writes the main window as PNG; prints "screenshot X Y",
 //                             the client area's origin in the picture
 //   spectrumshot PATH         the same for the spectrum window
+//   windowshot concentration|kinetics PATH
+//                             the same for a lab window
 //   resize spectrum W H       gives the spectrum window a client area of W x H
 //                             (its minimum at least)
 //   quit                      closes the main window

@@ -55,8 +55,8 @@ void TConcentrationForm::CreateControls()
     OpenDialog = new TOpenDialog(this);
     OpenDialog->SetName(u"OpenDialog");
 
-    WavelengthEdit = LeftLabeledEdit(this, u"WavelengthEdit", u"Wellenlänge (nm):", 104, 8, 60, u"");
-    LambdaMaxButton = PlacedButton(this, u"LambdaMaxButton", u"λmax übernehmen", 170, 7, 110, 23);
+    WavelengthEdit = LeftLabeledEdit(this, u"WavelengthEdit", u"Wellenlänge (nm):", 118, 8, 52, u"");
+    LambdaMaxButton = PlacedButton(this, u"LambdaMaxButton", u"λmax übernehmen", 176, 7, 124, 23);
     BandEdit = LeftLabeledEdit(this, u"BandEdit", u"± Pixel:", 340, 8, 40, u"1");
     UnitEdit = LeftLabeledEdit(this, u"UnitEdit", u"Einheit:", 56, 36, 70, u"mmol/l");
     AverageEdit = LeftLabeledEdit(this, u"AverageEdit", u"Mittel über N:", 210, 36, 36, u"1");

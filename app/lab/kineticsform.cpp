@@ -67,12 +67,12 @@ void TKineticsForm::CreateControls()
     WaveEdits[0] = LeftLabeledEdit(this, u"Wave1Edit", u"λ1 (nm):", 56, 8, 56, u"590");
     WaveEdits[1] = LeftLabeledEdit(this, u"Wave2Edit", u"λ2:", 140, 8, 56, u"");
     WaveEdits[2] = LeftLabeledEdit(this, u"Wave3Edit", u"λ3:", 224, 8, 56, u"");
-    LambdaMaxButton = PlacedButton(this, u"LambdaMaxButton", u"λmax übernehmen", 290, 7, 110, 23);
+    LambdaMaxButton = PlacedButton(this, u"LambdaMaxButton", u"λmax übernehmen", 286, 7, 118, 23);
     IntervalEdit = LeftLabeledEdit(this, u"IntervalEdit", u"Intervall (s):", 80, 36, 50, u"5");
     DurationEdit = LeftLabeledEdit(this, u"DurationEdit", u"Dauer (s):", 200, 36, 60, u"300");
     StartButton = PlacedButton(this, u"StartButton", u"Start", 8, 64, 90, 23);
     StopButton = PlacedButton(this, u"StopButton", u"Stop", 102, 64, 90, 23);
-    FitFromEdit = LeftLabeledEdit(this, u"FitFromEdit", u"Anpassen von (s):", 104, 96, 50, u"");
+    FitFromEdit = LeftLabeledEdit(this, u"FitFromEdit", u"Anpassen von (s):", 118, 96, 42, u"");
     FitToEdit = LeftLabeledEdit(this, u"FitToEdit", u"bis:", 184, 96, 50, u"");
     ChannelBox = PlacedControl<TComboBox>(this, u"ChannelBox", 240, 96, 160, 21);
     ChannelBox->SetStyle(csDropDownList);

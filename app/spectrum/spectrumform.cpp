@@ -141,7 +141,7 @@ void TSpectrumForm::CreateControls()
         const int column = static_cast<int>(i % 3), row = static_cast<int>(i / 3);
         auto* check = PlacedControl<TCheckBox>(this, (u"Element" + Utf8ToUnicode(e.Symbol) + u"Check").c_str(),
                                                640 + 84 * column, 488 + 18 * row, 82, 17);
-        check->SetCaption(e.Name);
+        check->SetCaption(Utf8ToUnicode(e.Symbol));
         check->OnClick = [this](TObject*) {
             UpdateLinesNote();
             Redraw();
@@ -230,10 +230,10 @@ UnicodeString TSpectrumForm::PeakText(const TPeak& P) const
 {
     const TWavelengthScale s = Scale();
     const UnicodeString unit = s.Calibrated() ? u" nm" : u" Pixel";
-    const UnicodeString width = u"   FWHM " + Fixed(s.Width(P.Fwhm), 2) + unit;
+    const UnicodeString width =
+        u"   FWHM " + Fixed(s.Width(P.Fwhm), fShownQuantity == TQuantity::Counts ? 2 : 1) + unit;
     switch (fShownQuantity) {
-    case TQuantity::Absorbance:
-        return u"λmax " + Fixed(s.At(P.Centre), 2) + unit + u"   A " + Fixed(P.Height, 3) + width;
+    case TQuantity::Absorbance: return Fixed(s.At(P.Centre), 2) + unit + u"   A " + Fixed(P.Height, 3) + width;
     case TQuantity::Transmittance:
         return Fixed(s.At(P.Centre), 2) + unit + u"   T " + Fixed(P.Height, 1) + u" %" + width;
     case TQuantity::Counts: break;
@@ -260,7 +260,7 @@ void TSpectrumForm::UpdatePeaks()
         fPeaks = AbsorptionMaxima(absorbance, 0.05);
         if (!a)
             for (TPeak& p : fPeaks) p.Height = 100 * std::pow(10.0, -p.Height);
-        PeaksLabel->SetCaption(u"Absorptionsmaxima (λmax, Wert, Halbwertsbreite)");
+        PeaksLabel->SetCaption(u"Absorptionsmaxima (λmax, Wert, FWHM)");
     }
     PeakList->Clear();
     PeakBox->Clear();

@@ -156,6 +156,8 @@ void TSpectrumForm::CaptureComplete()
 {
     TCounts capture(Counts.begin(), Counts.end());
     ++fCaptures;
+    // An identification belongs to the capture it was made of.
+    IdentLabel->SetCaption(u"");
     fWatchdog.reset();
     fRawExposureUs = CaptureTime;
     fSaturated = SaturatedRuns(capture);

@@ -1,9 +1,11 @@
 // The Windows program under Wine, against the simulated instrument on a kernel
 // pty that a COM port of the Wine prefix points to: the capture scenario of the
-// Linux program, the main window's picture (plot, controls at their bounds), and
-// the spectrum window's pictures (a capture; the absorbance of a dye).
+// Linux program, the main window's picture (plot, controls at their bounds), the
+// spectrum window's pictures (a capture; a helium tube with its lines, named,
+// over the rainbow; the absorbance of a dye) and the lab windows' plots.
 // Run by the Windows build's tests with SPECTRO_WINDOWS_EXE, SPECTRO_WINE_RUN and
 // SPECTRO_WINE_DIR set, on a display (Xvfb).
+#include "app/spectrum/spectralcolour.h"
 #include "tests/app/helpers.h"
 #include "tests/e2e/capture_scenario.h"
 #include "tools/spectrosim/instrument.h"
@@ -11,8 +13,11 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
+#include <fstream>
 #include <sstream>
 
 namespace fs = std::filesystem;
@@ -140,15 +145,74 @@ void CheckAbsorbanceBand(const TPicture& Shot, const TFrameLines& F, const spect
     EXPECT_NEAR((topX - F.Left - 1) / perPixel, band, 8) << "top at " << topX << ", " << topY;
 }
 
+bool Near(const std::array<int, 3>& A, TColor C, int Tolerance = 3)
+{
+    return std::abs(A[0] - GetRValue(C)) <= Tolerance && std::abs(A[1] - GetGValue(C)) <= Tolerance &&
+           std::abs(A[2] - GetBValue(C)) <= Tolerance;
+}
+
+// A helium capture at Slope nm per pixel from Offset: the spectral colours
+// along the bottom of the data area (the curve, at 18 dark counts or more,
+// stays above its lowest rows) and the stroke of helium's strongest line in
+// its colour.
+void CheckHeliumPicture(const TPicture& Shot, const TFrameLines& F, double Slope, double Offset)
+{
+    const int left = F.Left + 1, width = F.Right - left;
+    const double x0 = Offset, x1 = Offset + Slope * (spectrosim::Pixels - 1);
+    const auto column = [&](double Nm) {
+        return left + static_cast<int>(std::lround((Nm - x0) / (x1 - x0) * (width - 1)));
+    };
+    for (double nm : {420.0, 470.0, 520.0, 570.0, 620.0, 670.0}) {
+        const int x = column(nm);
+        const TColor colour = SpectralColour(x0 + (x - left) * (x1 - x0) / (width - 1));
+        for (int y = F.Bottom - 4; y < F.Bottom; ++y)
+            EXPECT_TRUE(Near(Shot.At(x, y), colour))
+                << nm << " nm, row " << y << ": " << ::testing::PrintToString(Shot.At(x, y));
+    }
+    const TColor helium = RGB(0, 110, 200);
+    int stroke = 0;
+    for (int y = F.Top + 1; y < F.Bottom - 10; ++y) stroke += Near(Shot.At(column(587.56), y), helium);
+    EXPECT_GE(stroke, 20);
+}
+
+// The centres of the filled 5 x 5 squares of Colour (a plot's dots) in the data
+// area A (a dot at its edge reaches 2 pixels beyond).
+std::vector<std::pair<int, int>> Dots(const TPicture& Shot, const TFrameLines& A, TColor Colour)
+{
+    std::vector<std::pair<int, int>> dots;
+    for (int cy = A.Top; cy < A.Bottom; ++cy)
+        for (int cx = A.Left; cx < A.Right; ++cx) {
+            bool filled = true;
+            for (int k = 0; k < 25 && filled; ++k) filled = Near(Shot.At(cx - 2 + k % 5, cy - 2 + k / 5), Colour, 0);
+            const auto same = [&](const std::pair<int, int>& d) {
+                return std::abs(d.first - cx) < 5 && std::abs(d.second - cy) < 5;
+            };
+            if (filled && std::none_of(dots.begin(), dots.end(), same)) dots.push_back({cx, cy});
+        }
+    return dots;
+}
+
+// The data area of a lab window's plot (Width x Height at 410, 8 of the client
+// area, the window at its first size), picture coordinates; right and bottom
+// excluded.
+TFrameLines LabArea(int OriginX, int OriginY, int Width, int Height)
+{
+    return {OriginX + 410 + 48, OriginY + 8 + 8, OriginX + 410 + Width - 10, OriginY + 8 + Height - 34};
+}
+
 // The spectrum window of the Windows program: a capture, its picture, the
-// window made larger and its picture again; then, at 10 ms, a dark spectrum
-// (lamp off), a reference (halogen lamp) and a capture of the dye in the
-// light path shown as absorbance, and its picture.
+// window made larger and its picture again; at 10 ms a helium tube with its
+// lines shown and the element named, and its picture; a dark spectrum (lamp
+// off), a reference (halogen lamp) and a capture of the dye in the light path
+// shown as absorbance, and its picture. Then the lab windows on that dark and
+// reference: a standard of the dye measured, a short kinetics run, and their
+// pictures.
 void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
 {
     const fs::path& root = Host.Root;
     const fs::path small = root / "out" / "spectrum.png", large = root / "out" / "spectrum-large.png",
-                   absorbance = root / "out" / "absorbance.png";
+                   helium = root / "out" / "helium.png", absorbance = root / "out" / "absorbance.png",
+                   concentration = root / "out" / "concentration.png", kinetics = root / "out" / "kinetics.png";
     const std::string dye = "0.5";
     WriteAll(root / "spectrum-script", "select " + Host.Com +
                                            "\nwait temperature 24000\n"
@@ -165,6 +229,16 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
                                            WinePath(large) +
                                            "\nset LECapture 10\n"
                                            "wait input\n"
+                                           "check ElementHeCheck on\n"
+                                           "click CaptureButton\n"
+                                           "wait spectrum 2 24000\n"
+                                           "click IdentifyButton\n"
+                                           "print IdentLabel\n"
+                                           "sleep 500\n"
+                                           "spectrumshot " +
+                                           WinePath(helium) +
+                                           "\ncheck ElementHeCheck off\n"
+                                           "wait input\n"
                                            "click DarkButton\n"
                                            "wait stored dark 24000\n"
                                            "wait input\n"
@@ -173,19 +247,43 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
                                            "wait input\n"
                                            "pick QuantityBox 2\n"
                                            "click CaptureButton\n"
-                                           "wait spectrum 4 24000\n"
+                                           "wait spectrum 5 24000\n"
                                            "sleep 500\n"
                                            "spectrumshot " +
-                                           WinePath(absorbance) + "\nquit\n");
+                                           WinePath(absorbance) +
+                                           "\nmenu Konzentration1\n"
+                                           "set WavelengthEdit 590\n"
+                                           "set ConcEdit " +
+                                           dye +
+                                           "\nclick MeasureButton\n"
+                                           "wait standards 1 24000\n"
+                                           "sleep 500\n"
+                                           "windowshot concentration " +
+                                           WinePath(concentration) +
+                                           "\nmenu Kinetik1\n"
+                                           "set Wave1Edit 590\n"
+                                           "set IntervalEdit 2\n"
+                                           "set DurationEdit 4\n"
+                                           "click StartButton\n"
+                                           "wait kinetics 2 24000\n"
+                                           "sleep 500\n"
+                                           "windowshot kinetics " +
+                                           WinePath(kinetics) +
+                                           "\nclick StopButton\n"
+                                           "quit\n");
     std::vector<std::string> command = Host.Command;
     command.push_back("--automate");
     command.push_back(WinePath(root / "spectrum-script"));
     Process program(command, Host.Env);
     std::vector<std::string> out;
-    int x1 = -1, y1 = -1, x2 = -1, y2 = -1, x3 = -1, y3 = -1;
+    int x1 = -1, y1 = -1, x2 = -1, y2 = -1, xh = -1, yh = -1, x3 = -1, y3 = -1, xc = -1, yc = -1, xk = -1, yk = -1;
     ASSERT_TRUE(ReadShotOrigin(program, out, x1, y1)) << ::testing::PrintToString(out);
     ASSERT_TRUE(ReadShotOrigin(program, out, x2, y2)) << ::testing::PrintToString(out);
-    for (const std::string& change : {std::string("lamp off"), std::string("lamp halogen"), "sample dye " + dye}) {
+    const std::vector<std::string> changes = {"lamp helium", "lamp off", "lamp halogen", "sample dye " + dye};
+    for (const std::string& change : changes) {
+        if (change == "lamp off") {
+            ASSERT_TRUE(ReadShotOrigin(program, out, xh, yh)) << ::testing::PrintToString(out);
+        }
         ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(60))) << ::testing::PrintToString(out);
         Sim.WriteLine(change);
         std::string reply;
@@ -194,12 +292,20 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
         program.WriteLine("go");
     }
     ASSERT_TRUE(ReadShotOrigin(program, out, x3, y3)) << ::testing::PrintToString(out);
+    ASSERT_TRUE(ReadShotOrigin(program, out, xc, yc)) << ::testing::PrintToString(out);
+    ASSERT_TRUE(ReadShotOrigin(program, out, xk, yk)) << ::testing::PrintToString(out);
     EXPECT_EQ(program.Wait(seconds(30)), 0);
-    const std::string png = ReadAll(small), absorbancePng = ReadAll(absorbance);
+    EXPECT_NE(std::find(out.begin(), out.end(), "value IdentLabel Wahrscheinlich: Helium"), out.end())
+        << ::testing::PrintToString(out);
+    const std::string png = ReadAll(small), heliumPng = ReadAll(helium), absorbancePng = ReadAll(absorbance),
+                      concentrationPng = ReadAll(concentration), kineticsPng = ReadAll(kinetics);
     if (const char* artifacts = std::getenv("SPECTRO_ARTIFACTS_DIR")) {
         fs::create_directories(artifacts);
         WriteAll(fs::path(artifacts) / "spectrum-wine.png", png);
+        WriteAll(fs::path(artifacts) / "helium-wine.png", heliumPng);
         WriteAll(fs::path(artifacts) / "absorbance-wine.png", absorbancePng);
+        WriteAll(fs::path(artifacts) / "concentration-wine.png", concentrationPng);
+        WriteAll(fs::path(artifacts) / "kinetics-wine.png", kineticsPng);
     }
     TPicture shot;
     {
@@ -213,10 +319,41 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
         CheckSpectrumPicture(shot, x2, y2, 1000, 700);
     }
     {
+        SCOPED_TRACE("helium");
+        // The calibration the capture scenario saved.
+        double slope = 0, offset = 0;
+        std::ifstream(root / "bin" / "data" / "conf.dat") >> slope >> offset;
+        ASSERT_GT(slope, 0);
+        ASSERT_TRUE(ReadPng(heliumPng, shot));
+        CheckSpectrumPicture(shot, xh, yh, 1000, 700);
+        CheckHeliumPicture(shot, SpectrumFrame(xh, yh, 1000, 700), slope, offset);
+    }
+    {
         SCOPED_TRACE("absorbance");
         ASSERT_TRUE(ReadPng(absorbancePng, shot));
         CheckSpectrumPicture(shot, x3, y3, 1000, 700);
         CheckAbsorbanceBand(shot, SpectrumFrame(x3, y3, 1000, 700), *spectrosim::SampleFromText("dye:" + dye));
+    }
+    {
+        // One standard: its dot at c = 0.5 of 0.55 and A of 1.15 A, the range shown.
+        SCOPED_TRACE("concentration");
+        ASSERT_TRUE(ReadPng(concentrationPng, shot));
+        const TFrameLines a = LabArea(xc, yc, 400, 380);
+        const auto dots = Dots(shot, a, clBlue);
+        ASSERT_EQ(dots.size(), 1u) << ::testing::PrintToString(dots);
+        EXPECT_NEAR(dots[0].first, a.Left + std::lround(0.5 / 0.55 * (a.Right - a.Left - 1)), 1);
+        EXPECT_NEAR(dots[0].second, a.Bottom - 1 - std::lround((a.Bottom - a.Top - 1) / 1.15), 1);
+    }
+    {
+        // Two points or three, 2 s apart on a time axis of 4 to 6 s.
+        SCOPED_TRACE("kinetics");
+        ASSERT_TRUE(ReadPng(kineticsPng, shot));
+        const TFrameLines a = LabArea(xk, yk, 400, 420);
+        const auto dots = Dots(shot, a, clRed);
+        ASSERT_GE(dots.size(), 2u) << ::testing::PrintToString(dots);
+        EXPECT_LE(dots.size(), 3u) << ::testing::PrintToString(dots);
+        const auto [first, last] = std::minmax_element(dots.begin(), dots.end());
+        EXPECT_GT(last->first - first->first, (a.Right - a.Left) / 4) << ::testing::PrintToString(dots);
     }
 }
 
@@ -225,6 +362,12 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
     const std::string exe = Setting("SPECTRO_WINDOWS_EXE"), wineRun = Setting("SPECTRO_WINE_RUN"),
                       wineDir = Setting("SPECTRO_WINE_DIR");
     ASSERT_FALSE(exe.empty() || wineRun.empty() || wineDir.empty()) << "run by the Windows build's tests";
+    // A program run in the prefix without a display leaves the desktop at Wine's
+    // display-less size, and pictures beyond it stay black: a fresh wineserver,
+    // its desktop on this screen (the test runs alone).
+    const std::string wine = "'" + wineRun + "' --dir '" + wineDir + "' ";
+    ASSERT_EQ(std::system((wine + "--stop").c_str()), 0);
+    ASSERT_EQ(std::system((wine + "--setup").c_str()), 0);
     const fs::path root = fs::temp_directory_path() / ("spectro-wine-e2e-" + std::to_string(getpid()));
     fs::remove_all(root);
     for (const char* d : {"bin/data", "sys", "ports", "out"}) fs::create_directories(root / d);
