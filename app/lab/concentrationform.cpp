@@ -141,8 +141,7 @@ void TConcentrationForm::CreateControls()
         if (rows.empty()) throw Exception(u"Die Tabelle ist leer: noch nichts gemessen.");
         SaveDialog->FileName = u"konzentrationsreihe.csv";
         if (!SaveDialog->Execute()) return;
-        UnicodeString name = SaveDialog->FileName;
-        if (ExtractFileName(name).find(u'.') == UnicodeString::npos) name += u".csv";
+        const UnicodeString name = WithExtension(SaveDialog->FileName, u".csv");
         WriteFileBytes(name, SeriesCsv(rows));
         StatusLabel->SetCaption(u"Gespeichert: " + ExtractFileName(name));
     };

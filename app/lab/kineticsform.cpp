@@ -112,8 +112,7 @@ void TKineticsForm::CreateControls()
         table.Values = fValues;
         SaveDialog->FileName = u"kinetik.csv";
         if (!SaveDialog->Execute()) return;
-        UnicodeString name = SaveDialog->FileName;
-        if (ExtractFileName(name).find(u'.') == UnicodeString::npos) name += u".csv";
+        const UnicodeString name = WithExtension(SaveDialog->FileName, u".csv");
         WriteFileBytes(name, KineticsCsv(table));
         StatusLabel->SetCaption(u"Gespeichert: " + ExtractFileName(name));
     };

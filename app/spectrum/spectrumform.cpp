@@ -36,13 +36,6 @@ UnicodeString LineText(const TReferenceLine& L)
     return UnicodeString(L.Name) + u" " + Fixed(L.Nm, L.Nm == std::floor(L.Nm) ? 0 : 3) + u" nm";
 }
 
-// Chosen unchanged when its file name has an extension, otherwise with Ext.
-UnicodeString WithExtension(const UnicodeString& Chosen, const char16_t* Ext)
-{
-    const UnicodeString name = ExtractFileName(Chosen);
-    return name.find(u'.') == UnicodeString::npos ? Chosen + Ext : Chosen;
-}
-
 }  // namespace
 
 TSpectrumForm::TSpectrumForm(TComponent* AOwner) : TForm(AOwner)
@@ -254,9 +247,7 @@ void TSpectrumForm::UpdatePeaks()
     } else {
         // Absorption maxima, for T too (where T has its minima).
         const bool a = fShownQuantity == TQuantity::Absorbance;
-        const TRatioSpectrum absorbance =
-            a ? fRatio
-              : RatioSpectrum(TQuantity::Absorbance, fRaw, fReference->Counts, fDark ? fDark->Counts : TCounts{});
+        const TRatioSpectrum absorbance = a ? fRatio : QuantityOf(TQuantity::Absorbance, fRaw, fRawExposureUs);
         fPeaks = AbsorptionMaxima(absorbance, 0.05);
         if (!a)
             for (TPeak& p : fPeaks) p.Height = 100 * std::pow(10.0, -p.Height);

@@ -1,5 +1,6 @@
 #include "app/spectrum/spectrumprint.h"
 
+#include "app/spectrum/spectrumtext.h"
 #include "platform/winapi.h"
 
 #include <algorithm>
@@ -77,8 +78,7 @@ void PrintReport(bool Pdf, TSaveDialog& Dialog, const UnicodeString& DefaultName
     }
     Dialog.FileName = DefaultName;
     if (!Dialog.Execute()) return;
-    UnicodeString name = Dialog.FileName;
-    if (ExtractFileName(name).find(u'.') == UnicodeString::npos) name += u".pdf";
+    const UnicodeString name = WithExtension(Dialog.FileName, u".pdf");
     Application->SavePdfPage(name, Report.Title, draw);
 }
 

@@ -270,7 +270,7 @@ void TSpectrumForm::UpdateShown()
         fRatioNote = fRaw.empty() ? UnicodeString(u"Noch keine Aufnahme.") : RatioBlocker(fRawExposureUs);
         if (fRatioNote.empty()) {
             fShownQuantity = fQuantity;
-            fRatio = RatioSpectrum(fQuantity, fRaw, fReference->Counts, fDark ? fDark->Counts : TCounts{});
+            fRatio = QuantityOf(fQuantity, fRaw, fRawExposureUs);
             if (!fDark) fRatioNote = u"Ohne Dunkelspektrum: D = 0.";
             if (fRatio.ValidCount() < static_cast<int>(fRatio.Values.size()))
                 fRatioNote += (fRatioNote.empty() ? u"" : u" ") +

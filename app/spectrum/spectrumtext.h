@@ -10,6 +10,12 @@ inline UnicodeString Fixed(double V, int Decimals)
     return FloatToStrF(V, ffFixed, 15, Decimals, dot);
 }
 
+// Chosen unchanged when its file name has an extension, otherwise with Ext.
+inline UnicodeString WithExtension(const UnicodeString& Chosen, const char16_t* Ext)
+{
+    return ExtractFileName(Chosen).find(u'.') == UnicodeString::npos ? Chosen + Ext : Chosen;
+}
+
 // An exposure in microseconds as milliseconds ("10", "2.5").
 inline UnicodeString ExposureMsText(std::int32_t Us)
 {
