@@ -69,6 +69,20 @@ private:
     std::optional<std::string> fInline;
 };
 
+#ifdef _WIN32
+const char* const kSystemNotes =
+    "Die Kalibrierung steht in data\\conf.dat neben dem Programm; ein installiertes\n"
+    "Programm (spektrometer.installed daneben, oder ein Ordner ohne Schreibrecht)\n"
+    "nimmt %APPDATA%\\Spektrometer\\data\\conf.dat.\n";
+#else
+const char* const kSystemNotes =
+    "Optionen von Qt mit einem Strich (-platform offscreen, -style fusion) gehen\n"
+    "an Qt.\n"
+    "Die Kalibrierung steht in data/conf.dat neben dem Programm; ein installiertes\n"
+    "Programm (in einem Ordner bin/ ohne data/ daneben) nimmt\n"
+    "$XDG_DATA_HOME/spectrometer/data/conf.dat (sonst ~/.local/share/...).\n";
+#endif
+
 }  // namespace
 
 std::string ParseCommandLine(const std::vector<std::string>& Args, const std::vector<std::string>& LampNames,
@@ -142,12 +156,8 @@ std::string UsageText(const std::vector<std::string>& LampNames)
            " (Vorgabe: debug)\n"
            "  -h, --help                 zeigt diese Hilfe\n"
            "  --version                  zeigt die Version\n"
-           "\n"
-           "Optionen von Qt mit einem Strich (-platform offscreen, -style fusion) gehen\n"
-           "an Qt.\n"
-           "Die Kalibrierung steht in data/conf.dat neben dem Programm; ein installiertes\n"
-           "Programm (in einem Ordner bin/ ohne data/ daneben) nimmt\n"
-           "$XDG_DATA_HOME/spectrometer/data/conf.dat (sonst ~/.local/share/...).\n";
+           "\n" +
+           kSystemNotes;
 }
 
 std::string VersionText() { return std::string("spectrometer ") + SPECTRO_VERSION + "\n"; }

@@ -5,6 +5,7 @@
 #            `cpack -G DEB` makes the Debian package.
 #   Windows: spectrometer.exe, data\conf.dat with the calibration dialog's
 #            initial lines and LIESMICH.txt; `cpack -G ZIP` makes the zip.
+#            The build also makes the Windows Installer package (Msi.cmake).
 # Included by the top-level CMakeLists.txt after every target exists.
 
 set(spectro_package_dir ${CMAKE_BINARY_DIR}/package)
@@ -16,6 +17,11 @@ if(WIN32)
     return()
   endif()
   install(TARGETS spectrometer RUNTIME DESTINATION .)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    set(CPACK_SYSTEM_NAME win64)
+  else()
+    set(CPACK_SYSTEM_NAME win32)
+  endif()
   file(WRITE ${spectro_package_dir}/data/conf.dat "${SPECTRO_INITIAL_CALIBRATION}")
   install(FILES ${spectro_package_dir}/data/conf.dat DESTINATION data)
   # Windows text: UTF-8 with a byte-order mark (so every Notepad reads it so), CR LF.
@@ -25,12 +31,22 @@ if(WIN32)
   string(ASCII 239 187 191 spectro_bom)
   file(WRITE ${spectro_package_dir}/LIESMICH.txt "${spectro_bom}${spectro_readme}")
   install(FILES ${spectro_package_dir}/LIESMICH.txt DESTINATION .)
-
   set(CPACK_GENERATOR ZIP)
-  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-    set(CPACK_SYSTEM_NAME win64)
-  else()
-    set(CPACK_SYSTEM_NAME win32)
+
+  # The installer's package: the zip's program and text, no data folder (an
+  # installed copy keeps its calibration under %APPDATA%, told so by the marker).
+  file(WRITE ${spectro_package_dir}/spektrometer.installed
+       "Vom Windows-Installer installiert: die Kalibrierung steht unter %APPDATA%\\Spektrometer\\data.\r\n")
+  include(${PROJECT_SOURCE_DIR}/cmake/Msi.cmake)
+  spectro_add_msi(msi ${CMAKE_BINARY_DIR}/spectrometer-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME}.msi ${PROJECT_VERSION})
+  if(SPECTRO_TESTS)
+    # A newer version of the same package, for the upgrade test.
+    set(next_patch 1)
+    if(PROJECT_VERSION_PATCH)
+      math(EXPR next_patch "${PROJECT_VERSION_PATCH} + 1")
+    endif()
+    spectro_add_msi(msi_upgrade ${CMAKE_BINARY_DIR}/tests/package/spectrometer-upgrade.msi
+                    ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${next_patch})
   endif()
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 else()

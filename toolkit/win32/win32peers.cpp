@@ -520,6 +520,25 @@ protected:
     {
         // The window's height includes the dropped-down list.
         MoveWindow(fWnd, fControl.Left(), fControl.Top(), fControl.Width(), fControl.Height() + 200, TRUE);
+        FitHeight();
+    }
+    void ApplyFont() override
+    {
+        TWin32Peer::ApplyFont();
+        FitHeight();
+    }
+    // Windows sizes the closed box from its font (Liberation Sans under Wine
+    // makes it lower than Windows' own fonts): its selection field is set so
+    // that the box fills its bounds with any font.
+    void FitHeight()
+    {
+        RECT Box{};
+        GetWindowRect(fWnd, &Box);
+        const LRESULT Field = SendMessageW(fWnd, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+        if (Field == CB_ERR) return;
+        const int Wanted = fControl.Height() - (Box.bottom - Box.top - static_cast<int>(Field));
+        if (Wanted > 0 && Wanted != Field)
+            SendMessageW(fWnd, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), static_cast<LPARAM>(Wanted));
     }
     void Mirror(TControlChange What, int Index) override
     {
