@@ -13,8 +13,18 @@ TApplication::~TApplication() = default;
 bool TApplication::PrintPage(const UnicodeString& Title, const TPageDrawer& Draw)
 {
     (void)Title;
+    if (CancelledByArm(u"Drucken")) return false;
     PrintedPage = std::make_shared<TRecordingPage>();
     Draw(*PrintedPage);
+    return true;
+}
+
+bool TApplication::CancelledByArm(const UnicodeString& Title)
+{
+    if (!fDialogCancel) return false;
+    const auto report = std::move(fDialogCancel);
+    fDialogCancel = nullptr;
+    report(Title);
     return true;
 }
 

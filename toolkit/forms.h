@@ -17,6 +17,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 // Message box styles and answers: the Win32 MB_ / ID values, under names that
@@ -94,18 +95,33 @@ public:
     virtual bool PromptForSaveFileName(UnicodeString& FileName)
     {
         (void)FileName;
+        CancelledByArm(u"Speichern unter");
         return false;
     }
     // The open-file dialog likewise (an existing file).
     virtual bool PromptForOpenFileName(UnicodeString& FileName)
     {
         (void)FileName;
+        CancelledByArm(u"Öffnen");
         return false;
     }
     // Shows the system's print dialog and prints one landscape page drawn by
     // Draw; false when cancelled. Headless: the page is recorded in
-    // PrintedPage (A4 at 300 dpi) and counts as printed.
+    // PrintedPage (A4 at 300 dpi) and counts as printed unless a cancel is
+    // armed.
     virtual bool PrintPage(const UnicodeString& Title, const TPageDrawer& Draw);
+    // Closes the next system dialog of the main thread once it is shown (print
+    // and file dialogs, a box the system shows on its own) as its Cancel
+    // button does, and calls OnCancelled with its title; one dialog per call.
+    // Headless: the next print or file dialog counts as shown and cancelled.
+    // False where the backend cannot (Qt).
+    virtual bool ArmDialogCancel(std::function<void(const UnicodeString& Title)> OnCancelled)
+    {
+        fDialogCancel = std::move(OnCancelled);
+        return true;
+    }
+    // Drops a cancel that no dialog took.
+    virtual void DisarmDialogCancel() { fDialogCancel = nullptr; }
     std::shared_ptr<TRecordingPage> PrintedPage;
     // Writes the page as a PDF file (A4 landscape); raises on failure.
     virtual void SavePdfPage(const UnicodeString& FileName, const UnicodeString& Title, const TPageDrawer& Draw)
@@ -118,6 +134,9 @@ public:
 
 protected:
     bool fTerminated = false;
+    // The headless dialogs: takes an armed cancel for the dialog Title.
+    bool CancelledByArm(const UnicodeString& Title);
+    std::function<void(const UnicodeString& Title)> fDialogCancel;
 };
 
 // The installed dispatcher, or null.

@@ -1,5 +1,6 @@
 // The toolkit's controls without a backend: state, change events, user actions.
 #include "toolkit/comctrls.h"
+#include "toolkit/dialogs.h"
 #include "toolkit/extctrls.h"
 #include "toolkit/menus.h"
 #include "toolkit/stdctrls.h"
@@ -196,6 +197,29 @@ TEST_F(Controls, FormsFontsLabelsAndMenus)
     EXPECT_TRUE(App.Terminated());
     delete Main;
     EXPECT_EQ(App.MainForm, nullptr);
+}
+
+// An armed cancel takes the next print or file dialog only (its title
+// reported, nothing printed); a disarmed one takes none.
+TEST_F(Controls, ArmedDialogCancelTakesOneDialog)
+{
+    std::vector<UnicodeString> cancelled;
+    const auto report = [&](const UnicodeString& Title) { cancelled.push_back(Title); };
+    int drawn = 0;
+    const TPageDrawer draw = [&](TPageCanvas&) { ++drawn; };
+    ASSERT_TRUE(App.ArmDialogCancel(report));
+    EXPECT_FALSE(App.PrintPage(u"Seite", draw));
+    EXPECT_FALSE(App.PrintedPage);
+    EXPECT_TRUE(App.PrintPage(u"Seite", draw));
+    EXPECT_EQ(drawn, 1);
+    ASSERT_TRUE(App.ArmDialogCancel(report));
+    TSaveDialog save(nullptr);
+    EXPECT_FALSE(save.Execute());
+    ASSERT_TRUE(App.ArmDialogCancel(report));
+    App.DisarmDialogCancel();
+    EXPECT_TRUE(App.PrintPage(u"Seite", draw));
+    EXPECT_EQ(drawn, 2);
+    EXPECT_EQ(cancelled, (std::vector<UnicodeString>{u"Drucken", u"Speichern unter"}));
 }
 
 }  // namespace

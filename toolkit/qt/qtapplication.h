@@ -39,6 +39,12 @@ public:
     bool PrintPage(const UnicodeString& Title, const TPageDrawer& Draw) override;
     void SavePdfPage(const UnicodeString& FileName, const UnicodeString& Title, const TPageDrawer& Draw) override;
     bool PromptForOpenFileName(UnicodeString& FileName) override;
+    // Not supported: Qt's dialogs are not closed from outside.
+    bool ArmDialogCancel(std::function<void(const UnicodeString& Title)> OnCancelled) override
+    {
+        (void)OnCancelled;
+        return false;
+    }
 
 private:
     int ShowBox(const UnicodeString& Text, const UnicodeString& Caption, int Flags);

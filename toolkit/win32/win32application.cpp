@@ -5,6 +5,7 @@
 #include <commdlg.h>
 
 #include <cstring>
+#include <cwchar>
 #include <vector>
 
 namespace {
@@ -96,6 +97,7 @@ TWin32Application::TWin32Application()
 TWin32Application::~TWin32Application()
 {
     Uninstall();
+    if (fCancelHook) UnhookWindowsHookEx(fCancelHook);
     for (auto& [Id, Fire] : fTimers) KillTimer(fHidden, Id);
     DestroyWindow(fHidden);
 }
@@ -253,6 +255,43 @@ void TWin32Application::SetClipboardText(const UnicodeString& Text)
 }
 
 bool TWin32Application::PromptForOpenFileName(UnicodeString& FileName) { return FileDialog(FileName, true); }
+
+bool TWin32Application::ArmDialogCancel(std::function<void(const UnicodeString& Title)> OnCancelled)
+{
+    if (!fCancelHook) fCancelHook = SetWindowsHookExW(WH_CBT, DialogCancelProc, nullptr, GetCurrentThreadId());
+    if (!fCancelHook) return false;
+    fDialogCancel = std::move(OnCancelled);
+    return true;
+}
+
+void TWin32Application::DisarmDialogCancel()
+{
+    TApplication::DisarmDialogCancel();
+    if (fCancelHook) UnhookWindowsHookEx(fCancelHook);
+    fCancelHook = nullptr;
+}
+
+LRESULT CALLBACK TWin32Application::DialogCancelProc(int Code, WPARAM WParam, LPARAM LParam)
+{
+    auto* App = dynamic_cast<TWin32Application*>(Application);
+    const HHOOK Hook = App ? App->fCancelHook : nullptr;
+    if (Code == HCBT_ACTIVATE && App && App->fDialogCancel) {
+        HWND Wnd = reinterpret_cast<HWND>(WParam);
+        wchar_t Class[16] = {};
+        GetClassNameW(Wnd, Class, 16);
+        // The system's dialog boxes, not a page inside one; our forms have a class of their own.
+        if (std::wcscmp(Class, L"#32770") == 0 && !(GetWindowLongPtrW(Wnd, GWL_STYLE) & WS_CHILD)) {
+            // Posted: the dialog's own loop takes it once it runs.
+            PostMessageW(Wnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+            wchar_t Title[256] = {};
+            const int N = GetWindowTextW(Wnd, Title, 256);
+            const auto Report = std::move(App->fDialogCancel);
+            App->DisarmDialogCancel();
+            GuardedCall([&] { Report(StrFromPWChar(Title, static_cast<std::size_t>(N))); });
+        }
+    }
+    return CallNextHookEx(Hook, Code, WParam, LParam);
+}
 
 std::unique_ptr<TApplication> CreateApplication(int& Argc, char** Argv)
 {

@@ -32,12 +32,17 @@ public:
     // come from the toolkit's own writer).
     bool PrintPage(const UnicodeString& Title, const TPageDrawer& Draw) override;
     bool PromptForOpenFileName(UnicodeString& FileName) override;
+    // A CBT hook on the main thread: the next system dialog box (#32770) that
+    // is activated gets IDCANCEL.
+    bool ArmDialogCancel(std::function<void(const UnicodeString& Title)> OnCancelled) override;
+    void DisarmDialogCancel() override;
 
     // Removes a timer (from its handle).
     void StopTimer(UINT_PTR Id);
 
 private:
     static LRESULT CALLBACK HiddenProc(HWND Wnd, UINT Msg, WPARAM WParam, LPARAM LParam);
+    static LRESULT CALLBACK DialogCancelProc(int Code, WPARAM WParam, LPARAM LParam);
     // Dispatches one message (accelerators of the window's form first).
     void Dispatch(MSG& Msg);
     // Runs the queued messages; false when WM_QUIT arrived.
@@ -45,6 +50,7 @@ private:
     HWND fHidden = nullptr;
     std::map<UINT_PTR, std::function<void()>> fTimers;
     UINT_PTR fNextTimer = 1;
+    HHOOK fCancelHook = nullptr;
 };
 
 // The window of a control's peer (null without one); for tests and the backend.
