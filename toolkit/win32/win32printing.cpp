@@ -2,6 +2,7 @@
 // context, landscape.
 #include "toolkit/win32/win32application.h"
 
+#include <cderr.h>
 #include <commdlg.h>
 
 #include <algorithm>
@@ -85,16 +86,30 @@ private:
     int fWidth, fHeight, fDpi;
 };
 
+[[noreturn]] void DialogFailed(DWORD Error)
+{
+    if (Error == PDERR_NODEFAULTPRN || Error == PDERR_NODEVICES) throw Exception(u"Kein Drucker eingerichtet.");
+    throw Exception(Format(u"Der Druckdialog lässt sich nicht öffnen (Fehler %x).", {static_cast<int>(Error)}));
+}
+
 }  // namespace
 
 bool TWin32Application::PrintPage(const UnicodeString& Title, const TPageDrawer& Draw)
 {
+    // Without a printer the dialog would show the system's own warning (Wine's
+    // in English) and end as if cancelled: the default printer first.
     PRINTDLGW pd{};
     pd.lStructSize = sizeof pd;
+    pd.Flags = PD_RETURNDEFAULT;
+    if (!PrintDlgW(&pd)) DialogFailed(CommDlgExtendedError());
+    // The dialog starts on the default printer.
     pd.hwndOwner = GetActiveWindow();
     pd.Flags = PD_RETURNDC | PD_NOPAGENUMS | PD_NOSELECTION;
     if (!PrintDlgW(&pd)) {
-        if (CommDlgExtendedError() != 0) throw Exception(u"Der Druckdialog lässt sich nicht öffnen (kein Drucker?).");
+        const DWORD error = CommDlgExtendedError();
+        if (pd.hDevMode) GlobalFree(pd.hDevMode);
+        if (pd.hDevNames) GlobalFree(pd.hDevNames);
+        if (error != 0) DialogFailed(error);
         return false;
     }
     // Landscape: the chosen printer's settings turned and applied to its context.
