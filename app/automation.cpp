@@ -86,7 +86,10 @@ public:
             if (line.empty()) continue;
             if (line.rfind("wait message", 0) != 0) fMessageMark = fMessages;
             std::string error;
-            if (!Action(line, error)) {
+            const bool ok = Action(line, error);
+            // A cancel armed for this action's dialog goes with it.
+            if (line.rfind("cancel dialog", 0) != 0) Application->DisarmDialogCancel();
+            if (!ok) {
                 Out("error line " + std::to_string(lineNo) + ": " + line + ": " + error);
                 Application->ExitCode = 1;
                 Application->Terminate();
@@ -171,6 +174,9 @@ private:
                                      {"LiveButton", s ? s->LiveButton : nullptr},
                                      {"AutoExposureButton", s ? s->AutoExposureButton : nullptr},
                                      {"IdentifyButton", s ? s->IdentifyButton : nullptr},
+                                     {"PngButton", s ? s->PngButton : nullptr},
+                                     {"PdfButton", s ? s->PdfButton : nullptr},
+                                     {"PrintButton", s ? s->PrintButton : nullptr},
                                      {"MeasureButton", c ? c->MeasureButton : nullptr},
                                      {"SampleButton", c ? c->SampleButton : nullptr},
                                      {"StartButton", k ? k->StartButton : nullptr},
@@ -280,11 +286,20 @@ private:
         }
         if (l.Verb == "savename") {
             const UnicodeString path = Utf8ToUnicode(l.AfterVerb);
-            fForm->SaveTextFileDialog1->ExecuteHook = [path](UnicodeString& FileName) {
+            const auto answer = [path](UnicodeString& FileName) {
                 if (path == u"-") return false;
                 FileName = path;
                 return true;
             };
+            fForm->SaveTextFileDialog1->ExecuteHook = answer;
+            if (SpectrumForm) SpectrumForm->SaveDialog->ExecuteHook = answer;
+            return true;
+        }
+        if (l.Verb == "cancel" && l.Arg1 == "dialog") {
+            if (!Application->ArmDialogCancel([](const UnicodeString& Title) { Out("cancelled " + ToUtf8(Title)); })) {
+                Error = "this backend cannot close the system's dialogs";
+                return false;
+            }
             return true;
         }
         if (l.Verb == "wait") {
@@ -425,9 +440,13 @@ private:
             Out("value " + l.Arg1 + " " + ToUtf8(value));
             return true;
         }
-        if (l.Verb == "dump" && l.Arg1 == "list") {
-            for (int i = 0; i < fForm->ListBox1->Count(); ++i)
-                Out("list " + ToUtf8(fForm->ListBox1->Items().Strings(i)));
+        if (l.Verb == "dump" && (l.Arg1 == "list" || l.Arg1 == "PeakList")) {
+            TListBox* list = l.Arg1 == "list" ? fForm->ListBox1 : SpectrumForm ? SpectrumForm->PeakList : nullptr;
+            if (!list) {
+                Error = "no spectrum window";
+                return false;
+            }
+            for (int i = 0; i < list->Count(); ++i) Out("list " + ToUtf8(list->Items().Strings(i)));
             Out("list end");
             return true;
         }

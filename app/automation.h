@@ -12,7 +12,8 @@
 //   type NAME TEXT            type TEXT into an edit key by key (key presses and releases)
 //   click NAME                press a button (bSend, CLButton, ProtokollButton, Button1..3;
 //                             CaptureButton, DarkButton, ReferenceButton, LiveButton,
-//                             AutoExposureButton, IdentifyButton of the open spectrum window;
+//                             AutoExposureButton, IdentifyButton, PngButton, PdfButton,
+//                             PrintButton of the open spectrum window;
 //                             MeasureButton, SampleButton of the concentration window;
 //                             StartButton, StopButton, FitButton of the kinetics window)
 //   check NAME on|off         tick or clear a check box of the spectrum window as a click
@@ -23,7 +24,11 @@
 //                             (QuantityBox of the open spectrum window)
 //   menu NAME                 run a menu item (Speichern1, Eichung1, Beenden1, Info1, Spektrum1,
 //                             Konzentration1, Kinetik1)
-//   savename PATH             what the save dialog answers next ("-" = cancel)
+//   savename PATH             what the save dialogs of the main window and of the open
+//                             spectrum window answer from now on ("-" = cancel)
+//   cancel dialog             the next action's first system dialog (print or save dialog,
+//                             a box the system shows on its own) is closed as with its Cancel
+//                             button; prints "cancelled <its title>"
 //   wait temperature [MS]     until the temperature panels are filled
 //   wait points N [MS]        until the list holds N lines
 //   wait message [MS]         until a message box was shown
@@ -39,7 +44,8 @@
 //                             the spectrum window; FitLabel, ResultLabel of the concentration
 //                             window; LinearLabel, FirstOrderLabel of the kinetics window)
 //   print handles             "value handles <n>": the process's open handles
-//   dump list                 "list <line>" per list line, then "list end"
+//   dump list|PeakList        "list <line>" per line of the main window's list (or of the
+//                             spectrum window's peak list), then "list end"
 //   screenshot PATH           writes the main window as PNG; prints "screenshot X Y",
 //                             the client area's origin in the picture
 //   spectrumshot PATH         the same for the spectrum window
