@@ -2,11 +2,13 @@
 // pty that a COM port of the Wine prefix points to: the capture scenario of the
 // Linux program, the main window's picture (plot, controls at their bounds), the
 // spectrum window's pictures (a capture; a helium tube with its lines, named,
-// over the rainbow; the absorbance of a dye) and the lab windows' plots.
+// over the rainbow; the absorbance of a dye), its page as PDF and plot as PNG,
+// printing and the PDF's save dialog cancelled, and the lab windows' plots.
 // Run by the Windows build's tests with SPECTRO_WINDOWS_EXE, SPECTRO_WINE_RUN and
 // SPECTRO_WINE_DIR set, on a display (Xvfb).
 #include "app/spectrum/spectralcolour.h"
 #include "tests/app/helpers.h"
+#include "tests/app/pdf_reader.h"
 #include "tests/e2e/capture_scenario.h"
 #include "tools/spectrosim/instrument.h"
 
@@ -78,6 +80,58 @@ bool ReadPng(const std::string& Png, TPicture& Out)
     return uncompress(reinterpret_cast<Bytef*>(Out.Rgb.data()), &size, reinterpret_cast<const Bytef*>(deflated.data()),
                       deflated.size()) == Z_OK &&
            size == Out.Rgb.size();
+}
+
+// A picture the program saved: readable, and deflated: at most a fifth of its
+// raw rows, as the Linux picture check asks (a writer that stores the rows
+// unpacked needs more than all of them).
+bool ReadSavedPng(const std::string& Png, TPicture& Out)
+{
+    if (!ReadPng(Png, Out)) return false;
+    EXPECT_LE(Png.size(), Out.Rgb.size() / 5) << Out.Width << " x " << Out.Height;
+    return true;
+}
+
+// The pixels of W x H at X, Y in A that differ from those at X2, Y2 in B.
+int Differences(const TPicture& A, int X, int Y, const TPicture& B, int X2, int Y2, int W, int H)
+{
+    int n = 0;
+    for (int y = 0; y < H; ++y)
+        for (int x = 0; x < W; ++x) n += A.At(X + x, Y + y) != B.At(X2 + x, Y2 + y);
+    return n;
+}
+
+// The plot's frame on a rendered page: its top edge is the first row with a
+// dark run across at least 40 % of the page, its sides go down from the run's
+// ends; false when there is none.
+bool FindPageFrame(const TRenderedPage& Page, TRect& Frame)
+{
+    for (int y = 0; y < Page.Height * 3 / 4; ++y)
+        for (int x = 0, run = 0; x <= Page.Width; ++x) {
+            if (x < Page.Width && Page.At(x, y) < 128) {
+                ++run;
+                continue;
+            }
+            if (run >= Page.Width * 2 / 5) {
+                const auto dark = [&](int X, int Y) {
+                    return std::min({Page.At(X - 1, Y), Page.At(X, Y), Page.At(X + 1, Y)}) < 128;
+                };
+                int bottom = y;
+                while (bottom + 1 < Page.Height && dark(x - run, bottom + 1)) ++bottom;
+                Frame = {x - run, y, x - 1, bottom};
+                return true;
+            }
+            run = 0;
+        }
+    return false;
+}
+
+// Whether the Wine prefix knows a printer (Wine takes them from CUPS): a key
+// under Control\Print\Printers in its registry.
+bool PrefixHasPrinters(const fs::path& WineDir)
+{
+    return ReadAll(WineDir / "prefix" / "system.reg")
+               .find("[System\\\\CurrentControlSet\\\\Control\\\\Print\\\\Printers\\\\") != std::string::npos;
 }
 
 // The origin "screenshot X Y" reports, after the lines already in Seen.
@@ -202,7 +256,8 @@ TFrameLines LabArea(int OriginX, int OriginY, int Width, int Height)
 
 // The spectrum window of the Windows program: a capture, its picture, the
 // window made larger and its picture again; at 10 ms a helium tube with its
-// lines shown and the element named, and its picture; a dark spectrum (lamp
+// lines shown and the element named, and its picture; "Drucken…" and "Als PDF
+// speichern…" cancelled, the page saved as PDF and the plot as PNG; a dark spectrum (lamp
 // off), a reference (halogen lamp) and a capture of the dye in the light path
 // shown as absorbance, and its picture. Then the lab windows on that dark and
 // reference: a standard of the dye measured, a short kinetics run, and their
@@ -212,7 +267,9 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
     const fs::path& root = Host.Root;
     const fs::path small = root / "out" / "spectrum.png", large = root / "out" / "spectrum-large.png",
                    helium = root / "out" / "helium.png", absorbance = root / "out" / "absorbance.png",
-                   concentration = root / "out" / "concentration.png", kinetics = root / "out" / "kinetics.png";
+                   concentration = root / "out" / "concentration.png", kinetics = root / "out" / "kinetics.png",
+                   heliumAfter = root / "out" / "helium-after.png", pdf = root / "out" / "helium.pdf",
+                   plot = root / "out" / "plot.png";
     const std::string dye = "0.5";
     WriteAll(root / "spectrum-script", "select " + Host.Com +
                                            "\nwait temperature 24000\n"
@@ -237,7 +294,22 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
                                            "sleep 500\n"
                                            "spectrumshot " +
                                            WinePath(helium) +
-                                           "\ncheck ElementHeCheck off\n"
+                                           // Printing and the PDF's save dialog, both cancelled.
+                                           "\ncancel dialog\n"
+                                           "click PrintButton\n"
+                                           "cancel dialog\n"
+                                           "click PdfButton\n"
+                                           "sleep 500\n"
+                                           "spectrumshot " +
+                                           WinePath(heliumAfter) +
+                                           "\ndump PeakList\n"
+                                           "savename " +
+                                           WinePath(pdf) +
+                                           "\nclick PdfButton\n"
+                                           "savename " +
+                                           WinePath(plot) +
+                                           "\nclick PngButton\n"
+                                           "check ElementHeCheck off\n"
                                            "wait input\n"
                                            "click DarkButton\n"
                                            "wait stored dark 24000\n"
@@ -276,13 +348,18 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
     command.push_back(WinePath(root / "spectrum-script"));
     Process program(command, Host.Env);
     std::vector<std::string> out;
-    int x1 = -1, y1 = -1, x2 = -1, y2 = -1, xh = -1, yh = -1, x3 = -1, y3 = -1, xc = -1, yc = -1, xk = -1, yk = -1;
+    int x1 = -1, y1 = -1, x2 = -1, y2 = -1, xh = -1, yh = -1, xa = -1, ya = -1, x3 = -1, y3 = -1, xc = -1, yc = -1,
+        xk = -1, yk = -1;
+    std::vector<std::string> cancelStep;
     ASSERT_TRUE(ReadShotOrigin(program, out, x1, y1)) << ::testing::PrintToString(out);
     ASSERT_TRUE(ReadShotOrigin(program, out, x2, y2)) << ::testing::PrintToString(out);
     const std::vector<std::string> changes = {"lamp helium", "lamp off", "lamp halogen", "sample dye " + dye};
     for (const std::string& change : changes) {
         if (change == "lamp off") {
             ASSERT_TRUE(ReadShotOrigin(program, out, xh, yh)) << ::testing::PrintToString(out);
+            const std::size_t from = out.size();
+            ASSERT_TRUE(ReadShotOrigin(program, out, xa, ya)) << ::testing::PrintToString(out);
+            cancelStep.assign(out.begin() + static_cast<std::ptrdiff_t>(from), out.end() - 1);
         }
         ASSERT_TRUE(program.ReadUntil("waiting", out, seconds(60))) << ::testing::PrintToString(out);
         Sim.WriteLine(change);
@@ -306,16 +383,17 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
         WriteAll(fs::path(artifacts) / "absorbance-wine.png", absorbancePng);
         WriteAll(fs::path(artifacts) / "concentration-wine.png", concentrationPng);
         WriteAll(fs::path(artifacts) / "kinetics-wine.png", kineticsPng);
+        WriteAll(fs::path(artifacts) / "helium-wine.pdf", ReadAll(pdf));
     }
-    TPicture shot;
+    TPicture shot, heliumShot;
     {
         SCOPED_TRACE("as opened");
-        ASSERT_TRUE(ReadPng(png, shot));
+        ASSERT_TRUE(ReadSavedPng(png, shot));
         CheckSpectrumPicture(shot, x1, y1, 900, 600);
     }
     {
         SCOPED_TRACE("resized");
-        ASSERT_TRUE(ReadPng(ReadAll(large), shot));
+        ASSERT_TRUE(ReadSavedPng(ReadAll(large), shot));
         CheckSpectrumPicture(shot, x2, y2, 1000, 700);
     }
     {
@@ -324,20 +402,68 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
         double slope = 0, offset = 0;
         std::ifstream(root / "bin" / "data" / "conf.dat") >> slope >> offset;
         ASSERT_GT(slope, 0);
-        ASSERT_TRUE(ReadPng(heliumPng, shot));
-        CheckSpectrumPicture(shot, xh, yh, 1000, 700);
-        CheckHeliumPicture(shot, SpectrumFrame(xh, yh, 1000, 700), slope, offset);
+        ASSERT_TRUE(ReadSavedPng(heliumPng, heliumShot));
+        CheckSpectrumPicture(heliumShot, xh, yh, 1000, 700);
+        CheckHeliumPicture(heliumShot, SpectrumFrame(xh, yh, 1000, 700), slope, offset);
+    }
+    {
+        // Without a printer the program says so (and shows no dialog of the
+        // system's); with one, its dialog is cancelled. The PDF's save dialog
+        // cancelled without a word; the window as it was.
+        SCOPED_TRACE("print and PDF cancelled");
+        std::printf("print and PDF cancelled: %s\n", ::testing::PrintToString(cancelStep).c_str());
+        ASSERT_EQ(cancelStep.size(), 2u) << ::testing::PrintToString(cancelStep);
+        if (PrefixHasPrinters(Setting("SPECTRO_WINE_DIR")))
+            EXPECT_EQ(cancelStep[0].rfind("cancelled ", 0), 0u) << cancelStep[0];
+        else
+            EXPECT_EQ(cancelStep[0], "message Kein Drucker eingerichtet.");
+        EXPECT_EQ(cancelStep[1].rfind("cancelled ", 0), 0u) << cancelStep[1];
+        TPicture after;
+        ASSERT_TRUE(ReadSavedPng(ReadAll(heliumAfter), after));
+        ASSERT_EQ(std::make_pair(xa, ya), std::make_pair(xh, yh));
+        EXPECT_EQ(Differences(heliumShot, xh, yh, after, xa, ya, 1000, 700), 0);
+    }
+    {
+        // "Als PNG speichern": the plot as the window shows it, at 8, 8.
+        SCOPED_TRACE("plot saved as PNG");
+        TPicture saved;
+        ASSERT_TRUE(ReadSavedPng(ReadAll(plot), saved));
+        ASSERT_EQ(saved.Width, 1000 - 280);
+        ASSERT_EQ(saved.Height, 700 - 220);
+        EXPECT_EQ(Differences(saved, 0, 0, heliumShot, xh + 8, yh + 8, saved.Width, saved.Height), 0);
+    }
+    {
+        // The PDF read back by poppler: title, identification and the first
+        // peak's wavelength as the window lists it; the plot's frame drawn.
+        SCOPED_TRACE("PDF");
+        const auto peak =
+            std::find_if(out.begin(), out.end(), [](const std::string& l) { return l.rfind("list ", 0) == 0; });
+        ASSERT_TRUE(peak != out.end() && *peak != "list end") << ::testing::PrintToString(out);
+        const std::string wavelength = peak->substr(5, peak->find(" nm") + 3 - 5);
+        const std::string text = PdfText(pdf);
+        EXPECT_NE(text.find("Spektrum"), std::string::npos) << text;
+        EXPECT_NE(text.find("Wahrscheinlich: Helium"), std::string::npos) << text;
+        EXPECT_NE(text.find(wavelength), std::string::npos) << wavelength << " in\n" << text;
+        TRenderedPage page;
+        ASSERT_TRUE(RenderPdf(pdf, page));
+        // A4 landscape: 841.9 x 595.3 points.
+        EXPECT_NEAR(page.Width, 842, 1);
+        EXPECT_NEAR(page.Height, 595, 1);
+        TRect frame;
+        ASSERT_TRUE(FindPageFrame(page, frame));
+        EXPECT_GT(frame.Height(), page.Height / 4);
+        EXPECT_GT(FrameDrawn(page, frame), 0.95);
     }
     {
         SCOPED_TRACE("absorbance");
-        ASSERT_TRUE(ReadPng(absorbancePng, shot));
+        ASSERT_TRUE(ReadSavedPng(absorbancePng, shot));
         CheckSpectrumPicture(shot, x3, y3, 1000, 700);
         CheckAbsorbanceBand(shot, SpectrumFrame(x3, y3, 1000, 700), *spectrosim::SampleFromText("dye:" + dye));
     }
     {
         // One standard: its dot at c = 0.5 of 0.55 and A of 1.15 A, the range shown.
         SCOPED_TRACE("concentration");
-        ASSERT_TRUE(ReadPng(concentrationPng, shot));
+        ASSERT_TRUE(ReadSavedPng(concentrationPng, shot));
         const TFrameLines a = LabArea(xc, yc, 400, 380);
         const auto dots = Dots(shot, a, clBlue);
         ASSERT_EQ(dots.size(), 1u) << ::testing::PrintToString(dots);
@@ -347,7 +473,7 @@ void RunSpectrumWindow(const TProgramHost& Host, Process& Sim)
     {
         // Two points or three, 2 s apart on a time axis of 4 to 6 s.
         SCOPED_TRACE("kinetics");
-        ASSERT_TRUE(ReadPng(kineticsPng, shot));
+        ASSERT_TRUE(ReadSavedPng(kineticsPng, shot));
         const TFrameLines a = LabArea(xk, yk, 400, 420);
         const auto dots = Dots(shot, a, clRed);
         ASSERT_GE(dots.size(), 2u) << ::testing::PrintToString(dots);
@@ -412,7 +538,7 @@ TEST(WineProgram, CaptureSaveCalibrateAndTheWindowsPicture)
         WriteAll(fs::path(artifacts) / "mainwindow-wine.png", png);
     }
     TPicture shot;
-    ASSERT_TRUE(ReadPng(png, shot));
+    ASSERT_TRUE(ReadSavedPng(png, shot));
     ASSERT_GE(shot.Width, 390);
     ASSERT_GE(shot.Height, originY + 346);
     auto pixel = [&](int X, int Y) { return shot.At(originX + X, originY + Y); };
